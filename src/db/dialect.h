@@ -1,0 +1,16 @@
+#pragma once
+#include <QString>
+
+namespace lectoria {
+
+// The console's statements are Transact-SQL. On SQL Server they go out as
+// written; on the embedded SQLite engine (through QSQLITE or the SQLite ODBC
+// driver) this module adapts the few constructs SQLite does not know.
+enum class Dialect { SqlServer, Sqlite };
+
+// The statement as the server of this dialect takes it. An empty result means
+// the statement has no counterpart there and is skipped (the primary key
+// constraint that SQLite declares inside the table instead).
+QString adaptStatement(const QString &sql, Dialect dialect);
+
+} // namespace lectoria

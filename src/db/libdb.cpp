@@ -1,0 +1,226 @@
+#include "libdb.h"
+#include "errors.h"
+#include "helperlib.h"
+#include "machinesettings.h"
+#include "text.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDriver>
+#include <QSqlError>
+
+#include <sql.h>
+#include <sqlext.h>
+
+namespace lectoria {
+namespace {
+
+struct State {
+    Dialect dialect = Dialect::SqlServer;
+    QStringList *log = nullptr;
+};
+
+State &state()
+{
+    static State s;
+    return s;
+}
+
+const QLatin1String sqlitePrefix("sqlite:");
+
+QString odbcValue(const QString &v)
+{
+    // Braces keep ";" and "=" inside a value; a "}" inside is doubled.
+    if (v.isEmpty() || v.contains(QLatin1Char(';')) || v.contains(QLatin1Char('{')) || v.contains(QLatin1Char('}'))
+        || v.contains(QLatin1Char('=')) || v.trimmed() != v) {
+        QString e = v;
+        e.replace(QLatin1Char('}'), QLatin1String("}}"));
+        return QLatin1Char('{') + e + QLatin1Char('}');
+    }
+    return v;
+}
+
+QString errorText(const QSqlError &e)
+{
+    QString t = e.databaseText().trimmed();
+    const QString d = e.driverText().trimmed();
+    if (t.isEmpty()) return d;
+    return t;
+}
+
+// Asks the ODBC driver which server it reaches.
+QString odbcServerName(const QSqlDatabase &db)
+{
+    const QVariant h = db.driver()->handle();
+    if (!h.isValid() || qstrcmp(h.typeName(), "SQLHANDLE") != 0)
+        return QString();
+    SQLHANDLE dbc = *static_cast<const SQLHANDLE *>(h.constData());
+    if (!dbc)
+        return QString();
+    SQLCHAR name[256] = {0};
+    SQLSMALLINT len = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfo(dbc, SQL_DBMS_NAME, name, sizeof name, &len)))
+        return QString();
+    return QString::fromLatin1(reinterpret_cast<const char *>(name));
+}
+
+void logStatement(const QString &sql)
+{
+    if (state().log)
+        state().log->append(sql);
+}
+
+QSqlQuery run(const QString &sql, const QVariantList *values)
+{
+    logStatement(sql);
+    QSqlDatabase db = LibDB::database();
+    if (!db.isOpen())
+        throw DbError(QStringLiteral("数据库连接未打开。"));
+    const QString adapted = adaptStatement(sql, state().dialect);
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (adapted.isEmpty())
+        return q;
+    bool ok;
+    if (values) {
+        ok = q.prepare(adapted);
+        if (ok) {
+            for (const QVariant &v : *values)
+                q.addBindValue(v);
+            ok = q.exec();
+        }
+    } else {
+        ok = q.exec(adapted);
+    }
+    if (!ok)
+        throw DbError(errorText(q.lastError()));
+    return q;
+}
+
+} // namespace
+
+ConnectionParams LibDB::paramsFromSettings(QString *settingsError)
+{
+    ConnectionParams p;
+    if (!MachineSettings::keyExists()) {
+        if (settingsError) settingsError->clear();
+        return p;
+    }
+    const QMap<QString, QString> v = MachineSettings::readAll(settingsError);
+    p.odbcName = trimText(v.value(QStringLiteral("ODBCNAME")));
+    p.hasCredentials = true;
+    p.user = qyDeSecrectString(trimText(v.value(QStringLiteral("USERNAME"))));
+    p.password = qyDeSecrectString(trimText(v.value(QStringLiteral("PASSWORD"))));
+    return p;
+}
+
+QString LibDB::odbcConnectionString(const ConnectionParams &p)
+{
+    QString s = p.odbcName.contains(QLatin1Char('=')) ? p.odbcName : QStringLiteral("DSN=") + odbcValue(p.odbcName);
+    if (p.hasCredentials) {
+        if (!s.endsWith(QLatin1Char(';'))) s += QLatin1Char(';');
+        s += QStringLiteral("UID=") + odbcValue(p.user) + QStringLiteral(";PWD=") + odbcValue(p.password) + QLatin1Char(';');
+    }
+    return s;
+}
+
+bool LibDB::open(const ConnectionParams &p, QString *error)
+{
+    close();
+    auto fail = [&](const QString &why) {
+        if (error) *error = why;
+        close();
+        return false;
+    };
+
+    if (p.odbcName.startsWith(sqlitePrefix, Qt::CaseInsensitive)) {
+        QString path = p.odbcName.mid(sqlitePrefix.size()).trimmed();
+        if (QFileInfo(path).isRelative())
+            path = QFileInfo(MachineSettings::location()).absoluteDir().absoluteFilePath(path);
+        // QSQLITE would create a missing file; the console never creates the site's database.
+        if (!QFileInfo(path).isFile())
+            return fail(QStringLiteral("数据库文件不存在：%1").arg(QDir::toNativeSeparators(path)));
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QLatin1String(Name));
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        if (!db.open())
+            return fail(errorText(db.lastError()));
+        state().dialect = Dialect::Sqlite;
+    } else {
+        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")))
+            return fail(QStringLiteral("没有安装 ODBC 数据库驱动（Qt 的 QODBC 插件）。"));
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QLatin1String(Name));
+        db.setDatabaseName(odbcConnectionString(p));
+        // An unreachable server fails within seconds instead of minutes.
+        db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=10"));
+        if (!db.open())
+            return fail(errorText(db.lastError()));
+        const QString server = odbcServerName(db);
+        state().dialect = server.contains(QLatin1String("SQLite"), Qt::CaseInsensitive) ? Dialect::Sqlite
+                                                                                        : Dialect::SqlServer;
+    }
+
+    if (state().dialect == Dialect::Sqlite) {
+        // WAL with synchronous=NORMAL: every committed statement survives a
+        // crash of the program, and inserting record by record stays fast.
+        QSqlQuery q(database());
+        q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    }
+    if (error) error->clear();
+    return true;
+}
+
+void LibDB::close()
+{
+    if (QSqlDatabase::contains(QLatin1String(Name))) {
+        {
+            QSqlDatabase db = QSqlDatabase::database(QLatin1String(Name), false);
+            if (db.isOpen()) db.close();
+        }
+        QSqlDatabase::removeDatabase(QLatin1String(Name));
+    }
+    state().dialect = Dialect::SqlServer;
+}
+
+bool LibDB::isOpen() { return QSqlDatabase::contains(QLatin1String(Name)) && database().isOpen(); }
+
+QSqlDatabase LibDB::database() { return QSqlDatabase::database(QLatin1String(Name), false); }
+
+Dialect LibDB::dialect() { return state().dialect; }
+
+QSqlQuery LibDB::exec(const QStringList &lines) { return run(lines.join(QLatin1Char('\n')), nullptr); }
+
+QSqlQuery LibDB::exec(const QString &sql) { return run(sql, nullptr); }
+
+QSqlQuery LibDB::exec(const QString &sql, const QVariantList &values) { return run(sql, &values); }
+
+QVariant LibDB::scalar(const QString &sql)
+{
+    QSqlQuery q = exec(sql);
+    return q.next() ? q.value(0) : QVariant();
+}
+
+QDateTime LibDB::toDateTime(const QVariant &v)
+{
+    if (!v.isValid() || v.isNull())
+        return QDateTime();
+    if (v.metaType().id() == QMetaType::QDateTime)
+        return v.toDateTime();
+    if (v.metaType().id() == QMetaType::QDate)
+        return v.toDate().startOfDay();
+    QString s = v.toString().trimmed();
+    s.replace(QLatin1Char('T'), QLatin1Char(' '));
+    static const char *const formats[] = {"yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd HH:mm",
+                                          "yyyy-MM-dd"};
+    for (const char *f : formats) {
+        const QDateTime dt = QDateTime::fromString(s.left(int(qstrlen(f))), QLatin1String(f));
+        if (dt.isValid())
+            return dt;
+    }
+    return QDateTime();
+}
+
+void LibDB::setStatementLog(QStringList *log) { state().log = log; }
+
+} // namespace lectoria

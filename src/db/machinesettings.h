@@ -1,0 +1,36 @@
+#pragma once
+#include <QMap>
+#include <QString>
+
+namespace lectoria {
+
+// The machine's settings key SOFTWARE\Marrowind\Lectoria under
+// HKEY_LOCAL_MACHINE. On Windows it is the registry itself. Elsewhere the key
+// is the INI file /etc/xdg/Marrowind/Lectoria.conf (its folder is the parent
+// key SOFTWARE\Marrowind), or the file named by LECTORIA_SETTINGS; its values
+// are plain NAME=value lines of the [General] group, UTF-8, so that an
+// administrator can edit them by hand.
+class MachineSettings {
+public:
+    static QString keyName() { return QStringLiteral("SOFTWARE\\Marrowind\\Lectoria"); }
+    static QString parentKeyName() { return QStringLiteral("SOFTWARE\\Marrowind"); }
+
+    // Where the key lives (the file on Linux).
+    static QString location();
+    static bool keyExists();
+
+    // Reads the key. A missing value reads as empty text. When the key exists
+    // but cannot be read, *error receives a message naming the file.
+    static QMap<QString, QString> readAll(QString *error = nullptr);
+    static QString value(const QString &name);
+
+    // Creates the parent key and the key when they are missing. Returns the
+    // name of the key that could not be created, or empty on success.
+    static QString createKeys();
+
+    // Opens the key for writing and writes the values, keeping every other
+    // line. False when the key cannot be opened for writing.
+    static bool write(const QMap<QString, QString> &values);
+};
+
+} // namespace lectoria

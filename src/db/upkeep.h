@@ -1,0 +1,28 @@
+#pragma once
+#include <QDate>
+#include <QStringList>
+#include <QVector>
+
+namespace lectoria {
+
+// Brings an older site database up to what the console needs. Each check is
+// a query whose empty result means the object is missing; only then do its
+// statements run. A failing statement throws DbError and the rest is skipped.
+namespace Upkeep {
+
+// E-book volume column li_number.
+QString volumeCheck();
+QVector<QStringList> volumeStatements();
+// Default administrator "admin", re-created whenever it is missing.
+QString administratorCheck();
+QStringList administratorStatement(const QDate &today);
+// Report margins table lib_prtblank with its default row.
+QString marginsCheck();
+QVector<QStringList> marginsStatements();
+
+void ensureVolumeColumn();
+void ensureAdministrator();
+void ensureMarginsTable();
+
+} // namespace Upkeep
+} // namespace lectoria

@@ -1,0 +1,62 @@
+#include "inputmethods.h"
+#include "unglobal.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTextEdit>
+
+namespace lectoria {
+
+void ApplyInputMethods(QWidget *window)
+{
+    const QList<QWidget *> fields = window->findChildren<QWidget *>();
+    for (QWidget *w : fields) {
+        if (!qobject_cast<QLineEdit *>(w) && !qobject_cast<QPlainTextEdit *>(w)
+            && !qobject_cast<QTextEdit *>(w) && !qobject_cast<QComboBox *>(w))
+            continue;
+        const int tag = w->property("tag").toInt();
+        if (tag == ChineseTextTag) {
+            w->setAttribute(Qt::WA_InputMethodEnabled, true);
+            w->setProperty("inputMethod", unGlobal().DefaultInputMethod);
+        } else if (tag == CodeTag) {
+            w->setAttribute(Qt::WA_InputMethodEnabled, false);
+            w->setProperty("inputMethod", QString());
+        }
+    }
+}
+
+QStringList installedInputMethods()
+{
+    // Each desktop input framework lists its engines its own way; ask the one
+    // that is installed, briefly, and take what it says.
+    struct Source { const char *program; QStringList args; };
+    const Source sources[] = {{"ibus", {QStringLiteral("list-engine")}},
+                              {"fcitx5-remote", {QStringLiteral("-q")}}};
+    QStringList names;
+    for (const Source &s : sources) {
+        const QString exe = QStandardPaths::findExecutable(QString::fromLatin1(s.program));
+        if (exe.isEmpty())
+            continue;
+        QProcess p;
+        p.start(exe, s.args);
+        if (!p.waitForFinished(2000)) {
+            p.kill();
+            p.waitForFinished(500);
+            continue;
+        }
+        const QStringList lines = QString::fromLocal8Bit(p.readAllStandardOutput()).split(QLatin1Char('\n'));
+        for (QString line : lines) {
+            line = line.trimmed();
+            if (line.isEmpty() || line.startsWith(QLatin1String("language:")))
+                continue;
+            names << line;
+        }
+    }
+    names.removeDuplicates();
+    return names;
+}
+
+} // namespace lectoria

@@ -1,0 +1,58 @@
+#include "splash.h"
+#include "unglobal.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QScreen>
+
+static void initUiResources() { Q_INIT_RESOURCE(resources); }
+
+namespace lectoria {
+
+void ensureResources()
+{
+    static const bool done = (initUiResources(), true);
+    Q_UNUSED(done);
+}
+
+TFlash::TFlash(QWidget *owner)
+    : QWidget(owner, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+{
+    ensureResources();
+    setObjectName(QStringLiteral("TFlash"));
+    setFixedSize(306, 206);
+    auto *picture = new QLabel(this);
+    picture->setObjectName(QStringLiteral("imgFlash"));
+    picture->setPixmap(QPixmap(QStringLiteral(":/pictures/splash.png")));
+    picture->setScaledContents(true);
+    picture->setGeometry(0, 0, 306, 206);
+
+    m_lbView = new QLabel(unGlobal().SplashMessage, this);
+    m_lbView->setObjectName(QStringLiteral("lbView"));
+    m_lbView->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    m_lbView->setFont(QFont(QStringLiteral("宋体"), 10));
+    m_lbView->setGeometry(16, 160, 280, 24);
+
+    auto *maker = new QLabel(QStringLiteral("砚禾软件"), this);
+    maker->setObjectName(QStringLiteral("lbMaker"));
+    maker->setStyleSheet(QStringLiteral("color: aqua; background: transparent;"));
+    maker->setGeometry(16, 184, 120, 18);
+
+    auto *icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("imgIcon"));
+    icon->setPixmap(QPixmap(QStringLiteral(":/pictures/icon.png")).scaled(24, 24));
+    icon->setGeometry(306 - 30, 6, 24, 24);
+
+    if (QScreen *s = QGuiApplication::primaryScreen())
+        move(s->geometry().center() - rect().center());
+}
+
+void TFlash::showNow()
+{
+    show();
+    raise();
+    repaint();
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+} // namespace lectoria

@@ -1,0 +1,93 @@
+#include "atomicfile.h"
+#include "errors.h"
+#include "gbk.h"
+#include "text.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace lectoria;
+
+class TestCore : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void trimming_data()
+    {
+        QTest::addColumn<QString>("in");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("blank padded") << QStringLiteral("admin ") << QStringLiteral("admin");
+        QTest::newRow("control chars") << QStringLiteral("\t\r\n 文学 \x01") << QStringLiteral("文学");
+        QTest::newRow("inner blanks kept") << QStringLiteral(" a b ") << QStringLiteral("a b");
+        QTest::newRow("ideographic space kept") << QStringLiteral("\u3000文") << QStringLiteral("\u3000文");
+        QTest::newRow("all blank") << QStringLiteral("   ") << QString();
+    }
+    void trimming()
+    {
+        QFETCH(QString, in);
+        QFETCH(QString, out);
+        QCOMPARE(trimText(in), out);
+    }
+
+    void sqlQuoting()
+    {
+        QCOMPARE(sqlLiteral(QStringLiteral("O'Brien")), QStringLiteral("'O''Brien'"));
+        QCOMPARE(sqlEscape(QStringLiteral("''")), QStringLiteral("''''"));
+        QCOMPARE(sqlEscape(QStringLiteral("plain")), QStringLiteral("plain"));
+    }
+
+    void gbkRoundTrip_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("ascii") << QStringLiteral("abc,1") << QByteArray("abc,1");
+        QTest::newRow("chinese") << QStringLiteral("类别") << QByteArray("\xc0\xe0\xb1\xf0");
+        QTest::newRow("mixed") << QStringLiteral("a中b") << QByteArray("a\xd6\xd0" "b");
+        QTest::newRow("empty") << QString() << QByteArray();
+    }
+    void gbkRoundTrip()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(Gbk::encode(text), bytes);
+        QCOMPARE(Gbk::decode(bytes), text);
+        QCOMPARE(Gbk::byteLength(text), bytes.size());
+    }
+
+    void gbkBadInput()
+    {
+        // A lone lead byte, a bad trail byte and a byte 0x80..0xFF at the end
+        // never stop decoding.
+        QCOMPARE(Gbk::decode(QByteArray("a\xff" "b")), QStringLiteral("a\uFFFDb"));
+        QCOMPARE(Gbk::decode(QByteArray("\xd6")), QStringLiteral("\uFFFD"));
+        int bad = 0;
+        QCOMPARE(Gbk::encode(QStringLiteral("x\U0001F600y"), &bad), QByteArray("x?y"));
+        QCOMPARE(bad, 1);
+    }
+
+    void atomicWriter()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("out.txt"));
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old");
+        old.close();
+        {
+            GbkFileWriter w(path);
+            w.writeLine(QStringLiteral("新内容"));
+            // destroyed without commit: the old file stays
+        }
+        QCOMPARE(readWholeFile(path), QByteArray("old"));
+        {
+            GbkFileWriter w(path);
+            w.writeLine(QStringLiteral("新"));
+            w.commit();
+        }
+        QCOMPARE(readWholeFile(path), QByteArray("\xd0\xc2\r\n"));
+        QVERIFY_THROWS_EXCEPTION(FileError, GbkFileWriter(dir.filePath(QStringLiteral("missing/x.txt"))));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCore)
+#include "tst_core.moc"
