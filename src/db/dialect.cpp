@@ -3,6 +3,18 @@
 #include <QRegularExpression>
 
 namespace lectoria {
+namespace {
+
+// "backup database NAME to disk='FILE' ...", FILE as written (quotes doubled).
+const QRegularExpression &backupPattern()
+{
+    static const QRegularExpression re(
+        QStringLiteral(R"(^\s*backup\s+database\s+\w+\s+to\s+disk\s*=\s*'((?:[^']|'')*)')"),
+        QRegularExpression::CaseInsensitiveOption);
+    return re;
+}
+
+} // namespace
 
 QString adaptStatement(const QString &sql, Dialect dialect)
 {
@@ -17,6 +29,14 @@ QString adaptStatement(const QString &sql, Dialect dialect)
     static const RE addKey(QStringLiteral(R"(^\s*alter\s+table\s+\w+\s+add\s+constraint\s+\w+\s+primary\s+key)"), ci);
     if (addKey.match(s).hasMatch())
         return QString();
+
+    // A full backup to a file: SQLite writes a complete copy of the database
+    // to a temporary name beside the target; runBackupStatement() renames it
+    // over the target once the copy is whole.
+    const QRegularExpressionMatch backup = backupPattern().match(s);
+    if (backup.hasMatch())
+        return QStringLiteral("VACUUM INTO '") + backup.captured(1) + QLatin1String(BackupPartSuffix)
+            + QLatin1Char('\'');
 
     // SQL Server's getdate() is the server's local time; so is this.
     static const RE getdate(QStringLiteral(R"(\bgetdate\s*\(\s*\))"), ci);
@@ -40,6 +60,16 @@ QString adaptStatement(const QString &sql, Dialect dialect)
     s.replace(identity, QStringLiteral("integer\\1 PRIMARY KEY AUTOINCREMENT"));
 
     return s;
+}
+
+QString backupDiskFile(const QString &sql)
+{
+    const QRegularExpressionMatch m = backupPattern().match(sql);
+    if (!m.hasMatch())
+        return QString();
+    QString file = m.captured(1);
+    file.replace(QLatin1String("''"), QLatin1String("'"));
+    return file;
 }
 
 } // namespace lectoria

@@ -13,4 +13,10 @@ enum class Dialect { SqlServer, Sqlite };
 // constraint that SQLite declares inside the table instead).
 QString adaptStatement(const QString &sql, Dialect dialect);
 
+// "backup database NAME to disk='FILE' ...": the FILE named, with doubled
+// quotes undone; empty when the statement is not a backup. On SQLite the
+// statement writes FILE + BackupPartSuffix first (see runBackupStatement).
+QString backupDiskFile(const QString &sql);
+constexpr const char *BackupPartSuffix = ".part";
+
 } // namespace lectoria

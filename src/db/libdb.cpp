@@ -52,7 +52,8 @@ QString errorText(const QSqlError &e)
 QString odbcServerName(const QSqlDatabase &db)
 {
     const QVariant h = db.driver()->handle();
-    if (!h.isValid() || qstrcmp(h.typeName(), "SQLHANDLE") != 0)
+    // The ODBC driver hands out its connection handle as a pointer-sized value.
+    if (!h.isValid() || h.metaType().sizeOf() != int(sizeof(SQLHANDLE)))
         return QString();
     SQLHANDLE dbc = *static_cast<const SQLHANDLE *>(h.constData());
     if (!dbc)
@@ -124,14 +125,14 @@ QString LibDB::odbcConnectionString(const ConnectionParams &p)
     return s;
 }
 
-bool LibDB::open(const ConnectionParams &p, QString *error)
+namespace {
+// Opens the connection; the reason when it cannot be made, else empty. Kept
+// apart from open() so that no handle on the connection is alive when a
+// failed connection is removed.
+QString openConnection(const ConnectionParams &p)
 {
-    close();
-    auto fail = [&](const QString &why) {
-        if (error) *error = why;
-        close();
-        return false;
-    };
+    const QString Name = QLatin1String(LibDB::Name);
+    auto fail = [](const QString &why) { return why.isEmpty() ? QStringLiteral("无法连接数据库。") : why; };
 
     if (p.odbcName.startsWith(sqlitePrefix, Qt::CaseInsensitive)) {
         QString path = p.odbcName.mid(sqlitePrefix.size()).trimmed();
@@ -140,7 +141,7 @@ bool LibDB::open(const ConnectionParams &p, QString *error)
         // QSQLITE would create a missing file; the console never creates the site's database.
         if (!QFileInfo(path).isFile())
             return fail(QStringLiteral("数据库文件不存在：%1").arg(QDir::toNativeSeparators(path)));
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QLatin1String(Name));
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Name);
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
         if (!db.open())
@@ -149,8 +150,15 @@ bool LibDB::open(const ConnectionParams &p, QString *error)
     } else {
         if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")))
             return fail(QStringLiteral("没有安装 ODBC 数据库驱动（Qt 的 QODBC 插件）。"));
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QLatin1String(Name));
-        db.setDatabaseName(odbcConnectionString(p));
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), Name);
+        // Qt's driver puts "DSN=" in front of any string that names no DRIVER
+        // or SERVER, so a data source string goes to it without that keyword.
+        QString connection = LibDB::odbcConnectionString(p);
+        if (connection.startsWith(QLatin1String("DSN="), Qt::CaseInsensitive)
+            && !connection.contains(QLatin1String("DRIVER="), Qt::CaseInsensitive)
+            && !connection.contains(QLatin1String("SERVER="), Qt::CaseInsensitive))
+            connection = connection.mid(4);
+        db.setDatabaseName(connection);
         // An unreachable server fails within seconds instead of minutes.
         db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=10"));
         if (!db.open())
@@ -161,13 +169,26 @@ bool LibDB::open(const ConnectionParams &p, QString *error)
     }
 
     if (state().dialect == Dialect::Sqlite) {
+        QSqlDatabase db = QSqlDatabase::database(Name, false);
         // WAL with synchronous=NORMAL: every committed statement survives a
         // crash of the program, and inserting record by record stays fast.
-        QSqlQuery q(database());
+        QSqlQuery q(db);
         q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
         q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     }
-    if (error) error->clear();
+    return QString();
+}
+} // namespace
+
+bool LibDB::open(const ConnectionParams &p, QString *error)
+{
+    close();
+    const QString why = openConnection(p);
+    if (error) *error = why;
+    if (!why.isEmpty()) {
+        close();
+        return false;
+    }
     return true;
 }
 

@@ -1,0 +1,180 @@
+#include "login.h"
+#include "errors.h"
+#include "keyfilters.h"
+#include "libdb.h"
+#include "prompt.h"
+#include "text.h"
+#include "unglobal.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSqlRecord>
+
+namespace lectoria {
+namespace {
+
+QLineEdit *codeField(QWidget *parent, const char *name, bool masked)
+{
+    auto *e = new QLineEdit(parent);
+    e->setObjectName(QLatin1String(name));
+    e->setMaxLength(6);
+    if (masked) e->setEchoMode(QLineEdit::Password);
+    // Codes and passwords are typed with the input method closed.
+    e->setAttribute(Qt::WA_InputMethodEnabled, false);
+    return e;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &caption, const QString &hint)
+{
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setToolTip(hint);
+    b->setAutoDefault(false);
+    return b;
+}
+
+constexpr Qt::WindowFlags fixedDialog = Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+
+} // namespace
+
+TLogin::TLogin(QWidget *owner) : QDialog(owner, fixedDialog)
+{
+    setObjectName(QStringLiteral("TLogin"));
+    QFont f(QStringLiteral("宋体"));
+    f.setPixelSize(16);
+    setFont(f);
+
+    edCode = codeField(this, "edCode", false);
+    edPass = codeField(this, "edPass", true);
+    btOk = button(this, "btOk", QStringLiteral("登录(&L)"), QStringLiteral("用户登录"));
+    btCancel = button(this, "btCancel", QStringLiteral("取消(&C)"), QStringLiteral("退出此界面"));
+    btExit = button(this, "btExit", QStringLiteral("退出系统(X)"), QStringLiteral("退出整个系统"));
+
+    auto *grid = new QGridLayout(this);
+    grid->addWidget(new QLabel(QStringLiteral("用户帐号"), this), 0, 0);
+    grid->addWidget(edCode, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("用户密码"), this), 1, 0);
+    grid->addWidget(edPass, 1, 1);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(btOk);
+    buttons->addWidget(btCancel);
+    buttons->addWidget(btExit);
+    grid->addLayout(buttons, 2, 0, 1, 2);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+
+    setTabOrder(edCode, edPass);
+    setTabOrder(edPass, btOk);
+    setTabOrder(btOk, btCancel);
+    setTabOrder(btCancel, btExit);
+    new EnterMovesFocus(this);
+
+    connect(btOk, &QPushButton::clicked, this, &TLogin::btOkClick);
+    connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(btExit, &QPushButton::clicked, this, [this] { done(Abort); });
+
+    // FormCreate
+    unGlobal().OperatorCode.clear();
+    LoginFailures = 0;
+    setWindowTitle(QStringLiteral("用户登录 [") + unGlobal().TitleText + QLatin1Char(']'));
+    btExit->setVisible(!unGlobal().StartingUp);
+    edCode->setFocus();
+}
+
+void TLogin::btOkClick()
+{
+    ++LoginFailures;
+    guarded([this] {
+        // The typed code goes in with its quotes doubled: a code holding a
+        // quote simply finds no row.
+        QSqlQuery qrUser = LibDB::exec(QStringLiteral("select * from www_admin where ad_code='")
+                                       + sqlEscape(edCode->text()) + QLatin1Char('\''));
+        if (!qrUser.next()) {
+            qrUser.finish();
+            if (LoginFailures < 3) {
+                showError(QStringLiteral("没有此用户！请再试一次。"));
+            } else {
+                showError(QStringLiteral("没有此用户！错误已超过3次。"));
+                reject();
+            }
+            edCode->setFocus();
+            return;
+        }
+        const QString storedPass = trimText(qrUser.value(QStringLiteral("ad_pass")).toString());
+        if (storedPass != edPass->text()) {
+            qrUser.finish();
+            if (LoginFailures < 3) {
+                showError(QStringLiteral("密码错误！请再试一次。"));
+            } else {
+                showError(QStringLiteral("密码错误！错误已超过3次。"));
+                reject();
+            }
+            edPass->setFocus();
+            return;
+        }
+        unGlobal().OperatorCode = trimText(qrUser.value(QStringLiteral("ad_code")).toString());
+        unGlobal().OperatorPassword = storedPass;
+        qrUser.finish();
+        reject(); // closes as the cancel button does
+    });
+}
+
+TChgPass::TChgPass(QWidget *owner) : QDialog(owner, fixedDialog)
+{
+    setObjectName(QStringLiteral("TChgPass"));
+    setWindowTitle(QStringLiteral("修改密码"));
+    edPass = codeField(this, "edPass", true);
+    edPass1 = codeField(this, "edPass1", true);
+    edPass2 = codeField(this, "edPass2", true);
+    auto *btOk = button(this, "btOk", QStringLiteral("确认(&O)"), QStringLiteral("确认修改密码"));
+    auto *btCancel = button(this, "btCancel", QStringLiteral("取消(&C)"), QStringLiteral("取消修改密码"));
+
+    auto *grid = new QGridLayout(this);
+    grid->addWidget(new QLabel(QStringLiteral("旧密码"), this), 0, 0);
+    grid->addWidget(edPass, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("新密码"), this), 1, 0);
+    grid->addWidget(edPass1, 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("确认新密码"), this), 2, 0);
+    grid->addWidget(edPass2, 2, 1);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(btOk);
+    buttons->addWidget(btCancel);
+    grid->addLayout(buttons, 3, 0, 1, 2);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+
+    setTabOrder(edPass, edPass1);
+    setTabOrder(edPass1, edPass2);
+    setTabOrder(edPass2, btOk);
+    setTabOrder(btOk, btCancel);
+    new EnterMovesFocus(this);
+    connect(btOk, &QPushButton::clicked, this, &TChgPass::btOkClick);
+    connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
+    edPass->setFocus();
+}
+
+void TChgPass::btOkClick()
+{
+    if (edPass->text() != unGlobal().OperatorPassword) {
+        showError(QStringLiteral("旧密码不正确，请重新操作。"));
+        edPass->setFocus();
+        return;
+    }
+    if (edPass1->text() != edPass2->text()) {
+        showError(QStringLiteral("两个密码不一样，请重新操作。"));
+        edPass1->setFocus();
+        return;
+    }
+    const bool ok = guarded([this] {
+        LibDB::exec(QStringLiteral("update www_admin set ad_pass='") + sqlEscape(edPass1->text())
+                    + QStringLiteral("' where ad_code='") + sqlEscape(unGlobal().OperatorCode) + QLatin1Char('\''));
+    });
+    if (!ok)
+        return; // the password stays as it was; the dialog stays open
+    unGlobal().OperatorPassword = edPass1->text();
+    inform(QStringLiteral("密码修改成功。"), QStringLiteral("提示"));
+    accept();
+}
+
+} // namespace lectoria

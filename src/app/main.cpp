@@ -1,0 +1,42 @@
+#include "mainwindow.h"
+#include "messageboxprompt.h"
+#include "prompt.h"
+#include "startup.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFont>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("lectoria"));
+    QApplication::setApplicationDisplayName(lectoria::applicationTitle());
+    // The console's designed fonts are Windows' Chinese fonts; the installed
+    // CJK fonts stand in for them.
+    for (const char *family : {"宋体", "黑体", "隶书"})
+        QFont::insertSubstitutions(QString::fromUtf8(family),
+                                   {QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("AR PL UMing CN"),
+                                    QStringLiteral("Noto Sans CJK SC")});
+
+    lectoria::MessageBoxPrompt prompt;
+    lectoria::installPrompt(&prompt);
+    lectoria::checkJpegSupport();
+
+    std::unique_ptr<QWidget> first = lectoria::createFirstWindow();
+    if (auto *dialog = qobject_cast<QDialog *>(first.get())) {
+        // The connection dialog alone: closing it ends the program.
+        dialog->exec();
+        lectoria::installPrompt(nullptr);
+        return 0;
+    }
+    auto *main = static_cast<lectoria::TWebMain *>(first.get());
+    if (main->closeRequested()) {
+        lectoria::installPrompt(nullptr);
+        return 0;
+    }
+    main->showMaximized();
+    const int rc = QApplication::exec();
+    lectoria::installPrompt(nullptr);
+    return rc;
+}

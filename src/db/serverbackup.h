@@ -1,0 +1,19 @@
+#pragma once
+#include <QString>
+
+namespace lectoria {
+
+// Runs a "backup database NAME to disk='FILE' ..." statement on LibDB.
+//
+// SQL Server: the statement goes out as written and every result and message
+// the server sends back is read, so the backup has run to its end when this
+// returns; an error in any of them throws DbError with the server's text.
+//
+// SQLite: the same statement makes a complete copy of the database file at
+// FILE. The copy is written to FILE + BackupPartSuffix and renamed over FILE
+// only when whole, so an interrupted backup never spoils the previous one.
+// FILE must be an absolute path in an existing folder, and never the
+// database file itself; otherwise DbError.
+void runBackupStatement(const QString &sql);
+
+} // namespace lectoria
