@@ -1,0 +1,512 @@
+#include "clock.h"
+#include "connection.h"
+#include "helperlib.h"
+#include "libdb.h"
+#include "login.h"
+#include "machinesettings.h"
+#include "mainwindow.h"
+#include "startup.h"
+#include "testsupport.h"
+#include "unglobal.h"
+#include "utilities.h"
+#include "splash.h"
+#include "text.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <functional>
+
+using namespace lectoria;
+using namespace lectoria::test;
+
+namespace {
+
+// Runs step on the next modal window to appear (the login window, a dialog).
+void whenModal(std::function<void(QWidget *)> step, int tries = 200)
+{
+    QTimer::singleShot(10, qApp, [step = std::move(step), tries]() mutable {
+        QWidget *w = QApplication::activeModalWidget();
+        if (!w) {
+            if (tries > 0) whenModal(std::move(step), tries - 1);
+            return;
+        }
+        step(w);
+    });
+}
+
+// Types a code and password into the login window and presses its login button.
+void typeLogin(QWidget *login, const QString &code, const QString &pass)
+{
+    auto *edCode = login->findChild<QLineEdit *>(QStringLiteral("edCode"));
+    auto *edPass = login->findChild<QLineEdit *>(QStringLiteral("edPass"));
+    edCode->setText(code);
+    edPass->setText(pass);
+    QTest::mouseClick(login->findChild<QPushButton *>(QStringLiteral("btOk")), Qt::LeftButton);
+}
+
+// Answers the login window with each (code, password) in turn; the window
+// closes itself on success or on the third failure; "cancel" presses cancel.
+void scriptLogin(const QVector<QPair<QString, QString>> &attempts)
+{
+    whenModal([attempts](QWidget *login) {
+        for (const auto &a : attempts) {
+            if (!login->isVisible()) break;
+            if (a.first == QLatin1String("cancel")) {
+                QTest::mouseClick(login->findChild<QPushButton *>(QStringLiteral("btCancel")), Qt::LeftButton);
+                break;
+            }
+            typeLogin(login, a.first, a.second);
+        }
+        if (login->isVisible())
+            QTest::mouseClick(login->findChild<QPushButton *>(QStringLiteral("btCancel")), Qt::LeftButton);
+    });
+}
+
+bool enabled(TWebMain &w, const char *name)
+{
+    if (auto *a = w.findChild<QAction *>(QLatin1String(name))) return a->isEnabled();
+    if (auto *m = w.findChild<QMenu *>(QLatin1String(name))) return m->menuAction()->isEnabled();
+    if (auto *t = w.findChild<QToolButton *>(QLatin1String(name))) return t->isEnabled();
+    qFatal("no command %s", name);
+}
+
+} // namespace
+
+class TestApp : public QObject {
+    Q_OBJECT
+    QTemporaryDir odbcConfig;
+    QTemporaryDir pictures;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // No data source anywhere: connecting to "wwwODBC" fails quickly.
+        qputenv("ODBCSYSINI", QFile::encodeName(odbcConfig.path()));
+        qputenv("ODBCINI", QFile::encodeName(odbcConfig.filePath(QStringLiteral("odbc.ini"))));
+        QVERIFY(QFile::copy(QStringLiteral(LECTORIA_SOURCE_DIR "/data/pictures/web.jpg"),
+                            pictures.filePath(QStringLiteral("web.jpg"))));
+        TWebMain::setPictureFolder(pictures.path());
+    }
+
+    void init()
+    {
+        resetSession();
+        Clock::set(QDateTime(QDate(2024, 3, 5), QTime(10, 0)));
+    }
+
+    void cleanup()
+    {
+        LibDB::close();
+        Clock::reset();
+    }
+
+    // --- start-up and the connection dialog ---
+
+    void startupWithoutSettingsShowsConnectionDialogAlone()
+    {
+        TestSettings settings; // no file: no key
+        ScriptedPrompt prompt;
+        std::unique_ptr<QWidget> first = createFirstWindow();
+        auto *dialog = qobject_cast<TDbPara *>(first.get());
+        QVERIFY(dialog);
+        QVERIFY(unGlobal().ConnectionState.isEmpty());
+        for (const char *name : {"edOdbc", "edUser", "edPass"})
+            QVERIFY(dialog->findChild<QLineEdit *>(QLatin1String(name))->text().isEmpty());
+        QVERIFY(!dialog->findChild<QGroupBox *>(QStringLiteral("grbBox"))->isVisibleTo(dialog));
+        QVERIFY(prompt.shown.isEmpty());
+    }
+
+    void connectionDialogShowsAndSavesParameters()
+    {
+        TestSettings settings;
+        settings.write({{QStringLiteral("ODBCNAME"), QStringLiteral(" sqlite:/nonexistent/www.db ")},
+                        {QStringLiteral("USERNAME"), qyBeSecrectString(QStringLiteral("sa"))},
+                        {QStringLiteral("PASSWORD"), qyBeSecrectString(QStringLiteral("pw"))}});
+        ScriptedPrompt prompt;
+        std::unique_ptr<QWidget> first = createFirstWindow();
+        auto *dialog = qobject_cast<TDbPara *>(first.get());
+        QVERIFY(dialog);
+        auto *edOdbc = dialog->findChild<QLineEdit *>(QStringLiteral("edOdbc"));
+        auto *edUser = dialog->findChild<QLineEdit *>(QStringLiteral("edUser"));
+        auto *edPass = dialog->findChild<QLineEdit *>(QStringLiteral("edPass"));
+        QCOMPARE(edOdbc->text(), QStringLiteral("sqlite:/nonexistent/www.db"));
+        QCOMPARE(edUser->text(), QStringLiteral("sa"));
+        QCOMPARE(edPass->text(), QStringLiteral("pw"));
+        QCOMPARE(edUser->echoMode(), QLineEdit::Password);
+
+        dialog->show();
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("btMod")), Qt::LeftButton);
+        QVERIFY(dialog->findChild<QGroupBox *>(QStringLiteral("grbBox"))->isVisible());
+        QCOMPARE(dialog->height(), 261);
+
+        // Saving creates the parent key and the key when neither exists.
+        settings.remove();
+        QDir(QFileInfo(settings.path()).absolutePath()).removeRecursively();
+        edOdbc->setText(QStringLiteral("  wwwODBC "));
+        edUser->setText(QStringLiteral(" user1 "));
+        edPass->setText(QStringLiteral("a;b"));
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("btOk")), Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(MachineSettings::value(QStringLiteral("ODBCNAME")), QStringLiteral("wwwODBC"));
+        const QString storedUser = MachineSettings::value(QStringLiteral("USERNAME"));
+        QVERIFY(storedUser != QStringLiteral("user1"));
+        QCOMPARE(qyDeSecrectString(storedUser), QStringLiteral("user1"));
+        QCOMPARE(LibDB::paramsFromSettings().password, QStringLiteral("a;b"));
+        QVERIFY(prompt.shown.isEmpty());
+    }
+
+    void garbageSettingsNeverCrash()
+    {
+        TestSettings settings;
+        settings.writeRaw(QByteArray("\x00\xff\xfe garbage [[[ = = =\n\x01ODBCNAME\n=\n", 30));
+        ScriptedPrompt prompt;
+        std::unique_ptr<QWidget> first = createFirstWindow();
+        QVERIFY(qobject_cast<TDbPara *>(first.get()));
+    }
+
+    void startupOnDatabaseWithoutOperatorTable()
+    {
+        TestSettings settings;
+        TestDatabase::Options o;
+        o.open = false;
+        TestDatabase db(o);
+        db.exec(QStringLiteral("drop table www_admin"));
+        settings.write({{QStringLiteral("ODBCNAME"), db.odbcName()}});
+        ScriptedPrompt prompt;
+        std::unique_ptr<QWidget> first = createFirstWindow();
+        auto *main = qobject_cast<TWebMain *>(first.get());
+        QVERIFY(main);
+        // The database's own text in the standard error box; no login window; nobody logged in.
+        QCOMPARE(prompt.shown.size(), 1);
+        QCOMPARE(prompt.shown.at(0).caption, QStringLiteral("砚禾数字图书馆管理系统"));
+        QVERIFY2(prompt.shown.at(0).text.contains(QStringLiteral("www_admin")), qPrintable(prompt.shown.at(0).text));
+        QVERIFY(!enabled(*main, "m_zxyd"));
+        QVERIFY(!enabled(*main, "x_logout"));
+        QVERIFY(!unGlobal().StartingUp);
+        QVERIFY(!main->findChild<TFlash *>());
+    }
+
+    void startupRunsEveryStepAndTheFirstLogin()
+    {
+        TestSettings settings;
+        TestDatabase::Options o;
+        o.open = false;
+        o.volumeColumn = false;
+        TestDatabase db(o);
+        db.exec(QStringLiteral("delete from www_admin where ad_code='admin'"));
+        settings.write({{QStringLiteral("ODBCNAME"), db.odbcName()},
+                        {QStringLiteral("SCHOOLNAME"), QStringLiteral(" 实验中学 ")},
+                        {QStringLiteral("INPUTTYPE"), QStringLiteral(" 拼音 ")}});
+        ScriptedPrompt prompt;
+        bool exitVisible = true;
+        bool splashShown = false;
+        whenModal([&](QWidget *login) {
+            exitVisible = login->findChild<QPushButton *>(QStringLiteral("btExit"))->isVisible();
+            splashShown = unGlobal().StartingUp && QApplication::topLevelWidgets().size() > 1;
+            QCOMPARE(login->windowTitle(), QStringLiteral("用户登录 [数字图书馆管理系统]"));
+            typeLogin(login, QStringLiteral("admin"), QStringLiteral("qzmvt"));
+        });
+        std::unique_ptr<QWidget> first = createFirstWindow();
+        auto *main = qobject_cast<TWebMain *>(first.get());
+        QVERIFY(main);
+        QVERIFY(prompt.shown.isEmpty());
+        QVERIFY(!exitVisible);
+        QVERIFY(splashShown);
+        QCOMPARE(unGlobal().ConnectionState, QStringLiteral("OK"));
+        QCOMPARE(unGlobal().OperatorCode, QStringLiteral("admin"));
+        QCOMPARE(unGlobal().SchoolName, QStringLiteral("实验中学"));
+        QCOMPARE(unGlobal().DefaultInputMethod, QStringLiteral("拼音"));
+        QCOMPARE(main->windowTitle(), QStringLiteral("砚禾数字图书馆管理系统 -- 实验中学"));
+        QVERIFY(!unGlobal().StartingUp);
+        QVERIFY(!main->findChild<TFlash *>());
+        QVERIFY(qAbs(unGlobal().ServerDate.secsTo(QDateTime::currentDateTime())) < 120);
+        // Upkeep ran: the administrator is back, the margins are the table's defaults.
+        QCOMPARE(db.scalar(QStringLiteral("select ad_pass from www_admin where ad_code='admin'")).toString(), QStringLiteral("qzmvt"));
+        QCOMPARE(db.scalar(QStringLiteral("select count(*) from lib_prtblank")).toInt(), 1);
+        QCOMPARE(unGlobal().CustomMargins, 0);
+        QCOMPARE(unGlobal().MarginTop, 10);
+        QVERIFY(!main->findChild<QLabel *>(QStringLiteral("imgBack"))->pixmap().isNull());
+        QCOMPARE(main->findChild<QLabel *>(QStringLiteral("lbSchool1"))->text(), QStringLiteral("数字图书馆管理系统"));
+        QVERIFY(enabled(*main, "m_zxyd"));
+        QVERIFY(enabled(*main, "w_yonghu"));
+    }
+
+    void missingBackgroundIsReported()
+    {
+        TestDatabase db;
+        ScriptedPrompt prompt;
+        QTemporaryDir empty;
+        TWebMain::setPictureFolder(empty.path());
+        scriptLogin({{QStringLiteral("cancel"), QString()}});
+        TWebMain main;
+        QVERIFY(main.FormCreate());
+        TWebMain::setPictureFolder(pictures.path());
+        QCOMPARE(prompt.shown.size(), 1);
+        QCOMPARE(prompt.shown.at(0).caption, QStringLiteral("信息提示"));
+        QCOMPARE(prompt.shown.at(0).text, QStringLiteral("web.jpg不存在！"));
+        QVERIFY(!enabled(main, "m_shdh"));
+    }
+
+    void serverDateRule_data()
+    {
+        QTest::addColumn<QDate>("first");
+        QTest::addColumn<QDate>("second");
+        QTest::addColumn<int>("reads");
+        QTest::addColumn<QString>("message");
+        const QString wrong = QStringLiteral("数据库服务器的日期为[2002-12-31]，应当不对。\r\n请先退出，调整服务器时间正确后，重启服务器。");
+        QTest::newRow("good") << QDate(2024, 3, 5) << QDate() << 1 << QString();
+        QTest::newRow("first bad, second good") << QDate(2002, 12, 31) << QDate(2024, 3, 5) << 2 << QString();
+        QTest::newRow("both bad") << QDate(2002, 12, 31) << QDate(2002, 12, 31) << 2 << wrong;
+        QTest::newRow("boundary kept") << QDate(2003, 4, 1) << QDate() << 1 << QString();
+    }
+    void serverDateRule()
+    {
+        QFETCH(QDate, first);
+        QFETCH(QDate, second);
+        QFETCH(int, reads);
+        QFETCH(QString, message);
+        ScriptedPrompt prompt;
+        int n = 0;
+        TWebMain::checkServerDate([&] { return (n++ == 0 ? first : second).startOfDay(); });
+        QCOMPARE(n, reads);
+        QCOMPARE(prompt.texts(), message.isEmpty() ? QStringList() : QStringList{message});
+    }
+
+    // --- login, states and rights ---
+
+    void loginFailures_data()
+    {
+        QTest::addColumn<QStringList>("codes");
+        QTest::addColumn<QStringList>("passwords");
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<QString>("loggedIn");
+        QTest::newRow("success") << QStringList{QStringLiteral("lib01")} << QStringList{QStringLiteral("lib01")}
+                                 << QStringList{} << QStringLiteral("lib01");
+        QTest::newRow("unknown then right")
+            << QStringList{QStringLiteral("nobody"), QStringLiteral("admin")} << QStringList{QStringLiteral("x"), QStringLiteral("qzmvt")}
+            << QStringList{QStringLiteral("没有此用户！请再试一次。")} << QStringLiteral("admin");
+        QTest::newRow("three unknown")
+            << QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")} << QStringList{QString(), QString(), QString()}
+            << QStringList{QStringLiteral("没有此用户！请再试一次。"), QStringLiteral("没有此用户！请再试一次。"),
+                           QStringLiteral("没有此用户！错误已超过3次。")}
+            << QString();
+        QTest::newRow("mixed failures count together")
+            << QStringList{QStringLiteral("admin"), QStringLiteral("x"), QStringLiteral("admin")}
+            << QStringList{QStringLiteral("bad"), QString(), QStringLiteral("QZMVT")}
+            << QStringList{QStringLiteral("密码错误！请再试一次。"), QStringLiteral("没有此用户！请再试一次。"),
+                           QStringLiteral("密码错误！错误已超过3次。")}
+            << QString();
+        QTest::newRow("password with a trailing blank fails")
+            << QStringList{QStringLiteral("admin")} << QStringList{QStringLiteral("qzmvt ")}
+            << QStringList{QStringLiteral("密码错误！请再试一次。")} << QString();
+        QTest::newRow("a quote in the code finds no row")
+            << QStringList{QStringLiteral("a'b")} << QStringList{QString()}
+            << QStringList{QStringLiteral("没有此用户！请再试一次。")} << QString();
+    }
+    void loginFailures()
+    {
+        QFETCH(QStringList, codes);
+        QFETCH(QStringList, passwords);
+        QFETCH(QStringList, messages);
+        QFETCH(QString, loggedIn);
+        TestDatabase db;
+        ScriptedPrompt prompt;
+        TWebMain main;
+        QVector<QPair<QString, QString>> attempts;
+        for (int i = 0; i < codes.size(); ++i) attempts.append({codes.at(i), passwords.at(i)});
+        scriptLogin(attempts);
+        main.loginCommand();
+        QCOMPARE(prompt.texts(), messages);
+        for (const auto &s : prompt.shown) QCOMPARE(s.caption, QStringLiteral("错误提示"));
+        QCOMPARE(unGlobal().OperatorCode, loggedIn);
+        QCOMPARE(enabled(main, "m_zxyd"), !loggedIn.isEmpty());
+    }
+
+    void commandStates_data()
+    {
+        QTest::addColumn<QString>("rights");
+        QTest::addColumn<bool>("people");
+        QTest::addColumn<bool>("data");
+        QTest::newRow("no rights") << QStringLiteral("1111111111111111111") .replace(14, 1, QLatin1Char('0')).replace(18, 1, QLatin1Char('0')) << false << false;
+        QTest::newRow("people only") << QStringLiteral("0000000000000000001") << true << false;
+        QTest::newRow("backup only") << QStringLiteral("0000000000000010000") << false << true;
+        QTest::newRow("both") << QStringLiteral("0000000000000010001") << true << true;
+    }
+    void commandStates()
+    {
+        QFETCH(QString, rights);
+        QFETCH(bool, people);
+        QFETCH(bool, data);
+        TestDatabase db;
+        db.addOperator(QStringLiteral("op1"), QStringLiteral("测试"), QStringLiteral("pw"), rights);
+        ScriptedPrompt prompt;
+        TWebMain main;
+        main.setLoggedOut();
+        // Logged out: only the commands that need nobody.
+        for (const char *n : {"x_logout", "x_passwd", "x_prtblank", "m_shdh", "m_zxyd", "weihu", "w_yonghu", "w_backup",
+                              "w_zhengli", "w_input", "w_output", "tbtSPrint", "tbtZPrint1", "tbtZPrint5", "tbtPeople"})
+            QVERIFY2(!enabled(main, n), n);
+        for (const char *n : {"x_login", "x_quit", "x_chinese", "s_datetime", "s_printer", "s_jsq", "h_help", "h_about",
+                              "ToolButton5", "tbtAbout", "tbtLogin", "tbtLogout"})
+            QVERIFY2(enabled(main, n), n);
+
+        scriptLogin({{QStringLiteral("op1"), QStringLiteral("pw")}});
+        main.loginCommand();
+        QCOMPARE(unGlobal().OperatorCode, QStringLiteral("op1"));
+        for (const char *n : {"x_logout", "x_passwd", "x_prtblank", "m_shdh", "m_zxyd", "weihu", "tbtSPrint", "tbtZPrint3", "tbtLogout"})
+            QVERIFY2(enabled(main, n), n);
+        for (const char *n : {"x_login", "x_quit", "tbtLogin"})
+            QVERIFY2(!enabled(main, n), n);
+        QCOMPARE(enabled(main, "w_yonghu"), people);
+        QCOMPARE(enabled(main, "tbtPeople"), people);
+        for (const char *n : {"w_backup", "w_zhengli", "w_input", "w_output"})
+            QCOMPARE(enabled(main, n), data);
+
+        // Logout: logged out at once, and a new login window that has the exit button.
+        bool exitVisible = false;
+        whenModal([&](QWidget *login) {
+            exitVisible = login->findChild<QPushButton *>(QStringLiteral("btExit"))->isVisible();
+            QVERIFY(unGlobal().OperatorCode.isEmpty());
+            QTest::mouseClick(login->findChild<QPushButton *>(QStringLiteral("btCancel")), Qt::LeftButton);
+        });
+        main.logoutCommand();
+        QVERIFY(exitVisible);
+        QVERIFY(unGlobal().OperatorCode.isEmpty());
+        QVERIFY(enabled(main, "x_login"));
+        QVERIFY(enabled(main, "x_quit"));
+        QVERIFY(!enabled(main, "m_zxyd"));
+        QVERIFY(!enabled(main, "w_yonghu"));
+        // The tool buttons keep what the login gave them.
+        QVERIFY(!enabled(main, "tbtLogin"));
+        QVERIFY(enabled(main, "tbtLogout"));
+    }
+
+    void exitButtonEndsTheProgram()
+    {
+        TestDatabase db;
+        ScriptedPrompt prompt;
+        TWebMain main;
+        main.show();
+        whenModal([](QWidget *login) {
+            QTest::mouseClick(login->findChild<QPushButton *>(QStringLiteral("btExit")), Qt::LeftButton);
+        });
+        main.loginCommand();
+        QVERIFY(main.closeRequested());
+        QVERIFY(!main.isVisible());
+    }
+
+    void passwordChangedTwice()
+    {
+        TestDatabase db;
+        ScriptedPrompt prompt;
+        TWebMain main;
+        scriptLogin({{QStringLiteral("lib01"), QStringLiteral("lib01")}});
+        main.loginCommand();
+        auto change = [&](const QString &old, const QString &n1, const QString &n2) {
+            whenModal([=](QWidget *dlg) {
+                dlg->findChild<QLineEdit *>(QStringLiteral("edPass"))->setText(old);
+                dlg->findChild<QLineEdit *>(QStringLiteral("edPass1"))->setText(n1);
+                dlg->findChild<QLineEdit *>(QStringLiteral("edPass2"))->setText(n2);
+                QTest::mouseClick(dlg->findChild<QPushButton *>(QStringLiteral("btOk")), Qt::LeftButton);
+                if (dlg->isVisible())
+                    QTest::mouseClick(dlg->findChild<QPushButton *>(QStringLiteral("btCancel")), Qt::LeftButton);
+            });
+            main.passwordCommand();
+        };
+        change(QStringLiteral("wrong"), QStringLiteral("a"), QStringLiteral("a"));
+        change(QStringLiteral("lib01"), QStringLiteral("a"), QStringLiteral("b"));
+        change(QStringLiteral("lib01"), QStringLiteral("o'k"), QStringLiteral("o'k"));
+        change(QStringLiteral("lib01"), QStringLiteral("x"), QStringLiteral("x")); // the old one no longer holds
+        change(QStringLiteral("o'k"), QString(), QString());
+        QCOMPARE(prompt.texts(), (QStringList{QStringLiteral("旧密码不正确，请重新操作。"), QStringLiteral("两个密码不一样，请重新操作。"),
+                                              QStringLiteral("密码修改成功。"), QStringLiteral("旧密码不正确，请重新操作。"),
+                                              QStringLiteral("密码修改成功。")}));
+        QCOMPARE(prompt.shown.at(2).caption, QStringLiteral("提示"));
+        QCOMPARE(db.scalar(QStringLiteral("select ad_pass from www_admin where ad_code='lib01'")).toString(), QString());
+        // An empty password logs in with an empty field.
+        prompt.clear();
+        scriptLogin({{QStringLiteral("lib01"), QString()}});
+        main.loginCommand();
+        QCOMPARE(unGlobal().OperatorCode, QStringLiteral("lib01"));
+    }
+
+    // --- layout ---
+
+    void resizeRule()
+    {
+        TestDatabase db;
+        ScriptedPrompt prompt;
+        TWebMain main;
+        scriptLogin({{QStringLiteral("cancel"), QString()}});
+        QVERIFY(main.FormCreate());
+        main.show();
+        const QSize frame = main.frameGeometry().size() - main.size();
+        main.resize(QSize(1024, 600) - frame);
+        QCOMPARE(main.frameGeometry().width(), 1024);
+        auto *lb1 = main.findChild<QLabel *>(QStringLiteral("lbSchool1"));
+        auto *lb2 = main.findChild<QLabel *>(QStringLiteral("lbSchool2"));
+        QCOMPARE(lb1->font().pointSize(), 54); // (1024 - 50) / 18
+        QCOMPARE(lb2->font().pointSize(), 54);
+        QCOMPARE(lb1->x(), (1024 - lb1->width()) / 2);
+        QCOMPARE(lb2->pos(), lb1->pos() - QPoint(3, 3));
+        QCOMPARE(main.findChild<QLabel *>(QStringLiteral("imgBack"))->geometry(), QRect(5, 2, 1024 - 18, 600 - 50));
+        main.resize(250, 150);
+        QCOMPARE(main.frameGeometry().width(), 400);
+        QCOMPARE(main.frameGeometry().height(), 300);
+        QCOMPARE(lb1->font().pointSize(), (400 - 50) / 18);
+    }
+
+    // --- utilities ---
+
+    void defaultInputMethodIsKept()
+    {
+        TestSettings settings;
+        ScriptedPrompt prompt;
+        unGlobal().DefaultInputMethod = QStringLiteral("旧输入法");
+        {
+            TChinese dlg(nullptr);
+            auto *cb = dlg.findChild<QComboBox *>(QStringLiteral("cbDefInput"));
+            QCOMPARE(cb->currentText(), QStringLiteral("旧输入法"));
+            cb->setEditText(QStringLiteral("  不存在的输入法 "));
+            QTest::mouseClick(dlg.findChild<QPushButton *>(QStringLiteral("bbtOk")), Qt::LeftButton);
+        }
+        QCOMPARE(unGlobal().DefaultInputMethod, QStringLiteral("不存在的输入法"));
+        QCOMPARE(MachineSettings::value(QStringLiteral("INPUTTYPE")), QStringLiteral("不存在的输入法"));
+        // After a restart the dialog opens with the chosen name.
+        unGlobal().DefaultInputMethod = trimText(MachineSettings::value(QStringLiteral("INPUTTYPE")));
+        TChinese again(nullptr);
+        QCOMPARE(again.findChild<QComboBox *>(QStringLiteral("cbDefInput"))->currentText(), QStringLiteral("不存在的输入法"));
+        QVERIFY(prompt.shown.isEmpty());
+    }
+
+    void aboutBox()
+    {
+        unGlobal().TitleText = QStringLiteral("砚禾数字图书馆管理系统");
+        TAboutBox box(nullptr);
+        QCOMPARE(box.findChild<QLabel *>(QStringLiteral("ProductName"))->text(), unGlobal().TitleText);
+        QCOMPARE(box.findChild<QLabel *>(QStringLiteral("Version"))->text(), QStringLiteral("V" LECTORIA_VERSION));
+        auto *product = box.findChild<QLabel *>(QStringLiteral("ProductName"));
+        QCOMPARE(box.findChild<QLabel *>(QStringLiteral("lbVerStr"))->x(), product->x() + product->width());
+        box.show();
+        QTest::mouseClick(&box, Qt::LeftButton);
+        QVERIFY(!box.isVisible());
+    }
+
+    void utilityProgramsAreOptional()
+    {
+        QVERIFY(!Utilities::startFirstInstalled({QStringLiteral("no-such-program-here --x")}));
+    }
+};
+
+QTEST_MAIN(TestApp)
+#include "tst_app.moc"
