@@ -1,0 +1,95 @@
+#pragma once
+#include "pagesetup.h"
+
+#include <QRgb>
+#include <QString>
+#include <QVector>
+
+#include <vector>
+
+namespace lectoria::report {
+
+// Every length of the engine is in tenths of a millimetre.
+constexpr int mm(double millimetres) { return int(millimetres * 10.0 + (millimetres < 0 ? -0.5 : 0.5)); }
+
+enum class Align : quint8 { Left, Right, Center };
+
+// A font as the layouts name it; the painter maps the Chinese family names to
+// installed fonts (see reportpainter.h).
+struct FontSpec {
+    QString family = QStringLiteral("宋体");
+    qreal pointSize = 9;
+    bool bold = false;
+    bool italic = false;
+    bool underline = false;
+    bool operator==(const FontSpec &o) const
+    {
+        return family == o.family && pointSize == o.pointSize && bold == o.bold && italic == o.italic
+            && underline == o.underline;
+    }
+    bool operator!=(const FontSpec &o) const { return !(*this == o); }
+};
+
+// One printed text: always a single line (a growing memo gives one item per
+// line). Position and size from the paper's top-left corner.
+struct PageItem {
+    qint32 x = 0, y = 0, width = 0, height = 0;
+    quint16 font = 0; // index into DocumentInfo::fonts; 0 is the report font
+    Align align = Align::Left;
+    bool clip = false; // the text never runs outside its box (a fixed-width label)
+    QRgb color = 0xff000000;
+    QString text;
+
+    // The horizontal anchor the grid writers use: left edge, right edge or centre.
+    qint32 anchor() const
+    {
+        return align == Align::Left ? x : align == Align::Right ? x + width : x + width / 2;
+    }
+};
+
+// A ruled line (band frames, lines of a layout).
+struct PageLine {
+    qint32 x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    qint16 penWidth = 2; // tenths of a millimetre
+    QRgb color = 0xff000000;
+};
+
+struct Page {
+    int number = 1; // 1-based
+    QVector<PageItem> items; // in the order they were printed (top to bottom per band)
+    QVector<PageLine> lines;
+};
+
+// What a renderer needs besides the pages. The font table only grows during
+// a run, so a page never refers to a font that is not yet in it.
+struct DocumentInfo {
+    PageSetup page;
+    QVector<FontSpec> fonts; // fonts[0] is the report font
+};
+
+// A whole filled report, kept for the preview and printing.
+struct ReportDocument {
+    DocumentInfo info;
+    std::vector<Page> pages;
+};
+
+// Receives the pages of a fill pass one after another; the file writers are
+// sinks, so a long report is written without keeping its pages.
+class PageSink {
+public:
+    virtual ~PageSink() = default;
+    virtual void begin(const DocumentInfo &) {}
+    virtual void page(const Page &page, const DocumentInfo &info) = 0;
+    virtual void end(const DocumentInfo &) {}
+};
+
+// Collects every page (what Report::fill() returns).
+class DocumentCollector : public PageSink {
+public:
+    void begin(const DocumentInfo &info) override { doc.info = info; doc.pages.clear(); }
+    void page(const Page &page, const DocumentInfo &) override { doc.pages.push_back(page); }
+    void end(const DocumentInfo &info) override { doc.info = info; }
+    ReportDocument doc;
+};
+
+} // namespace lectoria::report

@@ -1,0 +1,742 @@
+#include "reportengine.h"
+#include "clock.h"
+#include "text.h"
+
+#include <algorithm>
+
+namespace lectoria::report {
+
+// ---------------------------------------------------------------- rows
+
+QVariant RowView::value(int index) const
+{
+    if (!m_values || index < 0 || index >= m_values->size())
+        return QVariant();
+    return m_values->at(index);
+}
+
+int RowView::indexOf(const QString &column) const
+{
+    if (!m_index)
+        return -1;
+    return m_index->value(column.toLower(), -1);
+}
+
+QVariant RowView::value(const QString &column) const { return value(indexOf(column)); }
+
+QString RowView::text(const QString &column) const { return trimText(value(column).toString()); }
+
+// ---------------------------------------------------------------- items and bands
+
+namespace {
+constexpr quint16 UnresolvedFont = 0xffff;
+}
+
+void Item::setFont(const FontSpec &f)
+{
+    m_font = f;
+    m_hasFont = true;
+    m_fontIndex = UnresolvedFont;
+}
+
+int Item::lineHeight(const FontSpec &reportFont) const
+{
+    if (m_lineHeight > 0)
+        return m_lineHeight;
+    const qreal pt = m_hasFont ? m_font.pointSize : reportFont.pointSize;
+    // One point is 254/720 tenths of a millimetre; lines are spaced 1.25 em.
+    return qMax(1, qRound(pt * 254.0 / 72.0 * 1.25));
+}
+
+Item *Band::add(Item *item)
+{
+    m_items.emplace_back(item);
+    return item;
+}
+
+Item *Band::addLabel(const QString &text, const Box &box, Align align, const QString &name)
+{
+    Item *i = add(new Item(ItemKind::Label, box, align, name));
+    i->m_text = text;
+    return i;
+}
+
+Item *Band::addField(const QString &column, const Box &box, Align align, const QString &name)
+{
+    Item *i = add(new Item(ItemKind::Field, box, align, name));
+    i->m_column = column;
+    return i;
+}
+
+Item *Band::addSystem(SystemValue value, const Box &box, Align align, const QString &name)
+{
+    Item *i = add(new Item(ItemKind::System, box, align, name));
+    i->m_system = value;
+    return i;
+}
+
+Item *Band::addAggregate(AggregateKind kind, const QString &column, bool resetAfterPrint, const Box &box,
+                         Align align, const QString &name)
+{
+    Item *i = add(new Item(ItemKind::Aggregate, box, align, name));
+    i->m_aggregate = kind;
+    i->m_column = column;
+    i->m_reset = resetAfterPrint;
+    return i;
+}
+
+Item *Band::addMemo(const Box &box, const QString &name)
+{
+    return add(new Item(ItemKind::Memo, box, Align::Left, name));
+}
+
+void Band::addLine(int x1, int y1, int x2, int y2, int penWidth)
+{
+    m_lines.push_back(Line{x1, y1, x2, y2, penWidth});
+}
+
+Band &Band::addChild(int height)
+{
+    m_child.reset(new Band(BandKind::Child));
+    m_child->m_height = height;
+    return *m_child;
+}
+
+Item *Band::item(const QString &name) const
+{
+    for (const auto &i : m_items)
+        if (i->m_name == name)
+            return i.get();
+    return m_child ? m_child->item(name) : nullptr;
+}
+
+Group::Group() : m_header(new Band(BandKind::GroupHeader)), m_footer(new Band(BandKind::GroupFooter)) {}
+
+void Group::setColumns(const QStringList &columns)
+{
+    m_key = [columns](const RowView &row) {
+        QString key;
+        for (const QString &c : columns)
+            key += row.value(c).toString();
+        return key;
+    };
+}
+
+Report::Report()
+    : m_page(designedPage()), m_pageHeader(new Band(BandKind::PageHeader)),
+      m_columnHeader(new Band(BandKind::ColumnHeader)), m_detail(new Band(BandKind::Detail)),
+      m_summary(new Band(BandKind::Summary)), m_pageFooter(new Band(BandKind::PageFooter))
+{
+}
+
+Report::~Report() = default;
+
+Group &Report::addGroup(const QStringList &columns)
+{
+    m_groups.emplace_back(new Group);
+    m_groups.back()->setColumns(columns);
+    return *m_groups.back();
+}
+
+Group &Report::addGroup(std::function<QString(const RowView &)> key)
+{
+    m_groups.emplace_back(new Group);
+    m_groups.back()->setKey(std::move(key));
+    return *m_groups.back();
+}
+
+template <typename F>
+void Report::forEachBand(F f) const
+{
+    auto visit = [&](Band *b) {
+        for (; b; b = b->child())
+            f(*b);
+    };
+    visit(m_pageHeader.get());
+    visit(m_columnHeader.get());
+    for (const auto &g : m_groups) {
+        visit(g->m_header.get());
+        visit(g->m_footer.get());
+    }
+    visit(m_detail.get());
+    visit(m_summary.get());
+    visit(m_pageFooter.get());
+}
+
+Item *Report::item(const QString &name) const
+{
+    Item *found = nullptr;
+    forEachBand([&](Band &b) {
+        if (found)
+            return;
+        for (const auto &i : b.m_items)
+            if (i->m_name == name) {
+                found = i.get();
+                return;
+            }
+    });
+    return found;
+}
+
+// ---------------------------------------------------------------- the fill pass
+
+namespace {
+
+QDateTime asDateTime(const QVariant &v)
+{
+    switch (v.typeId()) {
+    case QMetaType::QDateTime:
+        return v.toDateTime();
+    case QMetaType::QDate:
+        return v.toDate().startOfDay();
+    case QMetaType::QString: {
+        QString s = v.toString().trimmed();
+        if (s.size() >= 10 && s[4] == QLatin1Char('-')) {
+            s.replace(QLatin1Char('T'), QLatin1Char(' '));
+            if (s.size() == 10)
+                return QDate::fromString(s, Qt::ISODate).startOfDay();
+            const int dot = s.indexOf(QLatin1Char('.'));
+            if (dot > 0)
+                s.truncate(dot);
+            QDateTime dt = QDateTime::fromString(s, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+            if (!dt.isValid())
+                dt = QDateTime::fromString(s, QStringLiteral("yyyy-MM-dd hh:mm"));
+            return dt;
+        }
+        return QDateTime();
+    }
+    default:
+        return QDateTime();
+    }
+}
+
+QString plainText(const QVariant &v)
+{
+    if (v.isNull())
+        return QString();
+    switch (v.typeId()) {
+    case QMetaType::QString:
+        return trimText(v.toString());
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+        return QString::number(v.toLongLong());
+    case QMetaType::Double:
+        return QString::number(v.toDouble(), 'g', 15);
+    case QMetaType::QDateTime:
+        return v.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    case QMetaType::QDate:
+        return v.toDate().toString(QStringLiteral("yyyy-MM-dd"));
+    default:
+        return trimText(v.toString());
+    }
+}
+
+// One element of a band as laid out, in band coordinates (memo growth applied).
+struct Placed {
+    int y = 0, height = 0;
+    const Item *item = nullptr; // nullptr: a ruled line
+    int line = -1;              // memo line index, or ruled line index
+};
+
+} // namespace
+
+class Filler {
+public:
+    Filler(Report &r, PageSink &sink) : m_r(r), m_sink(sink) {}
+
+    void run()
+    {
+        m_runTime = Clock::now();
+        m_info.page = m_r.m_page;
+        m_info.fonts = {m_r.m_font};
+        m_detailCount = 0;
+        m_pageNo = 0;
+        m_pageOpen = false;
+
+        if (m_r.m_start)
+            m_r.m_start(m_r);
+        prepareItems();
+        RowSource *src = m_r.m_source;
+        m_index.clear();
+        if (src) {
+            src->restart();
+            const QStringList cols = src->columns();
+            for (int i = 0; i < cols.size(); ++i)
+                if (!m_index.contains(cols[i].toLower()))
+                    m_index.insert(cols[i].toLower(), i);
+            resolveColumns();
+        }
+        m_cur.m_index = m_prev.m_index = &m_index;
+        m_cur.m_values = m_prev.m_values = nullptr;
+
+        m_sink.begin(m_info);
+
+        const int groups = int(m_r.m_groups.size());
+        QVector<QString> keys(groups), nextKeys(groups);
+        bool any = false;
+        while (src && src->next(m_rowA)) {
+            m_cur.m_values = &m_rowA;
+            for (int g = 0; g < groups; ++g) {
+                const auto &key = m_r.m_groups[size_t(g)]->m_key;
+                nextKeys[g] = key ? key(m_cur) : QString();
+            }
+            int changed = 0;
+            if (any) {
+                changed = groups;
+                for (int g = 0; g < groups; ++g)
+                    if (nextKeys[g] != keys[g]) {
+                        changed = g;
+                        break;
+                    }
+                printFooters(changed);
+            }
+            std::swap(keys, nextKeys);
+            any = true;
+            for (int g = changed; g < groups; ++g) {
+                m_inGroup = g; // the groups outside this one are running
+                printBand(*m_r.m_groups[size_t(g)]->m_header, m_cur);
+            }
+            m_inGroup = groups;
+            ++m_detailCount;
+            accumulate();
+            printBand(*m_r.m_detail, m_cur);
+            std::swap(m_rowA, m_rowB);
+            m_prev.m_values = &m_rowB;
+            m_cur.m_values = nullptr;
+        }
+        if (any)
+            printFooters(0);
+        m_inGroup = 0;
+        printBand(*m_r.m_summary, m_prev);
+        ensurePage(m_prev);
+        closePage(true);
+        m_sink.end(m_info);
+    }
+
+private:
+    // Footers of the groups from the innermost out to `outer`, on the group's last row.
+    void printFooters(int outer)
+    {
+        for (int g = int(m_r.m_groups.size()) - 1; g >= outer; --g) {
+            m_inGroup = g + 1;
+            printBand(*m_r.m_groups[size_t(g)]->m_footer, m_prev);
+        }
+    }
+
+    // ---- set-up
+
+    void prepareItems()
+    {
+        m_aggregates.clear();
+        m_r.forEachBand([&](Band &b) {
+            for (const auto &i : b.m_items) {
+                if (i->m_kind == ItemKind::Aggregate) {
+                    i->m_value = 0;
+                    m_aggregates.push_back(i.get());
+                }
+                if (i->m_hasFont)
+                    i->m_fontIndex = UnresolvedFont;
+            }
+        });
+    }
+
+    void resolveColumns()
+    {
+        m_r.forEachBand([&](Band &b) {
+            for (const auto &i : b.m_items)
+                i->m_columnIndex = i->m_column.isEmpty() ? -1 : m_index.value(i->m_column.toLower(), -1);
+        });
+    }
+
+    quint16 fontIndex(Item &i)
+    {
+        if (!i.m_hasFont)
+            return 0;
+        if (i.m_fontIndex == UnresolvedFont) {
+            int at = m_info.fonts.indexOf(i.m_font);
+            if (at < 0) {
+                m_info.fonts.append(i.m_font);
+                at = int(m_info.fonts.size()) - 1;
+            }
+            i.m_fontIndex = quint16(at);
+        }
+        return i.m_fontIndex;
+    }
+
+    // ---- values
+
+    void accumulate()
+    {
+        for (Item *a : m_aggregates) {
+            if (a->m_aggregate == AggregateKind::Count)
+                ++a->m_value;
+            else if (a->m_columnIndex >= 0)
+                a->m_value += m_rowA.at(a->m_columnIndex).toLongLong();
+        }
+    }
+
+    void evaluate(Band &b, const RowView &row)
+    {
+        for (const auto &p : b.m_items) {
+            Item &i = *p;
+            switch (i.m_kind) {
+            case ItemKind::Field: {
+                const QVariant v = row.value(i.m_columnIndex);
+                if (i.m_formatter)
+                    i.m_text = i.m_formatter(v);
+                else if (!i.m_format.isEmpty()) {
+                    const QDateTime dt = asDateTime(v);
+                    i.m_text = dt.isValid() ? dt.toString(i.m_format) : plainText(v);
+                } else
+                    i.m_text = plainText(v);
+                break;
+            }
+            case ItemKind::System:
+                i.m_text = systemText(i);
+                break;
+            case ItemKind::Aggregate:
+                i.m_text = QString::number(i.m_value);
+                break;
+            default:
+                break;
+            }
+        }
+    }
+
+    QString systemText(const Item &i) const
+    {
+        switch (i.m_system) {
+        case SystemValue::PageNumber:
+            return QString::number(m_pageNo);
+        case SystemValue::DetailCount:
+            return QString::number(m_detailCount);
+        case SystemValue::DateTime:
+            return m_runTime.toString(i.m_format.isEmpty() ? QStringLiteral("yyyy-MM-dd hh:mm:ss") : i.m_format);
+        case SystemValue::Date:
+            return m_runTime.toString(i.m_format.isEmpty() ? QStringLiteral("yyyy-MM-dd") : i.m_format);
+        case SystemValue::Time:
+            return m_runTime.toString(i.m_format.isEmpty() ? QStringLiteral("hh:mm:ss") : i.m_format);
+        }
+        return QString();
+    }
+
+    BandContext context(Band &b, const RowView &row)
+    {
+        BandContext c;
+        c.m_band = &b;
+        c.m_report = &m_r;
+        c.m_row = row;
+        c.m_page = m_pageNo;
+        c.m_detailCount = m_detailCount;
+        c.m_runTime = m_runTime;
+        return c;
+    }
+
+    // ---- pages
+
+    int footerHeight() const
+    {
+        const Band &f = *m_r.m_pageFooter;
+        return f.m_enabled ? f.m_height : 0;
+    }
+
+    void ensurePage(const RowView &row)
+    {
+        if (m_pageOpen)
+            return;
+        m_pageOpen = true;
+        ++m_pageNo;
+        m_page = Page();
+        m_page.number = m_pageNo;
+        m_page.items.reserve(m_lastPageItems);
+        m_y = m_info.page.marginTop;
+        m_limit = m_info.page.bodyBottom() - footerHeight();
+        Band &ph = *m_r.m_pageHeader;
+        if (m_pageNo > 1 || ph.m_onFirstPage)
+            placeWhole(ph, row);
+        placeWhole(*m_r.m_columnHeader, row);
+        // Groups still running whose header repeats on every page.
+        if (m_pageNo > 1)
+            for (int g = 0; g < m_inGroup; ++g) {
+                Group &grp = *m_r.m_groups[size_t(g)];
+                if (grp.m_repeat)
+                    placeWhole(*grp.m_header, row);
+            }
+        m_bodyStart = m_y;
+    }
+
+    void closePage(bool last)
+    {
+        Band &pf = *m_r.m_pageFooter;
+        if (pf.m_enabled && (!last || pf.m_onLastPage)) {
+            m_y = m_info.page.bodyBottom() - pf.m_height;
+            const RowView &row = m_prev.isValid() ? m_prev : m_cur;
+            placeWhole(pf, row);
+        }
+        m_lastPageItems = qMax(m_lastPageItems, int(m_page.items.size()));
+        m_sink.page(m_page, m_info);
+        m_page = Page();
+        m_pageOpen = false;
+    }
+
+    // Page bands: evaluated, hooked and placed at m_y without a fit check.
+    void placeWhole(Band &b, const RowView &row)
+    {
+        for (Band *band = &b; band; band = band->child()) {
+            if (!band->m_enabled)
+                return;
+            evaluate(*band, row);
+            BandContext c = context(*band, row);
+            if (band->m_before)
+                band->m_before(c);
+            if (!c.m_print) {
+                afterPrint(*band, c, false);
+                return;
+            }
+            std::vector<Placed> placed;
+            const int height = layout(*band, placed);
+            place(*band, placed, 0, height, m_y, true, true);
+            m_y += height;
+            afterPrint(*band, c, true);
+        }
+    }
+
+    void afterPrint(Band &b, BandContext &c, bool printed)
+    {
+        c.m_printed = printed;
+        if (b.m_after)
+            b.m_after(c);
+        if (printed)
+            for (const auto &i : b.m_items)
+                if (i->m_kind == ItemKind::Aggregate && i->m_reset)
+                    i->m_value = 0;
+    }
+
+    // Body bands: moved to a new page when they do not fit; a band taller
+    // than a whole page is cut between its elements (memo lines).
+    void printBand(Band &b, const RowView &row)
+    {
+        for (Band *band = &b; band; band = band->child()) {
+            if (!band->m_enabled)
+                return;
+            ensurePage(row);
+            evaluate(*band, row);
+            BandContext c = context(*band, row);
+            if (band->m_before)
+                band->m_before(c);
+            if (!c.m_print) {
+                afterPrint(*band, c, false);
+                return;
+            }
+            std::vector<Placed> &placed = m_placed;
+            placed.clear();
+            const int height = layout(*band, placed);
+            if (m_y + height > m_limit && m_y > m_bodyStart) {
+                closePage(false);
+                ensurePage(row);
+                // The page number may appear in the band.
+                if (hasPageNumber(*band))
+                    evaluatePageNumbers(*band);
+            }
+            if (m_y + height <= m_limit || placed.empty()) {
+                place(*band, placed, 0, height, m_y, true, true);
+                m_y += height;
+            } else {
+                split(*band, placed, height, row);
+            }
+            afterPrint(*band, c, true);
+        }
+    }
+
+    static bool hasPageNumber(const Band &b)
+    {
+        for (const auto &i : b.m_items)
+            if (i->m_kind == ItemKind::System && i->m_system == SystemValue::PageNumber)
+                return true;
+        return false;
+    }
+
+    void evaluatePageNumbers(Band &b)
+    {
+        for (const auto &i : b.m_items)
+            if (i->m_kind == ItemKind::System && i->m_system == SystemValue::PageNumber)
+                i->m_text = QString::number(m_pageNo);
+    }
+
+    // Lays the band's elements out in band coordinates; returns the band's
+    // height after the memos have grown.
+    int layout(Band &b, std::vector<Placed> &placed)
+    {
+        struct Growth { int bottom, extra; };
+        Growth growth[8];
+        int nGrowth = 0;
+        for (const auto &p : b.m_items) {
+            const Item &i = *p;
+            if (i.m_kind != ItemKind::Memo || !i.m_visible || nGrowth == 8)
+                continue;
+            const int lh = i.lineHeight(m_r.m_font);
+            const int need = int(i.m_lines.size()) * lh;
+            if (need > i.m_box.height)
+                growth[nGrowth++] = {i.m_box.y + i.m_box.height, need - i.m_box.height};
+        }
+        auto shift = [&](int y) {
+            int s = 0;
+            for (int k = 0; k < nGrowth; ++k)
+                if (y >= growth[k].bottom)
+                    s += growth[k].extra;
+            return s;
+        };
+        int total = 0;
+        for (int k = 0; k < nGrowth; ++k)
+            total += growth[k].extra;
+
+        placed.reserve(b.m_items.size() + b.m_lines.size());
+        for (const auto &p : b.m_items) {
+            const Item &i = *p;
+            if (!i.m_visible)
+                continue;
+            const int y = i.m_box.y + shift(i.m_box.y);
+            if (i.m_kind == ItemKind::Memo) {
+                const int lh = i.lineHeight(m_r.m_font);
+                for (int l = 0; l < i.m_lines.size(); ++l)
+                    placed.push_back(Placed{y + l * lh, lh, &i, l});
+            } else {
+                placed.push_back(Placed{y, i.m_box.height, &i, -1});
+            }
+        }
+        for (int l = 0; l < int(b.m_lines.size()); ++l) {
+            const auto &ln = b.m_lines[size_t(l)];
+            const int top = qMin(ln.y1, ln.y2);
+            placed.push_back(Placed{top + shift(top), qAbs(ln.y2 - ln.y1), nullptr, l});
+        }
+        return b.m_height + total;
+    }
+
+    // Puts the elements whose band position lies in [from, to) on the page,
+    // with band position `from` at page position `top`.
+    void place(Band &b, const std::vector<Placed> &placed, int from, int to, int top, bool first, bool last)
+    {
+        const PageSetup &pg = m_info.page;
+        const int left = pg.marginLeft;
+        const int width = pg.bodyWidth();
+        const int offset = top - from;
+        for (const Placed &e : placed) {
+            if (e.y < from || e.y >= to)
+                continue;
+            if (e.item) {
+                Item &i = const_cast<Item &>(*e.item);
+                PageItem out;
+                out.x = left + i.m_box.x;
+                out.y = offset + e.y;
+                out.width = i.m_box.width;
+                out.height = e.line >= 0 ? e.height : i.m_box.height;
+                out.font = fontIndex(i);
+                out.align = i.m_align;
+                out.clip = i.m_clip;
+                out.color = i.m_color;
+                out.text = e.line >= 0 ? i.m_lines.at(e.line) : i.m_text;
+                m_page.items.append(std::move(out));
+            } else {
+                const auto &ln = b.m_lines[size_t(e.line)];
+                PageLine out;
+                out.x1 = left + ln.x1;
+                out.x2 = left + ln.x2;
+                out.y1 = offset + ln.y1 + (e.y - qMin(ln.y1, ln.y2));
+                out.y2 = offset + ln.y2 + (e.y - qMin(ln.y1, ln.y2));
+                out.penWidth = qint16(ln.pen);
+                m_page.lines.append(out);
+            }
+        }
+        if (b.m_lineAbove && first)
+            m_page.lines.append(PageLine{left, top, left + width, top, 2, 0xff000000});
+        if (b.m_lineBelow && last) {
+            const int bottom = top + (to - from);
+            m_page.lines.append(PageLine{left, bottom, left + width, bottom, 2, 0xff000000});
+        }
+    }
+
+    // A band that cannot fit on the rest of this page nor on a whole page:
+    // cut it between elements, page after page.
+    void split(Band &b, std::vector<Placed> &placed, int height, const RowView &row)
+    {
+        std::stable_sort(placed.begin(), placed.end(), [](const Placed &a, const Placed &c) { return a.y < c.y; });
+        int from = 0;
+        bool first = true;
+        size_t next = 0; // first element not yet placed
+        while (true) {
+            const int room = m_limit - m_y;
+            // Take every element that ends within the room; stop at the first that does not.
+            size_t k = next;
+            int cut = from + room;
+            while (k < placed.size() && placed[k].y + placed[k].height <= from + room)
+                ++k;
+            if (k >= placed.size()) {
+                // The rest fits.
+                const int rest = qMin(height - from, room);
+                place(b, placed, from, height, m_y, first, true);
+                m_y += qMax(0, rest);
+                return;
+            }
+            cut = placed[k].y;
+            if (k == next && m_y > m_bodyStart) {
+                // Not even the next element fits here: new page first.
+                closePage(false);
+                ensurePage(row);
+                continue;
+            }
+            if (k == next) {
+                // An element taller than a whole page: put it on its own page.
+                cut = placed[k].y + placed[k].height;
+                ++k;
+                while (k < placed.size() && placed[k].y < cut)
+                    ++k;
+                if (k >= placed.size()) {
+                    place(b, placed, from, height, m_y, first, true);
+                    m_y = m_limit;
+                    return;
+                }
+                cut = placed[k].y;
+            }
+            place(b, placed, from, cut, m_y, first, false);
+            first = false;
+            from = cut;
+            next = k;
+            closePage(false);
+            ensurePage(row);
+        }
+    }
+
+    Report &m_r;
+    PageSink &m_sink;
+    DocumentInfo m_info;
+    QDateTime m_runTime;
+    QHash<QString, int> m_index;
+    QVector<QVariant> m_rowA, m_rowB;
+    RowView m_cur, m_prev;
+    std::vector<Item *> m_aggregates;
+    std::vector<Placed> m_placed; // body bands; page bands use their own
+    qint64 m_detailCount = 0;
+    int m_inGroup = 0;
+
+    Page m_page;
+    bool m_pageOpen = false;
+    int m_pageNo = 0;
+    int m_y = 0;
+    int m_limit = 0;
+    int m_bodyStart = 0;
+    int m_lastPageItems = 0;
+};
+
+void Report::run(PageSink &sink)
+{
+    Filler(*this, sink).run();
+}
+
+ReportDocument Report::fill()
+{
+    DocumentCollector c;
+    run(c);
+    return std::move(c.doc);
+}
+
+} // namespace lectoria::report

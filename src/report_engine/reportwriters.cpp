@@ -1,0 +1,309 @@
+#include "reportwriters.h"
+#include "atomicfile.h"
+#include "gbk.h"
+#include "reportengine.h"
+
+#include <algorithm>
+
+namespace lectoria::report {
+namespace {
+
+// A value as one cell of a line: line breaks and other control characters
+// would break the file's line structure, so they become blanks.
+QString cellText(const QString &s)
+{
+    for (QChar c : s)
+        if (c.unicode() < 32) {
+            QString out = s;
+            for (QChar &d : out)
+                if (d.unicode() < 32)
+                    d = QLatin1Char(' ');
+            return out;
+        }
+    return s;
+}
+
+bool isBlank(const QString &s)
+{
+    for (QChar c : s)
+        if (c.unicode() > 32)
+            return false;
+    return true;
+}
+
+// Columns a character takes on the text grid: its GBK byte count.
+int charColumns(QChar c)
+{
+    if (c.unicode() < 0x80)
+        return 1;
+    if (c.isSurrogate())
+        return c.isHighSurrogate() ? 1 : 0; // written as one '?'
+    return int(Gbk::byteLength(QString(c)));
+}
+
+int textColumns(const QString &s)
+{
+    int n = 0;
+    bool ascii = true;
+    for (QChar c : s)
+        if (c.unicode() >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (ascii)
+        return int(s.size());
+    for (QChar c : s)
+        n += charColumns(c);
+    return n;
+}
+
+// The longest start of s that takes at most `cols` columns (never half a character).
+QString fitColumns(const QString &s, int cols)
+{
+    int used = 0;
+    int i = 0;
+    for (; i < s.size(); ++i) {
+        const int w = charColumns(s[i]);
+        if (used + w > cols)
+            break;
+        used += w;
+    }
+    return s.left(i);
+}
+
+int toColumn(int tenths) { return (tenths + TextColumnWidth / 2) / TextColumnWidth; }
+
+// The grid shared by CSV and HTML: lines by distinct vertical position,
+// columns by distinct anchor.
+struct Grid {
+    QVector<int> anchors;          // sorted
+    QVector<QVector<int>> rows;    // per line: indexes of the page's items
+};
+
+Grid makeGrid(const Page &page)
+{
+    Grid g;
+    const int n = int(page.items.size());
+    QVector<int> order(n);
+    for (int i = 0; i < n; ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return page.items[a].y < page.items[b].y; });
+    g.anchors.reserve(8);
+    for (const PageItem &it : page.items)
+        g.anchors.append(it.anchor());
+    std::sort(g.anchors.begin(), g.anchors.end());
+    g.anchors.erase(std::unique(g.anchors.begin(), g.anchors.end()), g.anchors.end());
+    int lastY = 0;
+    for (int k = 0; k < n; ++k) {
+        const int i = order[k];
+        if (g.rows.isEmpty() || page.items[i].y != lastY) {
+            g.rows.append(QVector<int>());
+            lastY = page.items[i].y;
+        }
+        g.rows.last().append(i);
+    }
+    return g;
+}
+
+// The cells of one grid line; false when every cell is empty.
+bool gridCells(const Page &page, const Grid &g, const QVector<int> &row, QVector<QString> &cells,
+               QVector<int> *owner = nullptr)
+{
+    cells.fill(QString(), g.anchors.size());
+    if (owner)
+        owner->fill(-1, g.anchors.size());
+    bool any = false;
+    for (int i : row) {
+        const PageItem &it = page.items[i];
+        const int col = int(std::lower_bound(g.anchors.begin(), g.anchors.end(), it.anchor()) - g.anchors.begin());
+        const QString text = cellText(it.text);
+        if (!isBlank(text))
+            any = true;
+        QString &cell = cells[col];
+        if (cell.isEmpty()) {
+            cell = text;
+            if (owner)
+                (*owner)[col] = i;
+        } else if (!text.isEmpty()) {
+            cell += QLatin1Char(' ') + text;
+        }
+    }
+    return any;
+}
+
+// HTML's relative font size for a point size (3 is the browser's normal size).
+int htmlSize(qreal pt)
+{
+    static const qreal steps[] = {8.5, 11, 13, 16, 21, 30};
+    int size = 1;
+    for (qreal s : steps)
+        if (pt >= s)
+            ++size;
+    return size;
+}
+
+} // namespace
+
+QStringList textLines(const Page &page, const DocumentInfo &info)
+{
+    QStringList out;
+    const Grid g = makeGrid(page);
+    const int left = info.page.marginLeft;
+    struct Piece {
+        int start;
+        QString text;
+        int cols;
+    };
+    QVector<Piece> pieces;
+    for (const QVector<int> &row : g.rows) {
+        pieces.clear();
+        for (int i : row) {
+            const PageItem &it = page.items[i];
+            QString text = cellText(it.text);
+            if (isBlank(text))
+                continue;
+            if (it.clip)
+                text = fitColumns(text, it.width / TextColumnWidth);
+            const int cols = textColumns(text);
+            int start = 0;
+            switch (it.align) {
+            case Align::Left:
+                start = toColumn(it.x - left);
+                break;
+            case Align::Right:
+                start = toColumn(it.x + it.width - left) - cols;
+                break;
+            case Align::Center:
+                start = toColumn(it.x + it.width / 2 - left) - cols / 2;
+                break;
+            }
+            pieces.append(Piece{qMax(0, start), text, cols});
+        }
+        if (pieces.isEmpty())
+            continue;
+        std::stable_sort(pieces.begin(), pieces.end(), [](const Piece &a, const Piece &b) { return a.start < b.start; });
+        QString line;
+        int width = 0;
+        for (const Piece &p : pieces) {
+            int start = p.start;
+            if (start < width)
+                start = width + 1; // never write over text already on the line
+            line += QString(start - width, QLatin1Char(' '));
+            line += p.text;
+            width = start + p.cols;
+        }
+        out.append(line);
+    }
+    return out;
+}
+
+QStringList csvLines(const Page &page)
+{
+    QStringList out;
+    const Grid g = makeGrid(page);
+    QVector<QString> cells;
+    for (const QVector<int> &row : g.rows) {
+        if (!gridCells(page, g, row, cells))
+            continue;
+        QString line;
+        for (int c = 0; c < cells.size(); ++c) {
+            if (c)
+                line += QLatin1Char(',');
+            line += QLatin1Char('"');
+            // A quote inside a value is doubled, so the value stays one field.
+            if (cells[c].contains(QLatin1Char('"')))
+                line += QString(cells[c]).replace(QLatin1Char('"'), QLatin1String("\"\""));
+            else
+                line += cells[c];
+            line += QLatin1Char('"');
+        }
+        out.append(line);
+    }
+    return out;
+}
+
+QStringList htmlLines(const Page &page, const DocumentInfo &info)
+{
+    QStringList out;
+    const Grid g = makeGrid(page);
+    QVector<QString> cells;
+    QVector<int> owner;
+    const FontSpec base = info.fonts.isEmpty() ? FontSpec() : info.fonts.first();
+    for (const QVector<int> &row : g.rows) {
+        if (!gridCells(page, g, row, cells, &owner))
+            continue;
+        QString line = QStringLiteral("<TR>");
+        for (int c = 0; c < cells.size(); ++c) {
+            QString value = cells[c].toHtmlEscaped();
+            if (owner[c] >= 0 && !value.isEmpty()) {
+                const PageItem &it = page.items[owner[c]];
+                const qreal pt = it.font < info.fonts.size() ? info.fonts[it.font].pointSize : base.pointSize;
+                const int rel = htmlSize(pt) - htmlSize(base.pointSize);
+                const bool colored = (it.color & 0xffffff) != 0;
+                if (colored || rel != 0) {
+                    QString attrs;
+                    if (colored)
+                        attrs += QStringLiteral(" COLOR=#%1").arg(it.color & 0xffffff, 6, 16, QLatin1Char('0'));
+                    if (rel != 0)
+                        attrs += QStringLiteral(" SIZE=%1%2").arg(rel > 0 ? QStringLiteral("+") : QString()).arg(rel);
+                    value = QStringLiteral("<FONT%1>%2</FONT>").arg(attrs, value);
+                }
+            }
+            line += QStringLiteral("<TD>") + value + QStringLiteral("</TD>");
+        }
+        line += QStringLiteral("</TR>");
+        out.append(line);
+    }
+    if (!out.isEmpty()) {
+        out.prepend(QStringLiteral("<TABLE WIDTH=100% CELLPADDING=2 BORDER=0>"));
+        out.append(QStringLiteral("</TABLE>"));
+    }
+    return out;
+}
+
+FileSink::FileSink(FileFormat format, const QString &path)
+    : m_format(format), m_writer(new GbkFileWriter(path))
+{
+}
+
+FileSink::~FileSink() = default;
+
+void FileSink::page(const Page &page, const DocumentInfo &info)
+{
+    QStringList lines;
+    switch (m_format) {
+    case FileFormat::Text:
+        lines = textLines(page, info);
+        break;
+    case FileFormat::Csv:
+        lines = csvLines(page);
+        break;
+    case FileFormat::Html:
+        lines = htmlLines(page, info);
+        break;
+    }
+    for (const QString &l : lines)
+        m_writer->writeLine(l);
+}
+
+void FileSink::commit() { m_writer->commit(); }
+
+void writeReportFile(Report &report, FileFormat format, const QString &path)
+{
+    FileSink sink(format, path);
+    report.run(sink);
+    sink.commit();
+}
+
+void writeDocumentFile(const ReportDocument &doc, FileFormat format, const QString &path)
+{
+    FileSink sink(format, path);
+    sink.begin(doc.info);
+    for (const Page &p : doc.pages)
+        sink.page(p, doc.info);
+    sink.end(doc.info);
+    sink.commit();
+}
+
+} // namespace lectoria::report

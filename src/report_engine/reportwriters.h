@@ -1,0 +1,63 @@
+#pragma once
+#include "pagemodel.h"
+
+#include <QStringList>
+
+#include <memory>
+
+namespace lectoria {
+class GbkFileWriter;
+}
+
+namespace lectoria::report {
+
+class Report;
+
+// The file formats, numbered as the session's ExportChoice.
+enum class FileFormat { Text = 1, Csv = 2, Html = 3 };
+
+// One character column of the text grid, in tenths of a millimetre (about one
+// half-width character of a 9 pt report font). Column 0 is the left margin.
+constexpr int TextColumnWidth = 16;
+
+// The grid of one page, as the files hold it (without line ends). Lines
+// without any text are left out.
+//
+// Text: each distinct vertical position of the page is a line; an item is
+// written at the column of its horizontal position (a left-aligned item
+// begins there, a right-aligned one ends there, a centred one is centred on
+// it); a Chinese character takes two columns. An item that would overwrite
+// text already on the line is moved right, one blank after it.
+QStringList textLines(const Page &page, const DocumentInfo &info);
+// CSV: each distinct vertical position is a line, each distinct anchor (left
+// edge, right edge or centre by alignment) a column, left to right; every
+// cell between double quotes (empty cells as ""), separated by ",".
+QStringList csvLines(const Page &page);
+// HTML: the same grid as a table: "<TABLE WIDTH=100% CELLPADDING=2 BORDER=0>",
+// one "<TR>" line per grid line with a "<TD>" per column, "</TABLE>". A value
+// in another colour or size than the report font is wrapped in a FONT element.
+QStringList htmlLines(const Page &page, const DocumentInfo &info);
+
+// A sink that writes the pages into a file in GBK with CR LF line ends,
+// through a temporary file; commit() replaces the target. Without commit()
+// (an error on the way) the target is left as it was. Throws FileError with
+// the system's text.
+class FileSink : public PageSink {
+public:
+    FileSink(FileFormat format, const QString &path);
+    ~FileSink() override;
+    void page(const Page &page, const DocumentInfo &info) override;
+    void commit();
+
+private:
+    FileFormat m_format;
+    std::unique_ptr<GbkFileWriter> m_writer;
+};
+
+// Runs the report (one fill pass) straight into the file: pages are written
+// as they are made, so the memory does not grow with the pages.
+void writeReportFile(Report &report, FileFormat format, const QString &path);
+// Writes an already filled document.
+void writeDocumentFile(const ReportDocument &doc, FileFormat format, const QString &path);
+
+} // namespace lectoria::report
