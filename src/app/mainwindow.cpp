@@ -7,6 +7,7 @@
 #include "machinesettings.h"
 #include "prompt.h"
 #include "splash.h"
+#include "startupsteps.h"
 #include "text.h"
 #include "unglobal.h"
 #include "upkeep.h"
@@ -298,19 +299,6 @@ void TWebMain::logoutCommand()
 
 void TWebMain::passwordCommand() { TChgPass(this).exec(); }
 
-QDateTime TWebMain::checkServerDate(const std::function<QDateTime()> &readServerDate)
-{
-    static const QString earliest = QStringLiteral("2003-04-01");
-    QDateTime date = readServerDate();
-    if (ymd(date) < earliest) {
-        date = readServerDate();
-        if (ymd(date) < earliest)
-            inform(QStringLiteral("数据库服务器的日期为[") + ymd(date) + QStringLiteral("]，应当不对。\r\n")
-                   + QStringLiteral("请先退出，调整服务器时间正确后，重启服务器。"));
-    }
-    return date;
-}
-
 void TWebMain::loadBackground()
 {
     imgBack->setGeometry(5, 2, frameGeometry().width() - 18, frameGeometry().height() - 50);
@@ -323,21 +311,6 @@ void TWebMain::loadBackground()
         return;
     }
     imgBack->setPixmap(QPixmap::fromImage(picture));
-}
-
-void TWebMain::loadMargins()
-{
-    Session &s = unGlobal();
-    s.CustomMargins = 0;
-    s.MarginTop = s.MarginBottom = s.MarginLeft = s.MarginRight = 10;
-    QSqlQuery q = LibDB::exec(QStringLiteral("select * from lib_prtblank"));
-    if (q.next()) {
-        s.CustomMargins = q.value(QStringLiteral("pb_default")).toInt();
-        s.MarginTop = q.value(QStringLiteral("pb_top")).toInt();
-        s.MarginBottom = q.value(QStringLiteral("pb_bottom")).toInt();
-        s.MarginLeft = q.value(QStringLiteral("pb_left")).toInt();
-        s.MarginRight = q.value(QStringLiteral("pb_right")).toInt();
-    }
 }
 
 bool TWebMain::FormCreate()
@@ -353,18 +326,13 @@ bool TWebMain::FormCreate()
 
     try {
         // 3. Default input method.
-        s.DefaultInputMethod = MachineSettings::keyExists()
-                                   ? trimText(MachineSettings::value(QStringLiteral("INPUTTYPE")))
-                                   : QString();
+        s.DefaultInputMethod = StartupSteps::defaultInputMethod();
         // 4. Server date check.
-        s.ServerDate = checkServerDate([] {
-            QSqlQuery q = LibDB::exec(QStringLiteral("select getdate() as dDate"));
-            return q.next() ? LibDB::toDateTime(q.value(QStringLiteral("dDate"))) : QDateTime();
-        });
+        s.ServerDate = StartupSteps::readServerDate();
         // 5. E-book volume column.
         Upkeep::ensureVolumeColumn();
         // 6. School name.
-        s.SchoolName = trimText(MachineSettings::value(QStringLiteral("SCHOOLNAME")));
+        s.SchoolName = StartupSteps::schoolName();
         // 7. Background picture.
         loadBackground();
         // 8. Title labels.
@@ -379,7 +347,7 @@ bool TWebMain::FormCreate()
         // 12, 13, 14.
         Upkeep::ensureAdministrator();
         Upkeep::ensureMarginsTable();
-        loadMargins();
+        StartupSteps::loadMargins();
     } catch (const Error &e) {
         showException(e.text());
         // Whatever step failed, nobody is logged in: the commands that need an

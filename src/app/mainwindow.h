@@ -44,9 +44,6 @@ public:
     // Where "web.jpg" is looked for; the program's folder unless set.
     static void setPictureFolder(const QString &folder);
 
-    // The server date rule: read the date, read again when it lies before
-    // 2003-04-01, and warn when it still does. Returns the date kept.
-    static QDateTime checkServerDate(const std::function<QDateTime()> &readServerDate);
 
 public Q_SLOTS:
     void loginCommand();
@@ -65,7 +62,6 @@ private:
     QToolButton *tool(const char *name) const;
     QMenu *menu(const char *name) const;
     void loadBackground();
-    void loadMargins();
 
     QHash<QString, Handler> m_handlers;
     QLabel *imgBack = nullptr;

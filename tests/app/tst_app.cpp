@@ -9,6 +9,7 @@
 #include "testsupport.h"
 #include "unglobal.h"
 #include "utilities.h"
+#include "startupsteps.h"
 #include "splash.h"
 #include "text.h"
 
@@ -277,7 +278,7 @@ private Q_SLOTS:
         QFETCH(QString, message);
         ScriptedPrompt prompt;
         int n = 0;
-        TWebMain::checkServerDate([&] { return (n++ == 0 ? first : second).startOfDay(); });
+        StartupSteps::checkServerDate([&] { return (n++ == 0 ? first : second).startOfDay(); });
         QCOMPARE(n, reads);
         QCOMPARE(prompt.texts(), message.isEmpty() ? QStringList() : QStringList{message});
     }
