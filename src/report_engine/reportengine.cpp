@@ -621,7 +621,8 @@ private:
         const int width = pg.bodyWidth();
         const int offset = top - from;
         for (const Placed &e : placed) {
-            if (e.y < from || e.y >= to)
+            // The last part takes everything left, also what lies below the band's edge.
+            if (e.y < from || (!last && e.y >= to))
                 continue;
             if (e.item) {
                 Item &i = const_cast<Item &>(*e.item);
