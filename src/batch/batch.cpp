@@ -1,0 +1,246 @@
+#include "batch.h"
+#include "batchcommands.h"
+#include "clock.h"
+#include "connection.h"
+#include "errors.h"
+#include "kinds.h"
+#include "libdb.h"
+#include "prompt.h"
+#include "startupsteps.h"
+#include "text.h"
+#include "unglobal.h"
+
+#include <QSqlQuery>
+
+namespace lectoria::batch {
+namespace {
+
+QDate parseDate(const QString &s)
+{
+    return QDate::fromString(s, QStringLiteral("yyyy-MM-dd"));
+}
+
+bool needsBackupRight(const QString &command)
+{
+    return command == QLatin1String("export") || command == QLatin1String("import") || command == QLatin1String("backup");
+}
+
+void say(const QString &text) { prompt().message(QString(), text, PromptIcon::Information); }
+
+} // namespace
+
+QString usageText()
+{
+    return QStringLiteral(
+        "用法：\n"
+        "  lectoria-batch report KIND REPORT [--period today|month|all|YYYY-MM-DD..YYYY-MM-DD]\n"
+        "                        [--category ID] [--subcategory ID] --format txt|csv|htm|pdf --output FILE\n"
+        "  lectoria-batch export KIND --from YYYY-MM-DD --to YYYY-MM-DD --output FILE\n"
+        "  lectoria-batch import KIND FILE\n"
+        "  lectoria-batch backup DIRECTORY\n"
+        "每个命令都需要 --operator CODE；密码取自环境变量 LECTORIA_PASSWORD，未设置时在终端上询问。\n"
+        "\n"
+        "KIND：shdh 导读文章，dzts 电子图书，bklw 报刊论文，tpzl 图片资料，zxyy 在线音乐，zxsp 在线视频。\n"
+        "REPORT：stats 分类统计；stats-sub 按子类别统计（仅 bklw）；listing 目录清单；book 书本目录（shdh 除外）。\n"
+        "report 写出的 txt/csv/htm 文件与对话框保存的文件相同；pdf 为预览的页面。\n"
+        "export 导出加入日期在 --from 与 --to 之间（含两端）的记录；import 导入交换文件，不再询问。\n"
+        "backup 由数据库服务器把数据库备份到 DIRECTORY 中当天星期对应的文件。\n"
+        "export、import、backup 需要“数据备份”权限。\n"
+        "\n"
+        "退出状态：0 成功；1 用法错误；2 登录被拒绝或缺少权限；3 数据库错误；4 文件错误。\n");
+}
+
+bool parse(const QStringList &args, Request *r, QString *error)
+{
+    QStringList positional;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        auto value = [&](QString *into) {
+            if (i + 1 >= args.size()) {
+                *error = QStringLiteral("%1 后面缺少值。").arg(a);
+                return false;
+            }
+            *into = args.at(++i);
+            return true;
+        };
+        QString date;
+        if (a == QLatin1String("--operator")) {
+            if (!value(&r->operatorCode)) return false;
+        } else if (a == QLatin1String("--period")) {
+            if (!value(&r->period)) return false;
+        } else if (a == QLatin1String("--category")) {
+            if (!value(&r->category)) return false;
+        } else if (a == QLatin1String("--subcategory")) {
+            if (!value(&r->subcategory)) return false;
+        } else if (a == QLatin1String("--format")) {
+            if (!value(&r->format)) return false;
+        } else if (a == QLatin1String("--output")) {
+            if (!value(&r->output)) return false;
+        } else if (a == QLatin1String("--from") || a == QLatin1String("--to")) {
+            if (!value(&date)) return false;
+            const QDate d = parseDate(date);
+            if (!d.isValid()) {
+                *error = QStringLiteral("日期格式应为 YYYY-MM-DD：%1").arg(date);
+                return false;
+            }
+            (a == QLatin1String("--from") ? r->from : r->to) = d;
+        } else if (a.startsWith(QLatin1String("--"))) {
+            *error = QStringLiteral("未知的选项：%1").arg(a);
+            return false;
+        } else {
+            positional << a;
+        }
+    }
+    if (positional.isEmpty()) {
+        *error = QStringLiteral("缺少命令。");
+        return false;
+    }
+    r->command = positional.takeFirst();
+    auto kindArg = [&]() {
+        if (positional.isEmpty()) {
+            *error = QStringLiteral("缺少资料类别 KIND。");
+            return false;
+        }
+        r->kind = positional.takeFirst();
+        if (!findKind(r->kind) || r->kind != r->kind.toLower()) {
+            *error = QStringLiteral("未知的资料类别：%1").arg(r->kind);
+            return false;
+        }
+        return true;
+    };
+    if (r->command == QLatin1String("report")) {
+        if (!kindArg()) return false;
+        if (positional.isEmpty()) {
+            *error = QStringLiteral("缺少报表种类 REPORT。");
+            return false;
+        }
+        r->report = positional.takeFirst();
+        const QStringList reports = {QStringLiteral("stats"), QStringLiteral("stats-sub"), QStringLiteral("listing"), QStringLiteral("book")};
+        if (!reports.contains(r->report)
+            || (r->report == QLatin1String("stats-sub") && r->kind != QLatin1String("bklw"))
+            || (r->report == QLatin1String("book") && r->kind == QLatin1String("shdh"))) {
+            *error = QStringLiteral("此类别没有这种报表：%1 %2").arg(r->kind, r->report);
+            return false;
+        }
+        const QStringList formats = {QStringLiteral("txt"), QStringLiteral("csv"), QStringLiteral("htm"), QStringLiteral("pdf")};
+        if (!formats.contains(r->format)) {
+            *error = QStringLiteral("--format 应为 txt、csv、htm 或 pdf。");
+            return false;
+        }
+        if (r->output.isEmpty()) {
+            *error = QStringLiteral("缺少 --output。");
+            return false;
+        }
+        if (!applyPeriod(r->period, QDate(2000, 1, 1))) {
+            *error = QStringLiteral("--period 应为 today、month、all 或 YYYY-MM-DD..YYYY-MM-DD。");
+            return false;
+        }
+    } else if (r->command == QLatin1String("export")) {
+        if (!kindArg()) return false;
+        if (!r->from.isValid() || !r->to.isValid() || r->output.isEmpty()) {
+            *error = QStringLiteral("export 需要 --from、--to 和 --output。");
+            return false;
+        }
+    } else if (r->command == QLatin1String("import")) {
+        if (!kindArg()) return false;
+        if (positional.isEmpty()) {
+            *error = QStringLiteral("缺少要导入的文件。");
+            return false;
+        }
+        r->input = positional.takeFirst();
+    } else if (r->command == QLatin1String("backup")) {
+        if (positional.isEmpty()) {
+            *error = QStringLiteral("缺少备份目录。");
+            return false;
+        }
+        r->directory = positional.takeFirst();
+    } else {
+        *error = QStringLiteral("未知的命令：%1").arg(r->command);
+        return false;
+    }
+    if (!positional.isEmpty()) {
+        *error = QStringLiteral("多余的参数：%1").arg(positional.join(QLatin1Char(' ')));
+        return false;
+    }
+    if (r->operatorCode.isEmpty()) {
+        *error = QStringLiteral("缺少 --operator。");
+        return false;
+    }
+    return true;
+}
+
+bool applyPeriod(const QString &period, const QDate &today)
+{
+    Session &s = unGlobal();
+    if (period == QLatin1String("today")) {
+        s.ReportBegin = today;
+        s.ReportEnd = today;
+    } else if (period == QLatin1String("month")) {
+        s.ReportBegin = QDate(today.year(), today.month(), 1);
+        s.ReportEnd = today;
+    } else if (period == QLatin1String("all")) {
+        s.ReportBegin = QDate();
+        s.ReportEnd = QDate();
+    } else {
+        const QStringList parts = period.split(QStringLiteral(".."));
+        if (parts.size() != 2) return false;
+        const QDate b = parseDate(parts.at(0)), e = parseDate(parts.at(1));
+        if (!b.isValid() || !e.isValid()) return false;
+        s.ReportBegin = b;
+        s.ReportEnd = e;
+    }
+    return true;
+}
+
+int run(const Request &r, const QString &password)
+{
+    QString why;
+    if (!TLibDM::connect(false, &why)) {
+        say(QStringLiteral("数据库连接出错！！！") + (why.isEmpty() ? QString() : QStringLiteral("\n") + why));
+        return DatabaseFailed;
+    }
+    try {
+        StartupSteps::prepareSession();
+
+        // The console's login rules, with the typed code's quotes doubled.
+        QSqlQuery q = LibDB::exec(QStringLiteral("select * from www_admin where ad_code='")
+                                  + sqlEscape(r.operatorCode) + QLatin1Char('\''));
+        if (!q.next()) {
+            say(QStringLiteral("没有此用户！"));
+            return Refused;
+        }
+        if (trimText(q.value(QStringLiteral("ad_pass")).toString()) != password) {
+            say(QStringLiteral("密码错误！"));
+            return Refused;
+        }
+        unGlobal().OperatorCode = trimText(q.value(QStringLiteral("ad_code")).toString());
+        unGlobal().OperatorPassword = password;
+        if (needsBackupRight(r.command)
+            && trimText(q.value(QStringLiteral("ad_auth15")).toString()) != QLatin1String("1")) {
+            say(QStringLiteral("操作员没有“数据备份”权限。"));
+            return Refused;
+        }
+        q.finish();
+
+        if (r.command == QLatin1String("report")) {
+            applyPeriod(r.period, Clock::today());
+            return runReport(r);
+        }
+        if (r.command == QLatin1String("export"))
+            return runExport(r);
+        if (r.command == QLatin1String("import"))
+            return runImport(r);
+        return runBackup(r);
+    } catch (const DbError &e) {
+        say(e.text());
+        return DatabaseFailed;
+    } catch (const FileError &e) {
+        say(e.text());
+        return FileFailed;
+    } catch (const Error &e) {
+        say(e.text());
+        return DatabaseFailed;
+    }
+}
+
+} // namespace lectoria::batch

@@ -1,0 +1,40 @@
+#pragma once
+#include <QDate>
+#include <QString>
+#include <QStringList>
+
+namespace lectoria::batch {
+
+// Exit status of a run.
+enum Status { Ok = 0, Usage = 1, Refused = 2, DatabaseFailed = 3, FileFailed = 4 };
+
+// One parsed command line.
+struct Request {
+    QString command;     // report, export, import, backup
+    QString kind;        // lower-case kind code
+    QString report;      // stats, stats-sub, listing, book
+    QString period = QStringLiteral("today");
+    QString category;    // category id, as typed
+    QString subcategory; // sub-category id, as typed
+    QString format;      // txt, csv, htm, pdf
+    QString output;
+    QString input;       // import: the exchange file
+    QString directory;   // backup
+    QDate from, to;      // export
+    QString operatorCode;
+};
+
+QString usageText();
+
+// Parses the arguments (without the program name). False with *error set
+// when they are wrong.
+bool parse(const QStringList &args, Request *request, QString *error);
+
+// The report period as the dialogs set it: ReportBegin/ReportEnd from
+// today|month|all|YYYY-MM-DD..YYYY-MM-DD. False when the text is none of these.
+bool applyPeriod(const QString &period, const QDate &today);
+
+// Connects, runs the start-up steps, logs the operator in and runs the command.
+int run(const Request &request, const QString &password);
+
+} // namespace lectoria::batch

@@ -1,0 +1,91 @@
+// lectoria-batch: the console's reports, export, import and backup without
+// windows, for a scheduler. Same settings, connection, statements and files.
+#include "batch.h"
+#include "prompt.h"
+
+#include <QApplication>
+#include <QFont>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// Asks for the password on the terminal without echoing it.
+bool askPassword(QString *password)
+{
+    if (!isatty(STDIN_FILENO))
+        return false;
+    std::fprintf(stderr, "%s", QStringLiteral("密码：").toLocal8Bit().constData());
+    std::fflush(stderr);
+    termios old{};
+    tcgetattr(STDIN_FILENO, &old);
+    termios quiet = old;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    std::string line;
+    std::getline(std::cin, line);
+    tcsetattr(STDIN_FILENO, TCSANOW, &old);
+    std::fprintf(stderr, "\n");
+    *password = QString::fromLocal8Bit(line.c_str());
+    return true;
+}
+
+// Qt's remarks about the desktop session (no runtime folder, offscreen
+// platform) mean nothing to a scheduled run; everything else is passed on.
+void filterQtMessages(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (type == QtDebugMsg || type == QtInfoMsg || text.startsWith(QLatin1String("QStandardPaths:"))
+        || text.startsWith(QLatin1String("This plugin does not support")))
+        return;
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Nothing is ever shown: render offscreen whatever the session has.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(filterQtMessages);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("lectoria-batch"));
+    for (const char *family : {"宋体", "黑体", "隶书"})
+        QFont::insertSubstitutions(QString::fromUtf8(family),
+                                   {QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("AR PL UMing CN"),
+                                    QStringLiteral("Noto Sans CJK SC")});
+
+    QStringList args = QApplication::arguments().mid(1);
+    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+        std::fprintf(stdout, "%s", lectoria::batch::usageText().toLocal8Bit().constData());
+        return lectoria::batch::Ok;
+    }
+    lectoria::batch::Request request;
+    QString error;
+    if (!lectoria::batch::parse(args, &request, &error)) {
+        std::fprintf(stderr, "%s\n\n%s", error.toLocal8Bit().constData(),
+                     lectoria::batch::usageText().toLocal8Bit().constData());
+        return lectoria::batch::Usage;
+    }
+
+    QString password;
+    if (qEnvironmentVariableIsSet("LECTORIA_PASSWORD")) {
+        password = qEnvironmentVariable("LECTORIA_PASSWORD");
+    } else if (!askPassword(&password)) {
+        std::fprintf(stderr, "%s\n", QStringLiteral("没有提供密码：请设置 LECTORIA_PASSWORD 或在终端上运行。")
+                                         .toLocal8Bit().constData());
+        return lectoria::batch::Refused;
+    }
+
+    // Messages that the console shows in boxes go to standard error; the one
+    // question (the import's) is answered by the command itself.
+    lectoria::StreamPrompt streamPrompt(true);
+    lectoria::installPrompt(&streamPrompt);
+    const int status = lectoria::batch::run(request, password);
+    lectoria::installPrompt(nullptr);
+    return status;
+}
