@@ -1,0 +1,46 @@
+#pragma once
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+namespace lectoria {
+
+// One account of the operator table www_admin as the accounts editor sees it
+// (the password is never read: the editor does not show it).
+struct OperatorRow {
+    QString code;
+    QString name;
+    QDateTime lastLogin;
+    QStringList rights = QStringList(19, QStringLiteral("0")); // ad_auth1..ad_auth19, "1" granted
+};
+
+// The operator table, without widgets. The web site shares the table, so
+// writes name only the columns the editor changes.
+namespace OperatorAccounts {
+
+constexpr int RightCount = 19;
+constexpr int UserManagementRight = 19; // ad_auth19, "人员管理"
+
+// The rights in the order the editor shows them (ad_auth19 first), by number.
+const QVector<int> &rightOrder();
+// Check box caption and grid title of right n (1..19).
+QString rightCaption(int n);
+QString rightTitle(int n);
+
+// The rows meeting filter (a search condition; empty for all), ordered by code.
+QStringList selectStatement(const QString &filter);
+QVector<OperatorRow> load(const QString &filter);
+
+// The duplicate check for a new code: the code trimmed, its quotes doubled.
+QStringList duplicateCheck(const QString &code);
+bool codeInUse(const QString &code);
+
+// A new account: every column but the last login time.
+void insert(const OperatorRow &row, const QString &password);
+// Writes the columns of after that differ from before (the code never changes).
+void update(const OperatorRow &before, const OperatorRow &after);
+void remove(const QString &code);
+
+} // namespace OperatorAccounts
+} // namespace lectoria

@@ -1,0 +1,216 @@
+#include "databasebackup.h"
+#include "errors.h"
+#include "dialect.h"
+#include "libdb.h"
+#include "tbackup.h"
+#include "testsupport.h"
+#include "tidyup.h"
+#include "unglobal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+
+using namespace lectoria;
+using namespace lectoria::test;
+
+namespace {
+
+// Rows of a table in a copy of the database, through a connection of its own.
+int countIn(const QString &file, const QString &table)
+{
+    int n = -1;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copy"));
+        db.setDatabaseName(file);
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(QStringLiteral("select count(*) from ") + table) && q.next())
+                n = q.value(0).toInt();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("copy"));
+    return n;
+}
+
+} // namespace
+
+class TestBackup : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { resetSession(); }
+
+    void weekdays_data()
+    {
+        QTest::addColumn<QDate>("date");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("monday") << QDate(2024, 3, 4) << "www_1.dat" << QStringLiteral("星期一");
+        QTest::newRow("wednesday") << QDate(2024, 3, 6) << "www_3.dat" << QStringLiteral("星期三");
+        QTest::newRow("sunday") << QDate(2024, 3, 10) << "www_7.dat" << QStringLiteral("星期日");
+    }
+    void weekdays()
+    {
+        QFETCH(QDate, date);
+        QFETCH(QString, file);
+        QFETCH(QString, name);
+        unGlobal().ServerDate = QDateTime(date, QTime(23, 59));
+        TBackUp dlg(nullptr);
+        QCOMPARE(dlg.findChild<QLabel *>(QStringLiteral("lbString"))->text(), file);
+        QCOMPARE(dlg.findChild<QLabel *>(QStringLiteral("lbWeek"))->text(), name);
+        QCOMPARE(dlg.findChild<QLineEdit *>(QStringLiteral("edPath"))->text(), QString());
+    }
+
+    void separators_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("directory");
+        QTest::newRow("windows, appended") << QStringLiteral(" D:\\bak ") << QStringLiteral("D:\\bak\\");
+        QTest::newRow("windows, kept") << QStringLiteral("D:\\bak\\") << QStringLiteral("D:\\bak\\");
+        QTest::newRow("unix, appended") << QStringLiteral("/srv/bak") << QStringLiteral("/srv/bak/");
+        QTest::newRow("unix, kept") << QStringLiteral("/srv/bak/") << QStringLiteral("/srv/bak/");
+        QTest::newRow("mixed is windows") << QStringLiteral("D:/a\\b") << QStringLiteral("D:/a\\b\\");
+        QTest::newRow("empty") << QString() << QStringLiteral("\\");
+    }
+    void separators()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, directory);
+        QCOMPARE(DatabaseBackup::withSeparator(typed), directory);
+        TBackUp dlg(nullptr);
+        auto *path = dlg.findChild<QLineEdit *>(QStringLiteral("edPath"));
+        path->setText(typed);
+        dlg.edPathExit();
+        QCOMPARE(path->text(), directory);
+    }
+
+    void statementAsWritten()
+    {
+        QCOMPARE(DatabaseBackup::statement(QStringLiteral("D:\\bak\\"), 3),
+                 QStringLiteral("backup database www to disk='D:\\bak\\www_3.dat' WITH FORMAT,INIT"));
+        const QString quoted = DatabaseBackup::statement(QStringLiteral("/srv/o'b/"), 7);
+        QCOMPARE(quoted, QStringLiteral("backup database www to disk='/srv/o''b/www_7.dat' WITH FORMAT,INIT"));
+        // SQLite copies the file to a temporary name first; the quote stays doubled.
+        QCOMPARE(backupDiskFile(quoted), QStringLiteral("/srv/o'b/www_7.dat"));
+        QCOMPARE(adaptStatement(quoted, Dialect::Sqlite), QStringLiteral("VACUUM INTO '/srv/o''b/www_7.dat.part'"));
+        QCOMPARE(adaptStatement(quoted, Dialect::SqlServer), quoted);
+    }
+
+    // The weekday's file appears as a usable copy; a second backup the same day replaces it.
+    void backupOnTheEmbeddedDatabase()
+    {
+        TestDatabase db;
+        ScriptedPrompt p;
+        QStringList log;
+        LibDB::setStatementLog(&log);
+        ScopeExit stopLog([] { LibDB::setStatementLog(nullptr); });
+        QTemporaryDir target;
+        const QString folder = target.filePath(QStringLiteral("it's here"));
+        QVERIFY(QDir().mkpath(folder));
+        unGlobal().ServerDate = QDateTime(QDate(2024, 3, 10), QTime(9, 0));
+
+        TBackUp dlg(nullptr);
+        dlg.show();
+        dlg.findChild<QLineEdit *>(QStringLiteral("edPath"))->setText(folder); // no separator: added on backup
+        auto *backup = dlg.findChild<QPushButton *>(QStringLiteral("BitBtn1"));
+        backup->click();
+        const QString file = folder + QStringLiteral("/www_7.dat");
+        QCOMPARE(log, QStringList{QStringLiteral("backup database www to disk='%1' WITH FORMAT,INIT")
+                                      .arg(QString(file).replace(QLatin1Char('\''), QLatin1String("''")))});
+        QCOMPARE(p.texts(), QStringList{DatabaseBackup::successMessage(QStringLiteral("www_7.dat"))});
+        QCOMPARE(p.shown.constFirst().caption, QStringLiteral("提示信息"));
+        QCOMPARE(countIn(file, QStringLiteral("www_admin")), 3);
+        QVERIFY(dlg.findChild<QLabel *>(QStringLiteral("lbNotice"))->isHidden());
+
+        db.addOperator(QStringLiteral("lib02"), QStringLiteral("新"), QStringLiteral("lib02"), QString());
+        backup->click();
+        QCOMPARE(p.shown.size(), 2);
+        QCOMPARE(countIn(file, QStringLiteral("www_admin")), 4);
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("www_7.dat")});
+    }
+
+    void missingFolderFails_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("missing folder") << QStringLiteral("/nonexistent/lectoria/bak/");
+        QTest::newRow("relative") << QStringLiteral("bak/");
+        QTest::newRow("windows path on this system") << QStringLiteral("D:\\bak\\");
+    }
+    void missingFolderFails()
+    {
+        QFETCH(QString, typed);
+        TestDatabase db;
+        ScriptedPrompt p;
+        unGlobal().ServerDate = QDateTime(QDate(2024, 3, 6), QTime(9, 0));
+        TBackUp dlg(nullptr);
+        dlg.show();
+        dlg.findChild<QLineEdit *>(QStringLiteral("edPath"))->setText(typed);
+        dlg.findChild<QPushButton *>(QStringLiteral("BitBtn1"))->click();
+        QCOMPARE(p.shown.size(), 1);
+        QCOMPARE(p.shown.constFirst().caption, QStringLiteral(" 错误提示"));
+        const QString expected = QStringLiteral(
+            "备份数据库失败!\r\n\r\n可能有如下问题：\r\n  1、服务器中没有此目录：%1\r\n  2、此文件[www_3.dat]可能被锁定。\r\n"
+            "  3、硬盘空间不足\r\n\r\n解决办法：\r\n  1、请在服务器中建立此目录或改为已存在的目录\r\n"
+            "  2、请解除此文件的锁定或重起数据库服务器\r\n  3、请在服务器的此目录所在硬盘腾出空间").arg(typed);
+        QCOMPARE(p.shown.constFirst().text, expected);
+        QVERIFY(dlg.isVisible()); // open for another try
+        QVERIFY(dlg.findChild<QLabel *>(QStringLiteral("lbNotice"))->isHidden());
+        QVERIFY(!QFile::exists(QStringLiteral("bak/www_3.dat.part")));
+    }
+
+    void tidyUp()
+    {
+        TestDatabase db;
+        ScriptedPrompt p;
+        QStringList log;
+        LibDB::setStatementLog(&log);
+        ScopeExit stopLog([] { LibDB::setStatementLog(nullptr); });
+        for (const CatalogueKind &k : catalogueKinds()) {
+            db.addRecord(k.kind, {{QStringLiteral("li_title"), QStringLiteral("")}, {QStringLiteral("li_typeid"), 1}});
+            db.addRecord(k.kind, {{QStringLiteral("li_title"), QStringLiteral("有标题")}, {QStringLiteral("li_typeid"), 1}});
+        }
+        auto count = [&](const QString &table) { return db.scalar(QStringLiteral("select count(*) from ") + table).toInt(); };
+
+        p.answers = {false};
+        tidyUpDatabase(nullptr);
+        QVERIFY(log.isEmpty());
+        QCOMPARE(p.shown.constFirst().text, QStringLiteral("您确定要整理数据库吗？系统将删除表中的空记录及其他一些处理！"));
+        QCOMPARE(count(QStringLiteral("www_shdh")), 2);
+
+        p.clear();
+        p.answers = {true};
+        tidyUpDatabase(nullptr);
+        QCOMPARE(log.size(), 5);
+        QCOMPARE(log.constFirst(), QStringLiteral("delete from www_lineread \nwhere li_title=''"));
+        QCOMPARE(p.texts().constLast(), QStringLiteral("整理数据库完成！"));
+        for (const CatalogueKind &k : catalogueKinds())
+            QCOMPARE(count(k.recordTable), k.kind == Kind::Zxsp ? 2 : 1);
+    }
+
+    // A failing delete: the database's text, no completion message, the
+    // deletes before it done and those after it not run.
+    void tidyUpFailure()
+    {
+        TestDatabase db;
+        ScriptedPrompt p;
+        for (Kind k : {Kind::Dzts, Kind::Zxyy})
+            db.addRecord(k, {{QStringLiteral("li_title"), QStringLiteral("")}});
+        db.exec(QStringLiteral("drop table www_picture"));
+        p.answers = {true};
+        tidyUpDatabase(nullptr);
+        QCOMPARE(p.shown.size(), 2);
+        QCOMPARE(p.shown.constLast().caption, applicationTitle());
+        QVERIFY(p.shown.constLast().text.contains(QStringLiteral("www_picture")));
+        QCOMPARE(db.scalar(QStringLiteral("select count(*) from www_lineread")).toInt(), 0);
+        QCOMPARE(db.scalar(QStringLiteral("select count(*) from www_music")).toInt(), 1);
+    }
+};
+
+QTEST_MAIN(TestBackup)
+#include "tst_backup.moc"
