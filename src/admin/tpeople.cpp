@@ -116,6 +116,7 @@ TPeople::TPeople(QWidget *owner) : QDialog(owner), m_model(new OperatorTableMode
     DBGrid1->setFocusPolicy(Qt::NoFocus); // the grid only shows; the navigator moves
     DBGrid1->verticalHeader()->setDefaultSectionSize(22);
     DBGrid1->horizontalHeader()->setDefaultSectionSize(64);
+    DBGrid1->setColumnWidth(1, 120);
     DBGrid1->setColumnWidth(2, 140);
 
     auto *input = new QGroupBox(this);
@@ -218,6 +219,13 @@ void TPeople::FormCreate()
     ApplyInputMethods(this);
     setState(RowState::Browse);
     reload(QString());
+    // The grid passes the focus on to the navigator; typing starts nowhere.
+    for (QToolButton *b : m_navigator) {
+        if (b->isEnabled()) {
+            b->setFocus();
+            break;
+        }
+    }
 }
 
 bool TPeople::formKey(QKeyEvent *key)

@@ -50,7 +50,7 @@ TSearch::TSearch(QWidget *owner) : QDialog(owner)
     cbField = named(new QComboBox(this), "cbField");
     cbField->setMinimumWidth(140);
     cbOperate = named(new QComboBox(this), "cbOperate");
-    cbOperate->addItems(SearchTerms::operatorsFor(QLatin1Char('O')));
+    cbOperate->addItems(SearchTerms::operatorsFor(QLatin1Char('N'))); // until a field is chosen
     cbOperate->setMinimumWidth(110);
     edtValue = named(new QLineEdit(this), "edtValue");
     dtpDate = named(new QDateEdit(this), "dtpDate");
