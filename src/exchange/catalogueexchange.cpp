@@ -1,0 +1,227 @@
+#include "catalogueexchange.h"
+#include "atomicfile.h"
+#include "errors.h"
+#include "libdb.h"
+#include "text.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include <limits>
+
+namespace lectoria {
+
+QStringList exportQuery(Kind kind, const QDate &first, const QDate &last)
+{
+    QStringList lines = {
+        QStringLiteral("select * from ") + kindInfo(kind).recordTable + QLatin1Char(' '),
+        QStringLiteral("where li_logtime>='") + ymd(first) + QLatin1Char('\''),
+        QStringLiteral("  and li_logtime<'") + ymd(last.addDays(1)) + QLatin1Char('\''),
+    };
+    if (exchangeKind(kind).orderedByEntry)
+        lines << QStringLiteral("order by li_logtime,li_title");
+    return lines;
+}
+
+ExportResult exportCatalogue(const ExportRequest &request, const ExchangeProgress &progress)
+{
+    const ExchangeKind &kind = exchangeKind(request.kind);
+    QSqlQuery rows = LibDB::exec(exportQuery(request.kind, request.first, request.last));
+
+    const QSqlRecord columns = rows.record();
+    QVector<int> at;
+    for (const ExchangeField &f : kind.fields)
+        at << columns.indexOf(f.column); // a column the table lacks travels as empty
+    const int volumesAt = kind.kind == Kind::Dzts ? columns.indexOf(QStringLiteral("li_number")) : -1;
+    const int titleAt = columns.indexOf(QStringLiteral("li_title"));
+
+    GbkFileWriter file(trimText(request.path));
+    ExchangeWriter writer(file);
+    writer.begin();
+    ExportResult result;
+    QVariantList values(at.size());
+    while (rows.next()) {
+        if (titleAt < 0 || trimText(rows.value(titleAt).toString()).isEmpty())
+            continue;
+        for (qsizetype i = 0; i < at.size(); ++i)
+            values[i] = at.at(i) >= 0 ? rows.value(at.at(i)) : QVariant();
+        writer.record(kind, values, volumesAt >= 0 ? rows.value(volumesAt) : QVariant());
+        ++result.records;
+        if (progress)
+            progress(result.records);
+    }
+    // A forward-only query that loses its rows midway only says so here; the
+    // file must not then pass for complete.
+    if (rows.lastError().isValid())
+        throw DbError(rows.lastError().databaseText().isEmpty() ? rows.lastError().text()
+                                                                : rows.lastError().databaseText());
+    writer.end();
+    file.commit();
+    result.altered = writer.alteredValues();
+    result.unmappable = file.unmappable();
+    return result;
+}
+
+QString exportMessage(const ExportResult &r)
+{
+    QString text = QStringLiteral("数据导出成功，共[%1]条记录!").arg(r.records);
+    if (r.altered > 0)
+        text += QStringLiteral("\n其中[%1]个字段值含有文件格式不能保存的换行或“@!”，已作调整"
+                               "（单行字段中的换行改为空格，“@!”中间加入空格）。")
+                    .arg(r.altered);
+    if (r.unmappable > 0)
+        text += QStringLiteral("\n另有[%1]个字符不能用GBK编码保存，已写为“?”。").arg(r.unmappable);
+    return text;
+}
+
+QString importQuestion(Kind kind)
+{
+    return QStringLiteral("您确定要导入[%1]数据码？").arg(kindInfo(kind).exchangeWord);
+}
+
+QStringList importStatement(Kind kind)
+{
+    const ExchangeKind &k = exchangeKind(kind);
+    QStringList lines = k.insertHeader;
+    qsizetype values = k.fields.size();
+    for (const ExchangeField &f : k.fields)
+        if (f.form == FieldForm::VolumeTitle)
+            ++values; // title and volume count
+    for (qsizetype i = 1; i < values; ++i)
+        lines << QStringLiteral("?,");
+    lines << QStringLiteral("?)");
+    return lines;
+}
+
+bool leadingZeroNumber(const QString &value, int *number)
+{
+    const QString t = trimText(value);
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < t.size() && (t.at(i) == QLatin1Char('-') || t.at(i) == QLatin1Char('+'))) {
+        negative = t.at(i) == QLatin1Char('-');
+        ++i;
+        while (i < t.size() && t.at(i).unicode() <= 32)
+            ++i;
+        if (i == t.size())
+            return false; // a sign alone
+    }
+    qint64 n = 0;
+    for (; i < t.size(); ++i) {
+        const char16_t c = t.at(i).unicode();
+        if (c < u'0' || c > u'9')
+            return false;
+        n = n * 10 + (c - u'0');
+        if (n > qint64(std::numeric_limits<int>::max()) + 1)
+            return false;
+    }
+    if (negative)
+        n = -n;
+    if (n > std::numeric_limits<int>::max() || n < std::numeric_limits<int>::min())
+        return false;
+    *number = int(n);
+    return true;
+}
+
+bool importValues(const ExchangeKind &kind, const QStringList &raw, QVariantList &values, QString *why)
+{
+    values.clear();
+    for (qsizetype i = 0; i < kind.fields.size(); ++i) {
+        const ExchangeField &f = kind.fields.at(i);
+        const QString field = raw.value(i);
+        switch (f.form) {
+        case FieldForm::VolumeTitle: {
+            const VolumeTitle t = splitVolumeTitle(field);
+            int count = 0;
+            if (!leadingZeroNumber(t.count, &count)) {
+                if (why) *why = QStringLiteral("册数“%1”不是整数").arg(t.count);
+                return false;
+            }
+            values << QVariant(t.title + QLatin1Char(' ')) << QVariant(count);
+            break;
+        }
+        case FieldForm::Number: {
+            const QString v = extractValue(field);
+            int n = 0;
+            if (!leadingZeroNumber(v, &n)) {
+                if (why) *why = QStringLiteral("%1的值“%2”不是整数").arg(f.column, trimText(v));
+                return false;
+            }
+            values << QVariant(n);
+            break;
+        }
+        case FieldForm::Text:
+        case FieldForm::Content: values << QVariant(extractValue(field)); break;
+        }
+    }
+    return true;
+}
+
+ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgress &progress)
+{
+    const ExchangeKind &k = exchangeKind(kind);
+    const QString name = trimText(path);
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly))
+        throw FileError(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(name), file.errorString()));
+
+    const QString statement = importStatement(kind).join(QLatin1Char('\n'));
+    ExchangeReader reader(file, int(k.fields.size()));
+    ImportResult result;
+    QStringList raw;
+    QVariantList values;
+    for (;;) {
+        const ExchangeReader::Step step = reader.next(raw);
+        if (step != ExchangeReader::Step::Record) {
+            result.ending = step;
+            result.endLine = reader.linesRead();
+            break;
+        }
+        QString why;
+        if (importValues(k, raw, values, &why)) {
+            try {
+                LibDB::exec(statement, values);
+            } catch (const DbError &e) {
+                why = e.text();
+                if (why.isEmpty())
+                    why = QStringLiteral("数据库未说明原因");
+            }
+        }
+        if (!why.isEmpty()) {
+            ++result.failed;
+            if (result.firstFailure.isEmpty())
+                result.firstFailure = QStringLiteral("第%1条记录：%2").arg(result.read + 1).arg(why);
+        }
+        ++result.read;
+        if (progress)
+            progress(result.read);
+    }
+    return result;
+}
+
+QString importMessage(const ImportResult &r)
+{
+    QString text = QStringLiteral("数据导入成功，共[%1]条记录，请检查分类是否正确!").arg(r.inserted());
+    if (r.failed > 0)
+        text += QStringLiteral("\n另有[%1]条记录未能导入（%2）。").arg(r.failed).arg(r.firstFailure);
+    switch (r.ending) {
+    case ExchangeReader::Step::NoBeginLine:
+        text += QStringLiteral("\n文件中没有开始标记“@@FILE_BEGIN@@”，没有读到记录。");
+        break;
+    case ExchangeReader::Step::EndedInRecord:
+        text += QStringLiteral("\n文件在第[%1]行意外结束，最后一条记录不完整，未导入。").arg(r.endLine);
+        break;
+    case ExchangeReader::Step::EndedBeforeEnd:
+        text += QStringLiteral("\n文件在第[%1]行意外结束，缺少结束标记“@@FILE_END@@”。").arg(r.endLine);
+        break;
+    case ExchangeReader::Step::Record:
+    case ExchangeReader::Step::FileEnd:
+        break;
+    }
+    return text;
+}
+
+} // namespace lectoria

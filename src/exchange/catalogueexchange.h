@@ -1,0 +1,83 @@
+#pragma once
+#include "exchangefile.h"
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+
+#include <functional>
+
+namespace lectoria {
+
+// Export and import of catalogue records without windows: the dialogs and
+// the command-line runner call these and show the results through the prompt
+// service. Both run on the calling thread and call progress(done) after every
+// record written or read; done counts from 1.
+using ExchangeProgress = std::function<void(int done)>;
+
+struct ExportRequest {
+    Kind kind = Kind::Dzts;
+    QDate first; // entry dates from this day
+    QDate last;  // to this day, both included
+    QString path;
+};
+
+struct ExportResult {
+    int records = 0;    // record blocks written
+    int altered = 0;    // values altered so that the file stays readable
+    int unmappable = 0; // characters GBK cannot carry, written as "?"
+};
+
+// The query of an export, as its lines.
+QStringList exportQuery(Kind kind, const QDate &first, const QDate &last);
+
+// Writes the records of one kind entered within the days to the file (trimmed
+// path), reading the rows as it writes them; records with an empty title are
+// left out. The file replaces the target only when complete. Throws DbError
+// (before the file is touched when the query fails) or FileError; the target
+// is then left as it was.
+ExportResult exportCatalogue(const ExportRequest &request, const ExchangeProgress &progress = {});
+
+// "数据导出成功，共[n]条记录!", and what was altered on the way.
+QString exportMessage(const ExportResult &result);
+
+struct ImportResult {
+    int read = 0;   // records read from the file
+    int failed = 0; // records whose insert failed
+    QString firstFailure;
+    ExchangeReader::Step ending = ExchangeReader::Step::FileEnd;
+    qint64 endLine = 0; // lines read when the reading ended
+    int inserted() const { return read - failed; }
+};
+
+// "您确定要导入[电子图书]数据码？"
+QString importQuestion(Kind kind);
+
+// The INSERT statement of a kind as its lines: the header lines, then one
+// placeholder line per value ("?," and the last "?)").
+QStringList importStatement(Kind kind);
+
+// The values to bind for one record read from a file, in the statement's
+// column order: text values as extracted (one trailing blank), numbers by the
+// leading-zero rule, the e-book title split into title (one blank added) and
+// volume count. False, with the reason, when a number field holds no number.
+bool importValues(const ExchangeKind &kind, const QStringList &rawFields, QVariantList &values, QString *why = nullptr);
+
+// The number that "0" followed by the value gives: an empty value gives 0,
+// "12 " gives 12, "-5 " gives -5; anything else, or a number beyond the range
+// of an integer column, gives false.
+bool leadingZeroNumber(const QString &value, int *number);
+
+// Reads the file (trimmed path) as records of the kind and inserts each as it
+// is read, one statement per record with no enclosing transaction. A record
+// whose insert fails is counted and the import goes on. A file that ends early
+// ends the import there; the records inserted stay. Throws FileError when the
+// file cannot be opened or read.
+ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgress &progress = {});
+
+// "数据导入成功，共[n]条记录，请检查分类是否正确!", with the failures and
+// where the file ended when it ended early.
+QString importMessage(const ImportResult &result);
+
+} // namespace lectoria

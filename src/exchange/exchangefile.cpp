@@ -1,0 +1,259 @@
+#include "exchangefile.h"
+#include "atomicfile.h"
+#include "errors.h"
+#include "gbk.h"
+#include "text.h"
+
+#include <QDir>
+#include <QFileDevice>
+#include <QIODevice>
+
+#include <algorithm>
+#include <cstring>
+
+namespace lectoria {
+namespace {
+
+const QLatin1String lineEnd("\r\n");
+const QLatin1String fieldStart("@@");
+const QLatin1String fieldEnd(" @!\r\n");
+const QLatin1String valueEndMark("@!");
+
+QString columnText(const QVariant &v)
+{
+    if (!v.isValid() || v.isNull())
+        return QString();
+    return trimText(v.toString());
+}
+
+bool isBreak(QChar c) { return c == QLatin1Char('\n') || c == QLatin1Char('\r'); }
+
+// A one-line field: each line break (CR LF, LF or CR) becomes one blank,
+// since the reader takes every field but the last as exactly one line.
+QString oneLine(const QString &s, int *altered)
+{
+    if (std::none_of(s.begin(), s.end(), isBreak))
+        return s;
+    QString r;
+    r.reserve(s.size());
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const QChar c = s.at(i);
+        if (!isBreak(c)) {
+            r += c;
+            continue;
+        }
+        if (c == QLatin1Char('\r') && i + 1 < s.size() && s.at(i + 1) == QLatin1Char('\n'))
+            ++i;
+        r += QLatin1Char(' ');
+    }
+    ++*altered;
+    return r;
+}
+
+// li_content keeps its line breaks; the reader gathers its lines until one
+// holds "@!", so "@!" on any line but the last (the first line as the reader
+// sees it, after the field's "@@") is broken up with a blank.
+QString carriedContent(const QString &s, int *altered)
+{
+    if (!s.contains(QLatin1Char('\n')))
+        return s;
+    if (!s.contains(QLatin1Char('@')) && !s.startsWith(QLatin1Char('!')))
+        return s;
+    QStringList lines = s.split(QLatin1Char('\n'));
+    bool changed = false;
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        QString &line = lines[i];
+        QString seen = line;
+        seen.remove(QLatin1Char('\r')); // the reader drops every CR
+        if (i == 0)
+            seen.prepend(fieldStart);
+        if (!seen.contains(valueEndMark))
+            continue;
+        const bool crlf = line.endsWith(QLatin1Char('\r'));
+        line.remove(QLatin1Char('\r'));
+        if (i == 0 && line.startsWith(QLatin1Char('!')))
+            line.prepend(QLatin1Char(' '));
+        line.replace(valueEndMark, QStringLiteral("@ !"));
+        if (crlf)
+            line += QLatin1Char('\r');
+        changed = true;
+    }
+    if (!changed)
+        return s;
+    ++*altered;
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString volumeTitle(const QVariant &title, const QVariant &volumes, int *altered)
+{
+    QString t = oneLine(columnText(title), altered);
+    if (volumes.isValid() && !volumes.isNull()) {
+        const QString count = columnText(volumes);
+        bool ok = false;
+        const double n = count.toDouble(&ok);
+        if (ok && n > 1)
+            t += ExchangeMarks::VolumeMark + count + QLatin1Char(')');
+    }
+    return t;
+}
+
+} // namespace
+
+QString formatRecord(const ExchangeKind &kind, const QVariantList &values, const QVariant &volumes, int *altered)
+{
+    int changed = 0;
+    QString block;
+    block.reserve(512);
+    block += ExchangeMarks::RecordBegin;
+    block += lineEnd;
+    for (qsizetype i = 0; i < kind.fields.size(); ++i) {
+        const QVariant v = values.value(i);
+        block += fieldStart;
+        switch (kind.fields.at(i).form) {
+        case FieldForm::VolumeTitle: block += volumeTitle(v, volumes, &changed); break;
+        case FieldForm::Content: block += carriedContent(columnText(v), &changed); break;
+        case FieldForm::Text:
+        case FieldForm::Number: block += oneLine(columnText(v), &changed); break;
+        }
+        block += fieldEnd;
+    }
+    block += ExchangeMarks::RecordEnd;
+    block += lineEnd;
+    if (altered)
+        *altered = changed;
+    return block;
+}
+
+void ExchangeWriter::begin() { m_out.writeLine(ExchangeMarks::FileBegin); }
+
+void ExchangeWriter::record(const ExchangeKind &kind, const QVariantList &values, const QVariant &volumes)
+{
+    int changed = 0;
+    m_out.write(formatRecord(kind, values, volumes, &changed));
+    m_altered += changed;
+}
+
+void ExchangeWriter::end() { m_out.writeLine(ExchangeMarks::FileEnd); }
+
+QString extractValue(const QString &raw)
+{
+    if (raw.size() <= 4)
+        return QString();
+    return raw.mid(2, raw.size() - 4);
+}
+
+VolumeTitle splitVolumeTitle(const QString &raw)
+{
+    const QString t = trimText(extractValue(raw));
+    const qsizetype at = t.indexOf(ExchangeMarks::VolumeMark);
+    if (at < 0)
+        return {t, QStringLiteral("1")};
+    QString count = t.mid(at + ExchangeMarks::VolumeMark.size());
+    if (count.contains(QLatin1Char(')')))
+        count.chop(1);
+    if (count.isEmpty())
+        count = QStringLiteral("1");
+    return {t.left(at), count};
+}
+
+ExchangeReader::ExchangeReader(QIODevice &in, int fieldCount) : m_in(in), m_fieldCount(qMax(1, fieldCount)) {}
+
+bool ExchangeReader::fill()
+{
+    if (m_atEnd)
+        return false;
+    if (m_pos > 0) {
+        m_buffer.remove(0, m_pos);
+        m_scan -= m_pos;
+        m_pos = 0;
+    }
+    constexpr qsizetype chunk = 1 << 16;
+    const qsizetype had = m_buffer.size();
+    m_buffer.resize(had + chunk);
+    const qint64 got = m_in.read(m_buffer.data() + had, chunk);
+    if (got < 0) {
+        m_buffer.resize(had);
+        const auto *file = qobject_cast<QFileDevice *>(&m_in);
+        throw FileError(file ? QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(file->fileName()), m_in.errorString())
+                             : m_in.errorString());
+    }
+    m_buffer.resize(had + got);
+    if (got == 0)
+        m_atEnd = true;
+    return got > 0;
+}
+
+bool ExchangeReader::readLine(QString &line)
+{
+    for (;;) {
+        const qsizetype from = qMax(m_pos, m_scan);
+        const void *lf = std::memchr(m_buffer.constData() + from, '\n', size_t(m_buffer.size() - from));
+        qsizetype end;
+        if (lf) {
+            end = static_cast<const char *>(lf) - m_buffer.constData();
+        } else {
+            m_scan = m_buffer.size();
+            if (fill()) // moves the buffer's bytes
+                continue;
+            if (m_pos >= m_buffer.size())
+                return false;
+            end = m_buffer.size(); // a last line without LF
+        }
+        QByteArray bytes(m_buffer.constData() + m_pos, end - m_pos);
+        if (bytes.contains('\r'))
+            bytes.replace("\r", "");
+        line = Gbk::decode(bytes);
+        m_pos = qMin(end + 1, m_buffer.size());
+        m_scan = m_pos;
+        ++m_lines;
+        return true;
+    }
+}
+
+ExchangeReader::Step ExchangeReader::next(QStringList &rawFields)
+{
+    rawFields.clear();
+    if (m_final != Step::Record)
+        return m_final;
+    auto finish = [this, &rawFields](Step s) {
+        rawFields.clear();
+        m_final = s;
+        return s;
+    };
+
+    QString line;
+    if (!m_begun) {
+        do {
+            if (!readLine(line))
+                return finish(Step::NoBeginLine);
+        } while (!line.startsWith(ExchangeMarks::FileBegin));
+        m_begun = true;
+    }
+    // The line in the place of the record marker is not examined further.
+    if (!readLine(line))
+        return finish(Step::EndedBeforeEnd);
+    if (line.startsWith(ExchangeMarks::FileEnd))
+        return finish(Step::FileEnd);
+    for (int i = 0; i < m_fieldCount - 1; ++i) {
+        if (!readLine(line))
+            return finish(Step::EndedInRecord);
+        rawFields << line;
+    }
+    // The last field runs until a line holding "@!"; its lines join with LF.
+    if (!readLine(line))
+        return finish(Step::EndedInRecord);
+    QString last = line;
+    while (!line.contains(valueEndMark)) {
+        if (!readLine(line))
+            return finish(Step::EndedInRecord);
+        last += QLatin1Char('\n');
+        last += line;
+    }
+    rawFields << last;
+    // The line in the place of the record's end marker; when the file ends
+    // here, the next step says so.
+    readLine(line);
+    return Step::Record;
+}
+
+} // namespace lectoria

@@ -1,0 +1,56 @@
+#include "importdialog.h"
+#include "prompt.h"
+#include "text.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace lectoria {
+
+TImportOther::TImportOther(QWidget *owner) : ExchangeDialog(owner, "TImportOther", QStringLiteral("其他数据导入"))
+{
+    addKindRow(16, QStringLiteral("导入内容："), QStringLiteral("导入"));
+    addFileRow(52, QStringLiteral("文件名："));
+    // The path comes from the file dialog only; the field is read-only and greyed.
+    edFileName->setReadOnly(true);
+    QPalette greyed = edFileName->palette();
+    greyed.setColor(QPalette::Base, greyed.color(QPalette::Window));
+    edFileName->setPalette(greyed);
+    btImport = addButtonRows(90, QStringLiteral("开始导入"), "btImport");
+
+    connect(btImport, &QPushButton::clicked, this, &TImportOther::btImportClick);
+    connect(btFileName, &QPushButton::clicked, this, &TImportOther::btFileNameClick);
+}
+
+void TImportOther::btImportClick()
+{
+    for (Kind k : kindsNamedIn(cbType->currentText()))
+        importKind(k);
+}
+
+void TImportOther::btFileNameClick()
+{
+    FileRequest r;
+    r.directory = edFileName->text();
+    r.defaultSuffix = QStringLiteral("dat");
+    const QString path = prompt().openFileName(r);
+    if (!path.isEmpty())
+        edFileName->setText(path);
+    if (trimText(edFileName->text()).isEmpty()) {
+        inform(QStringLiteral("请先选择数据文件"));
+        edFileName->setFocus();
+    }
+}
+
+void TImportOther::importKind(Kind kind)
+{
+    if (!askYesNo(importQuestion(kind)))
+        return;
+    const QString path = edFileName->text();
+    runWithProgress([&](const ExchangeProgress &progress) {
+        return importMessage(importCatalogue(kind, path, progress));
+    });
+}
+
+} // namespace lectoria

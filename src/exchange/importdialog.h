@@ -1,0 +1,31 @@
+#pragma once
+#include "exchangedialog.h"
+
+namespace lectoria {
+
+// The import dialog "其他数据导入": inserts the records of an exchange file
+// into the table of the kind the operator names. The main window creates it
+// with itself as owner and shows it modally.
+class TImportOther : public ExchangeDialog {
+    Q_OBJECT
+public:
+    explicit TImportOther(QWidget *owner);
+
+public Q_SLOTS:
+    void btImportClick();
+    void btFileNameClick();
+    // One entry point per kind; all go through importKind().
+    void ImportTuShu() { importKind(Kind::Dzts); }
+    void ImportBaoKan() { importKind(Kind::Bklw); }
+    void ImportTuPian() { importKind(Kind::Tpzl); }
+    void ImportMusic() { importKind(Kind::Zxyy); }
+    void ImportVideo() { importKind(Kind::Zxsp); }
+    void ImportWenZhang() { importKind(Kind::Shdh); }
+
+private:
+    void importKind(Kind kind);
+
+    QPushButton *btImport;
+};
+
+} // namespace lectoria

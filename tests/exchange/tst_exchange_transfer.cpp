@@ -1,0 +1,465 @@
+#include "atomicfile.h"
+#include "catalogueexchange.h"
+#include "clock.h"
+#include "exportdialog.h"
+#include "gbk.h"
+#include "importdialog.h"
+#include "libdb.h"
+#include "testsupport.h"
+#include "text.h"
+#include "unglobal.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace lectoria;
+using test::ScriptedPrompt;
+using test::TestDatabase;
+
+namespace {
+
+const QDate day(2024, 5, 10);
+
+// The site's tables without categories or operators: nothing here needs them.
+TestDatabase::Options bare(bool open = true)
+{
+    TestDatabase::Options o;
+    o.open = open;
+    o.categories = false;
+    o.operators = false;
+    return o;
+}
+
+QString at(const QDate &d, const char *time) { return ymd(d) + QLatin1Char(' ') + QLatin1String(time); }
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QStringList column(TestDatabase &db, const QString &sql)
+{
+    QStringList values;
+    for (const QVariantList &row : db.rows(sql))
+        values << row.value(0).toString();
+    return values;
+}
+
+QByteArray ebookFile(const QList<QStringList> &records, bool complete = true)
+{
+    QString text = QStringLiteral("@@FILE_BEGIN@@\r\n");
+    for (const QStringList &r : records) {
+        text += QStringLiteral("@@RECORD_BEGIN@@\r\n");
+        for (int i = 0; i < 6; ++i) // the six fields of an e-book, missing ones empty
+            text += QStringLiteral("@@") + r.value(i) + QStringLiteral(" @!\r\n");
+        text += QStringLiteral("@@RECORD_END@@\r\n");
+    }
+    if (complete)
+        text += QStringLiteral("@@FILE_END@@\r\n");
+    return Gbk::encode(text);
+}
+
+// The trimmed titles of the records in an exchange file.
+QStringList titlesIn(const QString &path, Kind kind)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    ExchangeReader reader(f, int(exchangeKind(kind).fields.size()));
+    QStringList raw, titles;
+    while (reader.next(raw) == ExchangeReader::Step::Record)
+        titles << trimText(extractValue(raw.value(0)));
+    return titles;
+}
+
+QPushButton *button(QWidget *w, const char *name) { return w->findChild<QPushButton *>(QLatin1String(name)); }
+
+} // namespace
+
+class TestExchangeTransfer : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        resetSession();
+        Clock::set(QDateTime(day, QTime(12, 0)));
+    }
+    void cleanup() { Clock::reset(); }
+
+    // Export from one real database and import into another: every carried
+    // column arrives trimmed with one trailing blank (texts), by the
+    // leading-zero rule (numbers), with LF between the lines of li_content;
+    // a blank title is left out.
+    void roundTrip_data()
+    {
+        QTest::addColumn<int>("kind");
+        for (const ExchangeKind &k : exchangeKinds())
+            QTest::newRow(kindInfo(k.kind).code) << int(k.kind);
+    }
+    void roundTrip()
+    {
+        QFETCH(int, kind);
+        const ExchangeKind &k = exchangeKind(Kind(kind));
+        TestDatabase source(bare(false));
+        TestDatabase target(bare(false));
+
+        QVariantMap full, empty;
+        QStringList columns, fullBack, emptyBack;
+        for (const ExchangeField &f : k.fields) {
+            columns << f.column;
+            switch (f.form) {
+            case FieldForm::VolumeTitle:
+            case FieldForm::Text:
+                full[f.column] = QStringLiteral("  O'Neil 的 %1\t").arg(f.column);
+                fullBack << QStringLiteral("O'Neil 的 %1 ").arg(f.column);
+                empty[f.column] = QVariant();
+                emptyBack << QStringLiteral(" ");
+                break;
+            case FieldForm::Number:
+                full[f.column] = -5;
+                fullBack << QStringLiteral("-5");
+                empty[f.column] = QVariant();
+                emptyBack << QStringLiteral("0");
+                break;
+            case FieldForm::Content:
+                full[f.column] = QStringLiteral(" &nbsp;第一行\r\n第二行 \r\n");
+                fullBack << QStringLiteral("&nbsp;第一行\n第二行 ");
+                empty[f.column] = QString();
+                emptyBack << QStringLiteral(" ");
+                break;
+            }
+        }
+        empty[QStringLiteral("li_title")] = QStringLiteral("无值");
+        emptyBack[0] = QStringLiteral("无值 ");
+        if (k.kind == Kind::Dzts) {
+            columns << QStringLiteral("li_number");
+            full[QStringLiteral("li_number")] = 3;
+            fullBack << QStringLiteral("3");
+            empty[QStringLiteral("li_number")] = QVariant();
+            emptyBack << QStringLiteral("1");
+        }
+        QVariantMap blankTitle = full;
+        blankTitle[QStringLiteral("li_title")] = QStringLiteral("   ");
+        for (QVariantMap *r : {&full, &blankTitle, &empty}) {
+            (*r)[QStringLiteral("li_logtime")] = at(day, "09:00:00");
+            source.addRecord(k.kind, *r);
+        }
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("out.dat"));
+        source.openAsLibDB();
+        const ExportResult exported = exportCatalogue({k.kind, day, day, path});
+        QCOMPARE(exported.records, 2);
+        QCOMPARE(exported.altered, 0);
+        target.openAsLibDB();
+        QVector<int> progress;
+        const ImportResult imported = importCatalogue(k.kind, path, [&](int done) { progress << done; });
+        QCOMPARE(imported.read, 2);
+        QCOMPARE(imported.failed, 0);
+        QCOMPARE(progress, QVector<int>({1, 2}));
+
+        const QString table = kindInfo(k.kind).recordTable;
+        const QVector<QVariantList> rows =
+            target.rows(QStringLiteral("select %1 from %2 order by li_id").arg(columns.join(QLatin1Char(',')), table));
+        QCOMPARE(rows.size(), 2);
+        for (int r = 0; r < 2; ++r) {
+            QStringList got;
+            for (const QVariant &v : rows.at(r)) got << v.toString();
+            QCOMPARE(got, r == 0 ? fullBack : emptyBack);
+        }
+        // li_logtime is not carried: the receiving table's default fills it.
+        QCOMPARE(target.scalar(QStringLiteral("select count(*) from %1 where li_logtime is null").arg(table)).toInt(), 0);
+    }
+
+    void statementsAsSent()
+    {
+        TestDatabase db(bare());
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("v.dat"));
+        QStringList log;
+        LibDB::setStatementLog(&log);
+        exportCatalogue({Kind::Dzts, QDate(2024, 2, 28), QDate(2024, 2, 29), path});
+        exportCatalogue({Kind::Zxsp, day, day, path});
+        writeFile(path, Gbk::encode(QStringLiteral("@@FILE_BEGIN@@\r\n")
+                                    + formatRecord(exchangeKind(Kind::Zxsp), {QStringLiteral("片")})
+                                    + formatRecord(exchangeKind(Kind::Dzts), {QStringLiteral("书")})
+                                    + QStringLiteral("@@FILE_END@@\r\n")));
+        importCatalogue(Kind::Zxsp, path);
+        LibDB::setStatementLog(nullptr);
+        QCOMPARE(log, QStringList({
+                          QStringLiteral("select * from www_lineread \nwhere li_logtime>='2024-02-28'\n"
+                                         "  and li_logtime<'2024-03-01'\norder by li_logtime,li_title"),
+                          QStringLiteral("select * from www_video \nwhere li_logtime>='2024-05-10'\n"
+                                         "  and li_logtime<'2024-05-11'"),
+                          QStringLiteral("insert www_video (li_title,li_format,\n        li_level,li_tools,li_times,li_url,\n"
+                                         "        li_typeid,li_content) values (\n?,\n?,\n?,\n?,\n?,\n?,\n?,\n?)"),
+                      }));
+    }
+
+    void dialogsAsCreated()
+    {
+        TestDatabase db(bare());
+        TExportOther ex(nullptr);
+        TImportOther im(nullptr);
+        QCOMPARE(ex.objectName(), QStringLiteral("TExportOther"));
+        QCOMPARE(ex.windowTitle(), QStringLiteral("其他数据导出"));
+        QCOMPARE(im.objectName(), QStringLiteral("TImportOther"));
+        QCOMPARE(im.windowTitle(), QStringLiteral("其他数据导入"));
+        const QStringList words = {QStringLiteral("电子图书"), QStringLiteral("报刊论文"), QStringLiteral("图片资料"),
+                                   QStringLiteral("在线音乐"), QStringLiteral("在线视频"), QStringLiteral("书海导读文章")};
+        for (QDialog *d : {static_cast<QDialog *>(&ex), static_cast<QDialog *>(&im)}) {
+            const QString verb = d == &ex ? QStringLiteral("导出 ") : QStringLiteral("导入 ");
+            auto *cb = d->findChild<QComboBox *>(QStringLiteral("cbType"));
+            QVERIFY(cb);
+            QStringList items;
+            for (int i = 0; i < cb->count(); ++i) items << cb->itemText(i);
+            QStringList expected;
+            for (const QString &w : words) expected << verb + w;
+            QCOMPARE(items, expected);
+            QCOMPARE(cb->currentIndex(), 0);
+            QVERIFY(d->findChild<QProgressBar *>(QStringLiteral("pgBar"))->isHidden());
+            QVERIFY(d->findChild<QLineEdit *>(QStringLiteral("edFileName")));
+            QCOMPARE(button(d, "btFileName")->text(), QStringLiteral(">>"));
+            QCOMPARE(button(d, "BitBtn2")->text(), QStringLiteral("退出(&C)"));
+            // Typed characters never pick a kind; the arrow keys do.
+            d->show();
+            cb->setFocus();
+            QTest::keyClicks(cb, QStringLiteral("z"));
+            QCOMPARE(cb->currentIndex(), 0);
+            QTest::keyClick(cb, Qt::Key_Down);
+            QCOMPARE(cb->currentIndex(), 1);
+        }
+        QCOMPARE(button(&ex, "Button1")->text(), QStringLiteral("开始导出"));
+        QCOMPARE(button(&im, "btImport")->text(), QStringLiteral("开始导入"));
+        QCOMPARE(ex.findChild<QDateEdit *>(QStringLiteral("dtBegin"))->date(), day);
+        QCOMPARE(ex.findChild<QDateEdit *>(QStringLiteral("dtEnd"))->date(), day);
+        QVERIFY(im.findChild<QLineEdit *>(QStringLiteral("edFileName"))->isReadOnly());
+    }
+
+    // Both days included, at any time of day; a blank title is left out.
+    void exportRange_data()
+    {
+        QTest::addColumn<QDate>("first");
+        QTest::addColumn<QDate>("last");
+        QTest::addColumn<QStringList>("titles");
+        QTest::newRow("one day") << day << day << QStringList{"零点", "午夜前"};
+        QTest::newRow("two days") << day.addDays(-1) << day << QStringList{"前一天", "零点", "午夜前"};
+        QTest::newRow("begin after end") << day.addDays(1) << day << QStringList{};
+        QTest::newRow("no records") << QDate(2020, 1, 1) << QDate(2020, 1, 2) << QStringList{};
+    }
+    void exportRange()
+    {
+        QFETCH(QDate, first);
+        QFETCH(QDate, last);
+        QFETCH(QStringList, titles);
+        TestDatabase db(bare());
+        const QList<QPair<const char *, QString>> records = {
+            {"23:59:59", QStringLiteral("前一天")}, {"00:00:00", QStringLiteral("零点")},
+            {"12:00:00", QStringLiteral(" \t")},    {"23:59:59", QStringLiteral("午夜前")},
+            {"00:00:00", QStringLiteral("后一天")}};
+        for (int i = 0; i < records.size(); ++i) {
+            const QDate d = i == 0 ? day.addDays(-1) : i == 4 ? day.addDays(1) : day;
+            db.addRecord(Kind::Zxsp, {{QStringLiteral("li_title"), records.at(i).second},
+                                      {QStringLiteral("li_logtime"), at(d, records.at(i).first)}});
+        }
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("video.dat"));
+        ScriptedPrompt prompt;
+        TExportOther dlg(nullptr);
+        auto *cb = dlg.findChild<QComboBox *>(QStringLiteral("cbType"));
+        cb->setCurrentIndex(cb->findText(QStringLiteral("导出 在线视频")));
+        dlg.findChild<QDateEdit *>(QStringLiteral("dtBegin"))->setDate(first);
+        dlg.findChild<QDateEdit *>(QStringLiteral("dtEnd"))->setDate(last);
+        dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->setText(QStringLiteral("  ") + path + QStringLiteral(" "));
+        QTest::mouseClick(button(&dlg, "Button1"), Qt::LeftButton);
+
+        QCOMPARE(prompt.texts(), QStringList{QStringLiteral("数据导出成功，共[%1]条记录!").arg(titles.size())});
+        QCOMPARE(prompt.shown.at(0).caption, QStringLiteral("提示信息"));
+        QVERIFY(dlg.findChild<QProgressBar *>(QStringLiteral("pgBar"))->isHidden());
+        const QByteArray bytes = readWholeFile(path);
+        if (titles.isEmpty())
+            QCOMPARE(bytes, QByteArray("@@FILE_BEGIN@@\r\n@@FILE_END@@\r\n"));
+        QCOMPARE(titlesIn(path, Kind::Zxsp), titles);
+    }
+
+    void exportAlteredValuesReported()
+    {
+        TestDatabase db(bare());
+        db.addRecord(Kind::Shdh, {{QStringLiteral("li_title"), QStringLiteral("上\r\n下")},
+                                  {QStringLiteral("li_content"), QStringLiteral("a@!\r\nb")},
+                                  {QStringLiteral("li_logtime"), at(day, "08:00:00")}});
+        QTemporaryDir dir;
+        const ExportResult r = exportCatalogue({Kind::Shdh, day, day, dir.filePath(QStringLiteral("s.dat"))});
+        QCOMPARE(r.altered, 2);
+        QCOMPARE(exportMessage(r), QStringLiteral("数据导出成功，共[1]条记录!\n其中[2]个字段值含有文件格式不能保存的换行或“@!”，"
+                                                  "已作调整（单行字段中的换行改为空格，“@!”中间加入空格）。"));
+    }
+
+    // A failed export shows the standard error box and no success message,
+    // and leaves the chosen path as it was.
+    void exportFailure()
+    {
+        TestDatabase db(bare());
+        db.addRecord(Kind::Zxsp, {{QStringLiteral("li_title"), QStringLiteral("片")},
+                                  {QStringLiteral("li_logtime"), at(day, "08:00:00")}});
+        QTemporaryDir dir;
+        ScriptedPrompt prompt;
+        TExportOther dlg(nullptr);
+        auto *name = dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"));
+
+        name->setText(dir.filePath(QStringLiteral("missing/out.dat")));
+        dlg.ExportVideo();
+        QCOMPARE(prompt.shown.size(), 1);
+        QCOMPARE(prompt.shown.at(0).caption, applicationTitle());
+        QCOMPARE(prompt.shown.at(0).icon, PromptIcon::Error);
+        QVERIFY(!QFileInfo::exists(name->text()));
+
+        prompt.clear();
+        const QString existing = dir.filePath(QStringLiteral("old.dat"));
+        writeFile(existing, "old");
+        name->setText(existing);
+        db.exec(QStringLiteral("drop table www_video"));
+        dlg.ExportVideo();
+        QCOMPARE(prompt.shown.size(), 1);
+        QVERIFY(prompt.shown.at(0).text.contains(QLatin1String("www_video")));
+        QCOMPARE(readWholeFile(existing), QByteArray("old"));
+        QVERIFY(dlg.findChild<QProgressBar *>(QStringLiteral("pgBar"))->isHidden());
+    }
+
+    // Hand-made files imported as e-books through the dialog.
+    void importFile_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("stored"); // li_title|li_number|li_typeid
+
+        QTest::newRow("quote and volumes") << ebookFile({{"O'Neil传(册数2)", "3", "PDF", "", "/a", "内容"},
+                                                         {" 普通 ", "", "", "", "", ""}})
+                                           << QStringLiteral("数据导入成功，共[2]条记录，请检查分类是否正确!")
+                                           << QStringList{"O'Neil传 |2|3", "普通 |1|0"};
+        QTest::newRow("text in a number field")
+            << ebookFile({{"甲", "1"}, {"乙", "abc"}, {"丙", "-5"}})
+            << QStringLiteral("数据导入成功，共[2]条记录，请检查分类是否正确!\n"
+                              "另有[1]条记录未能导入（第2条记录：li_typeid的值“abc”不是整数）。")
+            << QStringList{"甲 |1|1", "丙 |1|-5"};
+        QTest::newRow("ends inside a record")
+            << ebookFile({{"甲"}, {"乙"}}, false).append("@@RECORD_BEGIN@@\r\n@@\xb1\xfb @!\r\n")
+            << QStringLiteral("数据导入成功，共[2]条记录，请检查分类是否正确!\n"
+                              "文件在第[19]行意外结束，最后一条记录不完整，未导入。")
+            << QStringList{"甲 |1|0", "乙 |1|0"};
+        QTest::newRow("ends before the end line")
+            << ebookFile({{"甲"}}, false)
+            << QStringLiteral("数据导入成功，共[1]条记录，请检查分类是否正确!\n"
+                              "文件在第[9]行意外结束，缺少结束标记“@@FILE_END@@”。")
+            << QStringList{"甲 |1|0"};
+        QTest::newRow("no records") << ebookFile({}) << QStringLiteral("数据导入成功，共[0]条记录，请检查分类是否正确!")
+                                    << QStringList{};
+        QTest::newRow("not an exchange file") << QByteArray("title,typeid\r\n")
+                                              << QStringLiteral("数据导入成功，共[0]条记录，请检查分类是否正确!\n"
+                                                                "文件中没有开始标记“@@FILE_BEGIN@@”，没有读到记录。")
+                                              << QStringList{};
+    }
+    void importFile()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, message);
+        QFETCH(QStringList, stored);
+        TestDatabase db(bare());
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("in.dat"));
+        writeFile(path, file);
+        ScriptedPrompt prompt;
+        prompt.answers = {true};
+        TImportOther dlg(nullptr);
+        dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->setText(path);
+        QTest::mouseClick(button(&dlg, "btImport"), Qt::LeftButton);
+
+        QCOMPARE(prompt.texts(), QStringList({QStringLiteral("您确定要导入[电子图书]数据码？"), message}));
+        QCOMPARE(prompt.shown.at(0).icon, PromptIcon::Question);
+        QCOMPARE(prompt.shown.at(1).caption, QStringLiteral("提示信息"));
+        QCOMPARE(column(db, QStringLiteral("select li_title||'|'||li_number||'|'||li_typeid from www_lineread order by li_id")),
+                 stored);
+    }
+
+    // A file of another kind is read out of step: no crash, every record
+    // read is either inserted or counted as failed.
+    void importOtherKind()
+    {
+        TestDatabase db(bare());
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("shdh.dat"));
+        QString text = QStringLiteral("@@FILE_BEGIN@@\r\n");
+        for (int i = 0; i < 5; ++i)
+            text += formatRecord(exchangeKind(Kind::Shdh), {QStringLiteral("文章%1").arg(i), i, QStringLiteral("作者"),
+                                                             QString(), QStringLiteral("来源"), QStringLiteral("http://x"),
+                                                             QStringLiteral("第一行\r\n第二行")});
+        writeFile(path, Gbk::encode(text + QStringLiteral("@@FILE_END@@\r\n")));
+        for (Kind k : {Kind::Dzts, Kind::Tpzl, Kind::Bklw}) {
+            const ImportResult r = importCatalogue(k, path);
+            QVERIFY(r.read > 0);
+            QCOMPARE(db.scalar(QStringLiteral("select count(*) from %1").arg(kindInfo(k).recordTable)).toInt(), r.inserted());
+        }
+    }
+
+    void importDeclinedThenTwice()
+    {
+        TestDatabase db(bare());
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("in.dat"));
+        writeFile(path, Gbk::encode(QStringLiteral("@@FILE_BEGIN@@\r\n")
+                                    + formatRecord(exchangeKind(Kind::Tpzl), {QStringLiteral("图"), QString(), QString(), 2})
+                                    + QStringLiteral("@@FILE_END@@\r\n")));
+        ScriptedPrompt prompt;
+        TImportOther dlg(nullptr);
+        dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->setText(path);
+        auto *cb = dlg.findChild<QComboBox *>(QStringLiteral("cbType"));
+        cb->setCurrentIndex(cb->findText(QStringLiteral("导入 图片资料")));
+
+        prompt.answers = {false};
+        dlg.btImportClick();
+        QCOMPARE(prompt.texts(), QStringList{QStringLiteral("您确定要导入[图片资料]数据码？")});
+        prompt.answers = {true, true};
+        dlg.btImportClick();
+        dlg.btImportClick();
+        QCOMPARE(db.scalar(QStringLiteral("select count(*) from www_picture where li_typeid=2")).toInt(), 2);
+        QCOMPARE(prompt.texts().size(), 5);
+    }
+
+    void importFileChoice()
+    {
+        TestDatabase db(bare());
+        ScriptedPrompt prompt;
+        TImportOther dlg(nullptr);
+        dlg.show();
+        auto *name = dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"));
+
+        dlg.btFileNameClick(); // cancelled
+        QCOMPARE(prompt.requests.size(), 1);
+        QCOMPARE(prompt.requests.at(0).defaultSuffix, QStringLiteral("dat"));
+        QCOMPARE(prompt.texts(), QStringList{QStringLiteral("请先选择数据文件")});
+        QVERIFY(name->hasFocus() || !QApplication::focusWidget() || QApplication::focusWidget() == name);
+
+        // No file chosen, question answered Yes: the file system's error.
+        prompt.clear();
+        prompt.answers = {true};
+        dlg.ImportTuShu();
+        QCOMPARE(prompt.shown.size(), 2);
+        QCOMPARE(prompt.shown.at(1).caption, applicationTitle());
+
+        prompt.clear();
+        prompt.files = {QStringLiteral("/tmp/chosen.dat")};
+        dlg.btFileNameClick();
+        QCOMPARE(name->text(), QStringLiteral("/tmp/chosen.dat"));
+        QVERIFY(prompt.shown.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestExchangeTransfer)
+#include "tst_exchange_transfer.moc"
