@@ -1,0 +1,126 @@
+#pragma once
+#include <QDialog>
+#include <QStringList>
+#include <QVector>
+
+#include <memory>
+
+class QAction;
+class QDateEdit;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QStandardItemModel;
+class QTableView;
+class QVBoxLayout;
+
+namespace lectoria {
+
+class ReportLayout;
+
+// How a grid column shows its query field.
+enum class GridFormat { Text, Number, Date };
+
+struct GridColumn {
+    QString field;
+    QString heading;
+    GridFormat format = GridFormat::Text;
+};
+
+// Fills a grid from a statement: one row per result row, headings centred,
+// texts trimmed, numbers right-aligned, dates as yyyy-mm-dd. Returns the
+// number of rows. A failing statement throws DbError and leaves the grid empty.
+int fillGrid(QTableView *grid, const QStringList &statement, const QVector<GridColumn> &columns);
+
+// The common parameter dialog of every report: period of entry dates,
+// "刷新 >>" into the result grid, the print button with its output menu, the
+// wait label. Subclasses give the statement, the grid's columns and the
+// layout that a print command makes, and may add controls of their own
+// (a category list, a scope choice) to parameterArea().
+//
+// The print button is enabled only by a refresh that returned rows; every
+// change of a parameter disables it again (subclasses call disablePrint()
+// from their own controls). ExportChoice is 0 again after every output
+// command, however it ended.
+class ReportParamDialog : public QDialog {
+    Q_OBJECT
+public:
+    struct Options {
+        QString periodCaption = QStringLiteral("加入日期");
+        QString printCaption = QStringLiteral("打印清单");
+        bool hints = true;               // the two "right-click" hint lines
+        QString secondPrintCaption;      // non-empty: a second print button btPrint1
+    };
+
+    ReportParamDialog(const QString &objectName, const QString &caption, const Options &options,
+                      QWidget *owner);
+    ~ReportParamDialog() override;
+
+    bool printEnabled() const;
+
+public Q_SLOTS:
+    void rdbTodayClick();
+    void dtBeginChange();
+    void btRefreshClick();
+    void btPrintClick();
+    void btPrint1Click();
+    void pmThisClick();
+    void pmTxtClick();
+    void pmCsvClick();
+    void pmHtmClick();
+    void MenuItem1Click();
+    void MenuItem3Click();
+    void disablePrint();
+
+protected:
+    // The statement of the grid, built from the session values the refresh
+    // has just set.
+    virtual QStringList refreshStatement() const = 0;
+    virtual QVector<GridColumn> gridColumns() const = 0;
+    // After ReportBegin/ReportEnd are set, before the statement is built:
+    // hand-over values of the dialog's own (QueryCondition).
+    virtual void prepareRefresh() {}
+    // Runs the refresh query; returns the number of rows. By default the
+    // refresh statement into DBGrid1.
+    virtual int runRefresh();
+    // The layout a print command makes: button 0 is btPrint, 1 is btPrint1.
+    // It is created owned by this dialog and destroyed when the command ends.
+    virtual std::unique_ptr<ReportLayout> createLayout(int button) = 0;
+
+    // Where subclasses add their parameter controls (below the period box).
+    QVBoxLayout *parameterArea() const { return m_parameterArea; }
+    // The result box "结果" and its first grid DBGrid1.
+    QGroupBox *resultBox() const { return m_resultBox; }
+    QTableView *grid() const { return m_grid; }
+
+    void showWait();
+    void hideWait();
+
+private:
+    void setPrintEnabled(bool on);
+    void printCommand(int button);
+    void outputCommand(int choice, int button);
+    QMenu *makeMenu(const QString &name, QPushButton *button, bool allFormats, int buttonIndex);
+
+    QGroupBox *m_periodBox = nullptr;
+    QRadioButton *m_today = nullptr;
+    QRadioButton *m_month = nullptr;
+    QRadioButton *m_all = nullptr;
+    QRadioButton *m_range = nullptr;
+    QLabel *m_beginLabel = nullptr;
+    QLabel *m_endLabel = nullptr;
+    QDateEdit *m_begin = nullptr;
+    QDateEdit *m_end = nullptr;
+    QLabel *m_wait = nullptr;
+    QPushButton *m_refresh = nullptr;
+    QPushButton *m_print = nullptr;
+    QPushButton *m_print1 = nullptr;
+    QGroupBox *m_resultBox = nullptr;
+    QTableView *m_grid = nullptr;
+    QVBoxLayout *m_parameterArea = nullptr;
+    QVector<QAction *> m_outputActions;
+};
+
+} // namespace lectoria
