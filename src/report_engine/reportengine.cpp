@@ -19,7 +19,8 @@ int RowView::indexOf(const QString &column) const
 {
     if (!m_index)
         return -1;
-    return m_index->value(column.toLower(), -1);
+    const int exact = m_index->value(column, -1);
+    return exact >= 0 ? exact : m_index->value(column.toLower(), -1);
 }
 
 QVariant RowView::value(const QString &column) const { return value(indexOf(column)); }
@@ -114,6 +115,7 @@ Group::Group() : m_header(new Band(BandKind::GroupHeader)), m_footer(new Band(Ba
 
 void Group::setColumns(const QStringList &columns)
 {
+    m_columns = columns;
     m_key = [columns](const RowView &row) {
         QString key;
         for (const QString &c : columns)
@@ -182,32 +184,95 @@ Item *Report::item(const QString &name) const
 
 namespace {
 
-QDateTime asDateTime(const QVariant &v)
+int digits(const QString &s, int at, int n)
+{
+    int v = 0;
+    for (int i = at; i < at + n; ++i) {
+        const char16_t c = s[i].unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        v = v * 10 + (c - u'0');
+    }
+    return v;
+}
+
+// A date-time's wall-clock fields. Date-times are never converted to a time
+// zone here: that costs a system call per value and changes nothing printed.
+bool dateParts(const QVariant &v, QDate &date, QTime &time)
 {
     switch (v.typeId()) {
-    case QMetaType::QDateTime:
-        return v.toDateTime();
+    case QMetaType::QDateTime: {
+        const QDateTime dt = v.toDateTime();
+        date = dt.date();
+        time = dt.time();
+        return date.isValid();
+    }
     case QMetaType::QDate:
-        return v.toDate().startOfDay();
+        date = v.toDate();
+        time = QTime(0, 0);
+        return date.isValid();
     case QMetaType::QString: {
-        QString s = v.toString().trimmed();
-        if (s.size() >= 10 && s[4] == QLatin1Char('-')) {
-            s.replace(QLatin1Char('T'), QLatin1Char(' '));
-            if (s.size() == 10)
-                return QDate::fromString(s, Qt::ISODate).startOfDay();
-            const int dot = s.indexOf(QLatin1Char('.'));
-            if (dot > 0)
-                s.truncate(dot);
-            QDateTime dt = QDateTime::fromString(s, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-            if (!dt.isValid())
-                dt = QDateTime::fromString(s, QStringLiteral("yyyy-MM-dd hh:mm"));
-            return dt;
+        // SQLite gives "yyyy-MM-dd", "yyyy-MM-dd hh:mm[:ss[.zzz]]" or with a "T".
+        const QString s = v.toString();
+        int b = 0;
+        while (b < s.size() && s[b].unicode() <= 32)
+            ++b;
+        if (s.size() - b < 10 || s[b + 4] != QLatin1Char('-') || s[b + 7] != QLatin1Char('-'))
+            return false;
+        date = QDate(digits(s, b, 4), digits(s, b + 5, 2), digits(s, b + 8, 2));
+        if (!date.isValid())
+            return false;
+        time = QTime(0, 0);
+        const int t = b + 11;
+        if (s.size() >= t + 5 && s[t + 2] == QLatin1Char(':')) {
+            const int sec = s.size() >= t + 8 && s[t + 5] == QLatin1Char(':') ? digits(s, t + 6, 2) : 0;
+            const QTime parsed(digits(s, t, 2), digits(s, t + 3, 2), qMax(0, sec));
+            if (parsed.isValid())
+                time = parsed;
         }
-        return QDateTime();
+        return true;
     }
     default:
-        return QDateTime();
+        return false;
     }
+}
+
+void appendNumber(QString &out, int v, int width)
+{
+    char16_t buf[8];
+    for (int i = width - 1; i >= 0; --i) {
+        buf[i] = char16_t(u'0' + v % 10);
+        v /= 10;
+    }
+    out.append(reinterpret_cast<const QChar *>(buf), width);
+}
+
+// The date-time in a pattern; the console's usual patterns are written
+// directly, any other goes through Qt's formatting.
+QString formatDateTime(const QDate &d, const QTime &t, const QString &pattern)
+{
+    static const QString ymd = QStringLiteral("yyyy-MM-dd");
+    static const QString ymdhms = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+    const bool full = pattern == ymdhms;
+    if ((full || pattern == ymd) && d.year() >= 0 && d.year() <= 9999) {
+        QString out;
+        out.reserve(19);
+        appendNumber(out, d.year(), 4);
+        out.append(QLatin1Char('-'));
+        appendNumber(out, d.month(), 2);
+        out.append(QLatin1Char('-'));
+        appendNumber(out, d.day(), 2);
+        if (full) {
+            out.append(QLatin1Char(' '));
+            appendNumber(out, t.hour(), 2);
+            out.append(QLatin1Char(':'));
+            appendNumber(out, t.minute(), 2);
+            out.append(QLatin1Char(':'));
+            appendNumber(out, t.second(), 2);
+        }
+        return out;
+    }
+    return QDateTime(d, t, Qt::UTC).toString(pattern);
 }
 
 QString plainText(const QVariant &v)
@@ -223,9 +288,14 @@ QString plainText(const QVariant &v)
     case QMetaType::Double:
         return QString::number(v.toDouble(), 'g', 15);
     case QMetaType::QDateTime:
-        return v.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    case QMetaType::QDate:
-        return v.toDate().toString(QStringLiteral("yyyy-MM-dd"));
+    case QMetaType::QDate: {
+        QDate d;
+        QTime t;
+        if (!dateParts(v, d, t))
+            return QString();
+        return formatDateTime(d, t, v.typeId() == QMetaType::QDate ? QStringLiteral("yyyy-MM-dd")
+                                                                  : QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    }
     default:
         return trimText(v.toString());
     }
@@ -258,12 +328,18 @@ public:
         prepareItems();
         RowSource *src = m_r.m_source;
         m_index.clear();
+        m_cur.m_index = m_prev.m_index = &m_index;
         if (src) {
             src->restart();
             const QStringList cols = src->columns();
-            for (int i = 0; i < cols.size(); ++i)
+            // Names as the source gives them and in lower case, so that a
+            // lookup in the layout's spelling rarely needs lowering.
+            for (int i = 0; i < cols.size(); ++i) {
+                if (!m_index.contains(cols[i]))
+                    m_index.insert(cols[i], i);
                 if (!m_index.contains(cols[i].toLower()))
                     m_index.insert(cols[i].toLower(), i);
+            }
             resolveColumns();
         }
         m_cur.m_index = m_prev.m_index = &m_index;
@@ -276,10 +352,8 @@ public:
         bool any = false;
         while (src && src->next(m_rowA)) {
             m_cur.m_values = &m_rowA;
-            for (int g = 0; g < groups; ++g) {
-                const auto &key = m_r.m_groups[size_t(g)]->m_key;
-                nextKeys[g] = key ? key(m_cur) : QString();
-            }
+            for (int g = 0; g < groups; ++g)
+                nextKeys[g] = groupKey(*m_r.m_groups[size_t(g)]);
             int changed = 0;
             if (any) {
                 changed = groups;
@@ -340,8 +414,26 @@ private:
         });
     }
 
+    QString groupKey(const Group &g) const
+    {
+        if (!g.m_columns.isEmpty()) {
+            if (g.m_columnIndex.size() == 1)
+                return m_cur.value(g.m_columnIndex[0]).toString();
+            QString key;
+            for (int i : g.m_columnIndex)
+                key += m_cur.value(i).toString();
+            return key;
+        }
+        return g.m_key ? g.m_key(m_cur) : QString();
+    }
+
     void resolveColumns()
     {
+        for (const auto &g : m_r.m_groups) {
+            g->m_columnIndex.clear();
+            for (const QString &c : g->m_columns)
+                g->m_columnIndex.append(m_cur.indexOf(c));
+        }
         m_r.forEachBand([&](Band &b) {
             for (const auto &i : b.m_items)
                 i->m_columnIndex = i->m_column.isEmpty() ? -1 : m_index.value(i->m_column.toLower(), -1);
@@ -385,8 +477,9 @@ private:
                 if (i.m_formatter)
                     i.m_text = i.m_formatter(v);
                 else if (!i.m_format.isEmpty()) {
-                    const QDateTime dt = asDateTime(v);
-                    i.m_text = dt.isValid() ? dt.toString(i.m_format) : plainText(v);
+                    QDate d;
+                    QTime t;
+                    i.m_text = dateParts(v, d, t) ? formatDateTime(d, t, i.m_format) : plainText(v);
                 } else
                     i.m_text = plainText(v);
                 break;
@@ -411,11 +504,14 @@ private:
         case SystemValue::DetailCount:
             return QString::number(m_detailCount);
         case SystemValue::DateTime:
-            return m_runTime.toString(i.m_format.isEmpty() ? QStringLiteral("yyyy-MM-dd hh:mm:ss") : i.m_format);
+            return formatDateTime(m_runTime.date(), m_runTime.time(),
+                                  i.m_format.isEmpty() ? QStringLiteral("yyyy-MM-dd hh:mm:ss") : i.m_format);
         case SystemValue::Date:
-            return m_runTime.toString(i.m_format.isEmpty() ? QStringLiteral("yyyy-MM-dd") : i.m_format);
+            return formatDateTime(m_runTime.date(), m_runTime.time(),
+                                  i.m_format.isEmpty() ? QStringLiteral("yyyy-MM-dd") : i.m_format);
         case SystemValue::Time:
-            return m_runTime.toString(i.m_format.isEmpty() ? QStringLiteral("hh:mm:ss") : i.m_format);
+            return formatDateTime(m_runTime.date(), m_runTime.time(),
+                                  i.m_format.isEmpty() ? QStringLiteral("hh:mm:ss") : i.m_format);
         }
         return QString();
     }
@@ -446,9 +542,7 @@ private:
             return;
         m_pageOpen = true;
         ++m_pageNo;
-        m_page = Page();
         m_page.number = m_pageNo;
-        m_page.items.reserve(m_lastPageItems);
         m_y = m_info.page.marginTop;
         m_limit = m_info.page.bodyBottom() - footerHeight();
         Band &ph = *m_r.m_pageHeader;
@@ -473,9 +567,10 @@ private:
             const RowView &row = m_prev.isValid() ? m_prev : m_cur;
             placeWhole(pf, row);
         }
-        m_lastPageItems = qMax(m_lastPageItems, int(m_page.items.size()));
         m_sink.page(m_page, m_info);
-        m_page = Page();
+        // Emptied, not freed: the next page reuses the memory unless the sink kept this one.
+        m_page.items.clear();
+        m_page.lines.clear();
         m_pageOpen = false;
     }
 
@@ -521,7 +616,9 @@ private:
                 return;
             ensurePage(row);
             evaluate(*band, row);
-            BandContext c = context(*band, row);
+            BandContext c;
+            if (band->m_before || band->m_after)
+                c = context(*band, row);
             if (band->m_before)
                 band->m_before(c);
             if (!c.m_print) {
@@ -725,7 +822,6 @@ private:
     int m_y = 0;
     int m_limit = 0;
     int m_bodyStart = 0;
-    int m_lastPageItems = 0;
 };
 
 void Report::run(PageSink &sink)

@@ -302,7 +302,11 @@ public:
     Band &footer() { return *m_footer; }
     // The key: the columns' values as text, one after another ("lt_notice+ls_notice").
     void setColumns(const QStringList &columns);
-    void setKey(std::function<QString(const RowView &)> key) { m_key = std::move(key); }
+    void setKey(std::function<QString(const RowView &)> key)
+    {
+        m_key = std::move(key);
+        m_columns.clear();
+    }
     // Whether the header is printed again at the top of a page that continues the group (default no).
     void setRepeatHeaderOnNewPage(bool on) { m_repeat = on; }
 
@@ -313,6 +317,8 @@ private:
     std::unique_ptr<Band> m_header;
     std::unique_ptr<Band> m_footer;
     std::function<QString(const RowView &)> m_key;
+    QStringList m_columns;      // the key's columns, when it is made of columns
+    QVector<int> m_columnIndex; // resolved at the start of a run
     bool m_repeat = false;
 };
 

@@ -38,6 +38,9 @@ int charColumns(QChar c)
         return 1;
     if (c.isSurrogate())
         return c.isHighSurrogate() ? 1 : 0; // written as one '?'
+    const char16_t u = c.unicode();
+    if ((u >= 0x4E00 && u <= 0x9FA5) || (u >= 0x3000 && u <= 0x303F) || (u >= 0xFF01 && u <= 0xFF5E))
+        return 2; // the common ideographs and full-width forms, all two bytes in GBK
     return int(Gbk::byteLength(QString(c)));
 }
 
@@ -73,48 +76,43 @@ QString fitColumns(const QString &s, int cols)
 
 int toColumn(int tenths) { return (tenths + TextColumnWidth / 2) / TextColumnWidth; }
 
-// The grid shared by CSV and HTML: lines by distinct vertical position,
-// columns by distinct anchor.
+// The grid of a page: lines by distinct vertical position, columns by
+// distinct anchor. Lines are ranges of `order` (item indexes sorted by y).
 struct Grid {
-    QVector<int> anchors;          // sorted
-    QVector<QVector<int>> rows;    // per line: indexes of the page's items
+    QVector<int> anchors;  // sorted, distinct
+    QVector<int> order;    // item indexes, top to bottom, in print order within a line
+    QVector<int> lineEnds; // end of each line in `order`
+    int lineBegin(int l) const { return l == 0 ? 0 : lineEnds[l - 1]; }
 };
 
-Grid makeGrid(const Page &page)
+void makeGrid(const Page &page, Grid &g)
 {
-    Grid g;
     const int n = int(page.items.size());
-    QVector<int> order(n);
-    for (int i = 0; i < n; ++i)
-        order[i] = i;
-    std::stable_sort(order.begin(), order.end(),
+    g.order.resize(n);
+    g.anchors.resize(n);
+    for (int i = 0; i < n; ++i) {
+        g.order[i] = i;
+        g.anchors[i] = page.items[i].anchor();
+    }
+    std::stable_sort(g.order.begin(), g.order.end(),
                      [&](int a, int b) { return page.items[a].y < page.items[b].y; });
-    g.anchors.reserve(8);
-    for (const PageItem &it : page.items)
-        g.anchors.append(it.anchor());
     std::sort(g.anchors.begin(), g.anchors.end());
     g.anchors.erase(std::unique(g.anchors.begin(), g.anchors.end()), g.anchors.end());
-    int lastY = 0;
-    for (int k = 0; k < n; ++k) {
-        const int i = order[k];
-        if (g.rows.isEmpty() || page.items[i].y != lastY) {
-            g.rows.append(QVector<int>());
-            lastY = page.items[i].y;
-        }
-        g.rows.last().append(i);
-    }
-    return g;
+    g.lineEnds.clear();
+    for (int k = 1; k <= n; ++k)
+        if (k == n || page.items[g.order[k]].y != page.items[g.order[k - 1]].y)
+            g.lineEnds.append(k);
 }
 
 // The cells of one grid line; false when every cell is empty.
-bool gridCells(const Page &page, const Grid &g, const QVector<int> &row, QVector<QString> &cells,
-               QVector<int> *owner = nullptr)
+bool gridCells(const Page &page, const Grid &g, int line, QVector<QString> &cells, QVector<int> *owner = nullptr)
 {
     cells.fill(QString(), g.anchors.size());
     if (owner)
         owner->fill(-1, g.anchors.size());
     bool any = false;
-    for (int i : row) {
+    for (int k = g.lineBegin(line); k < g.lineEnds[line]; ++k) {
+        const int i = g.order[k];
         const PageItem &it = page.items[i];
         const int col = int(std::lower_bound(g.anchors.begin(), g.anchors.end(), it.anchor()) - g.anchors.begin());
         const QString text = cellText(it.text);
@@ -148,7 +146,8 @@ int htmlSize(qreal pt)
 QStringList textLines(const Page &page, const DocumentInfo &info)
 {
     QStringList out;
-    const Grid g = makeGrid(page);
+    Grid g;
+    makeGrid(page, g);
     const int left = info.page.marginLeft;
     struct Piece {
         int start;
@@ -156,10 +155,10 @@ QStringList textLines(const Page &page, const DocumentInfo &info)
         int cols;
     };
     QVector<Piece> pieces;
-    for (const QVector<int> &row : g.rows) {
+    for (int l = 0; l < g.lineEnds.size(); ++l) {
         pieces.clear();
-        for (int i : row) {
-            const PageItem &it = page.items[i];
+        for (int k = g.lineBegin(l); k < g.lineEnds[l]; ++k) {
+            const PageItem &it = page.items[g.order[k]];
             QString text = cellText(it.text);
             if (isBlank(text))
                 continue;
@@ -201,12 +200,14 @@ QStringList textLines(const Page &page, const DocumentInfo &info)
 QStringList csvLines(const Page &page)
 {
     QStringList out;
-    const Grid g = makeGrid(page);
+    Grid g;
+    makeGrid(page, g);
     QVector<QString> cells;
-    for (const QVector<int> &row : g.rows) {
-        if (!gridCells(page, g, row, cells))
+    for (int l = 0; l < g.lineEnds.size(); ++l) {
+        if (!gridCells(page, g, l, cells))
             continue;
         QString line;
+        line.reserve(64);
         for (int c = 0; c < cells.size(); ++c) {
             if (c)
                 line += QLatin1Char(',');
@@ -226,12 +227,13 @@ QStringList csvLines(const Page &page)
 QStringList htmlLines(const Page &page, const DocumentInfo &info)
 {
     QStringList out;
-    const Grid g = makeGrid(page);
+    Grid g;
+    makeGrid(page, g);
     QVector<QString> cells;
     QVector<int> owner;
     const FontSpec base = info.fonts.isEmpty() ? FontSpec() : info.fonts.first();
-    for (const QVector<int> &row : g.rows) {
-        if (!gridCells(page, g, row, cells, &owner))
+    for (int l = 0; l < g.lineEnds.size(); ++l) {
+        if (!gridCells(page, g, l, cells, &owner))
             continue;
         QString line = QStringLiteral("<TR>");
         for (int c = 0; c < cells.size(); ++c) {
@@ -283,8 +285,17 @@ void FileSink::page(const Page &page, const DocumentInfo &info)
         lines = htmlLines(page, info);
         break;
     }
+    // One conversion per page rather than per line.
+    QString text;
+    qsizetype size = 0;
     for (const QString &l : lines)
-        m_writer->writeLine(l);
+        size += l.size() + 2;
+    text.reserve(size);
+    for (const QString &l : lines) {
+        text += l;
+        text += QLatin1String("\r\n");
+    }
+    m_writer->write(text);
 }
 
 void FileSink::commit() { m_writer->commit(); }
