@@ -1,5 +1,11 @@
 #include "batchcommands.h"
+#include "catalogueexchange.h"
+#include "databasebackup.h"
+#include "kinds.h"
 #include "prompt.h"
+#include "unglobal.h"
+
+#include <cstdio>
 
 #include <unistd.h>
 
@@ -8,8 +14,60 @@ namespace lectoria::batch {
 bool showProgress() { return isatty(STDERR_FILENO); }
 
 int runReport(const Request &) { showError(QStringLiteral("此功能尚未提供。")); return Usage; }
-int runExport(const Request &) { showError(QStringLiteral("此功能尚未提供。")); return Usage; }
-int runImport(const Request &) { showError(QStringLiteral("此功能尚未提供。")); return Usage; }
-int runBackup(const Request &) { showError(QStringLiteral("此功能尚未提供。")); return Usage; }
+namespace {
+
+ExchangeProgress progressLine(const char *what)
+{
+    if (!showProgress())
+        return {};
+    return [what](int done) {
+        if (done % 500 == 0)
+            std::fprintf(stderr, "\r%s %d", what, done);
+    };
+}
+
+void endProgressLine()
+{
+    if (showProgress())
+        std::fprintf(stderr, "\r");
+}
+
+} // namespace
+
+int runExport(const Request &r)
+{
+    ExportRequest request;
+    request.kind = findKind(r.kind)->kind;
+    request.first = r.from;
+    request.last = r.to;
+    request.path = r.output;
+    const ExportResult result = exportCatalogue(request, progressLine("导出"));
+    endProgressLine();
+    inform(exportMessage(result));
+    return Ok;
+}
+
+int runImport(const Request &r)
+{
+    const Kind kind = findKind(r.kind)->kind;
+    // The command itself is the operator's answer to the import's question.
+    const ImportResult result = importCatalogue(kind, r.input, progressLine("导入"));
+    endProgressLine();
+    inform(importMessage(result));
+    return Ok;
+}
+
+int runBackup(const Request &r)
+{
+    const DatabaseBackup::Outcome outcome = DatabaseBackup::run(r.directory, unGlobal().ServerDate.date());
+    if (!outcome.ok) {
+        if (!outcome.databaseText.isEmpty())
+            showError(outcome.databaseText);
+        showError(outcome.message);
+        return DatabaseFailed;
+    }
+    inform(outcome.message);
+    return Ok;
+}
 
 } // namespace lectoria::batch
