@@ -1,0 +1,195 @@
+#include "articlestatistics.h"
+#include "errors.h"
+#include "libdb.h"
+#include "listingdialog.h"
+#include "listingparts.h"
+#include "listingstatements.h"
+#include "statements.h"
+#include "statistics.h"
+#include "statisticslayout.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QRadioButton>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace lectoria {
+
+using report::Align;
+using report::mm;
+
+namespace {
+
+const QString allCategories = QStringLiteral("全部大类别");
+
+QVector<GridColumn> subCategoryColumns()
+{
+    return {{QStringLiteral("lt_notice"), QStringLiteral("大类别"), GridFormat::Text},
+            {QStringLiteral("ls_notice"), QStringLiteral("子类别"), GridFormat::Text},
+            {QStringLiteral("iC"), QStringLiteral("数量"), GridFormat::Number}};
+}
+
+void emptyGrid(QTableView *grid)
+{
+    if (auto *m = qobject_cast<QStandardItemModel *>(grid->model()))
+        m->removeRows(0, m->rowCount());
+}
+
+} // namespace
+
+ArticleStatisticsDialog::ArticleStatisticsDialog(QWidget *owner) : StatisticsDialog(Kind::Bklw, owner)
+{
+    auto *scope = new QGroupBox(QStringLiteral("统计范围"), this);
+    scope->setObjectName(QStringLiteral("GroupBox2"));
+    m_byCategory = new QRadioButton(QStringLiteral("统计到大类"), scope);
+    m_byCategory->setObjectName(QStringLiteral("RadioButton1"));
+    m_bySub = new QRadioButton(QStringLiteral("统计到小类"), scope);
+    m_bySub->setObjectName(QStringLiteral("RadioButton2"));
+    m_byCategory->setChecked(true);
+    m_type = new QComboBox(scope);
+    m_type->setObjectName(QStringLiteral("cbType"));
+    m_type->setEditable(true);
+    m_type->setInsertPolicy(QComboBox::NoInsert);
+    m_type->setMinimumContentsLength(14);
+    QSizePolicy keep = m_type->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    m_type->setSizePolicy(keep);
+    m_type->hide();
+    auto *scopeLayout = new QVBoxLayout(scope);
+    scopeLayout->addWidget(m_byCategory);
+    scopeLayout->addWidget(m_bySub);
+    scopeLayout->addWidget(m_type);
+    parameterArea()->addWidget(scope);
+
+    // The second grid lies where the first does; one shows at a time.
+    m_grid2 = new QTableView(resultBox());
+    m_grid2->setObjectName(QStringLiteral("DBGrid2"));
+    m_grid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_grid2->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_grid2->setMinimumSize(grid()->minimumSize());
+    m_grid2->hide();
+    resultBox()->layout()->addWidget(m_grid2);
+
+    for (QRadioButton *r : {m_byCategory, m_bySub})
+        connect(r, &QRadioButton::clicked, this, &ArticleStatisticsDialog::RadioButton1Click);
+
+    guarded([&] {
+        fillCategoryList(m_type, allCategories, categoryListStatement(Kind::Bklw), QStringLiteral("lt_id"),
+                         QStringLiteral("lt_notice"));
+    });
+    connect(m_type, &QComboBox::currentTextChanged, this, &ArticleStatisticsDialog::cbTypeChange);
+}
+
+ArticleStatisticsDialog::~ArticleStatisticsDialog() = default;
+
+bool ArticleStatisticsDialog::bySubCategory() const { return m_bySub->isChecked(); }
+
+void ArticleStatisticsDialog::RadioButton1Click()
+{
+    disablePrint();
+    const bool sub = bySubCategory();
+    grid()->setVisible(!sub);
+    m_grid2->setVisible(sub);
+    m_type->setVisible(sub);
+    emptyGrid(grid());
+    emptyGrid(m_grid2);
+}
+
+void ArticleStatisticsDialog::cbTypeChange() { disablePrint(); }
+
+void ArticleStatisticsDialog::prepareRefresh()
+{
+    Session &s = unGlobal();
+    s.QueryCondition.clear();
+    if (bySubCategory())
+        s.QueryCondition = subCategoryStatisticsCondition(categoryIdOfEntry(m_type->currentText()));
+}
+
+QStringList ArticleStatisticsDialog::refreshStatement() const
+{
+    const Session &s = unGlobal();
+    if (bySubCategory())
+        return subCategoryStatisticsStatement(s.ReportBegin, s.ReportEnd, s.QueryCondition);
+    return statisticsStatement(Kind::Bklw, s);
+}
+
+int ArticleStatisticsDialog::runRefresh()
+{
+    if (!bySubCategory())
+        return StatisticsDialog::runRefresh();
+    return fillGrid(m_grid2, refreshStatement(), subCategoryColumns());
+}
+
+std::unique_ptr<ReportLayout> ArticleStatisticsDialog::createLayout(int button)
+{
+    if (!bySubCategory())
+        return StatisticsDialog::createLayout(button);
+    return std::make_unique<SubCategoryLayout>(this);
+}
+
+std::unique_ptr<ReportParamDialog> makeArticleStatisticsDialog(QWidget *owner)
+{
+    return std::make_unique<ArticleStatisticsDialog>(owner);
+}
+
+// ---------------------------------------------------------------- TBklwTJ1
+
+SubCategoryLayout::SubCategoryLayout(QObject *owner, int exportChoice)
+    : ReportLayout(QStringLiteral("TBklwTJ1"), owner)
+{
+    report::Report &r = report();
+    r.setFont({QStringLiteral("宋体"), 9});
+
+    report::Band &heading = r.pageHeader();
+    listing::addHeading(heading, statisticsFacts(Kind::Bklw).reportTitle, 99.5, false);
+    heading.setHeight(mm(10.6));
+    heading.addLabel(QString(), {mm(103), mm(6.4), mm(80), mm(4)}, Align::Right, QStringLiteral("qlbDate"));
+
+    report::Band &columns = r.columnHeader();
+    columns.setHeight(mm(7.1));
+    columns.setFrame(true, true);
+    columns.addLabel(QStringLiteral("大类别"), {mm(8.5), mm(1.5), mm(30), mm(4)});
+    columns.addLabel(QStringLiteral("小类别"), {mm(93.1), mm(1.5), mm(30), mm(4)});
+    columns.addLabel(QStringLiteral("数量"), {mm(175.7), mm(1.5), mm(15), mm(4)});
+
+    const report::Box count{mm(157), mm(1), mm(25), mm(4)};
+    report::Band &detail = r.detail();
+    detail.setHeight(mm(6.3));
+    report::Item *category =
+        detail.addField(QStringLiteral("lt_notice"), {mm(8.5), mm(1), mm(84), mm(4)}, Align::Left,
+                        QStringLiteral("qrdbType"));
+    detail.addField(QStringLiteral("ls_notice"), {mm(93.1), mm(1), mm(60), mm(4)});
+    detail.addField(QStringLiteral("iC"), count, Align::Right);
+    // The category's name only on its first row. Cleared rather than hidden,
+    // so that an exported row keeps its first (empty) cell.
+    detail.setBeforePrint([this, category](report::BandContext &) {
+        if (category->text() != m_lastCategory)
+            m_lastCategory = category->text();
+        else
+            category->setText(QString());
+    });
+    r.setStartHook([this](report::Report &) { m_lastCategory.clear(); });
+
+    report::Band &summary = r.summary();
+    summary.setHeight(mm(6.3));
+    summary.setFrame(true, false);
+    summary.addLabel(QStringLiteral("合计"), {mm(8.5), mm(1), mm(20), mm(4)});
+    summary.addAggregate(report::AggregateKind::Sum, QStringLiteral("iC"), false, count, Align::Right);
+
+    listing::addPageFooter(r.pageFooter());
+
+    Creation c;
+    c.offInGridFiles = {&heading, &columns, &summary, &r.pageFooter()};
+    c.datePrefix = QStringLiteral("入库日期：");
+    const Session &s = unGlobal();
+    c.statement = subCategoryStatisticsStatement(s.ReportBegin, s.ReportEnd, s.QueryCondition);
+    c.exportChoice = exportChoice;
+    create(c);
+}
+
+QString SubCategoryLayout::fileTitle() const { return statisticsFacts(Kind::Bklw).fileTitle; }
+QString SubCategoryLayout::headerLine() const { return statisticsFacts(Kind::Bklw).headerLine; }
+
+} // namespace lectoria

@@ -1,0 +1,64 @@
+#pragma once
+#include "reportlayout.h"
+#include "statisticsdialog.h"
+#include "unglobal.h"
+
+#include <memory>
+
+class QComboBox;
+class QRadioButton;
+class QTableView;
+
+namespace lectoria {
+
+// The periodical-article statistics dialog (objectName TBklwTJP): the
+// statistics by category of every kind (layout TBklwTJ) or, with the scope
+// "统计到小类", the counts per category and sub-category for every category
+// or one (grid DBGrid2, layout TBklwTJ1). Open it owned by the main window
+// and modally:
+//     ArticleStatisticsDialog dlg(mainWindow);
+//     dlg.exec();
+class ArticleStatisticsDialog : public StatisticsDialog {
+    Q_OBJECT
+public:
+    explicit ArticleStatisticsDialog(QWidget *owner);
+    ~ArticleStatisticsDialog() override;
+
+    bool bySubCategory() const;
+
+public Q_SLOTS:
+    void RadioButton1Click();
+    void cbTypeChange();
+
+protected:
+    QStringList refreshStatement() const override;
+    void prepareRefresh() override;
+    int runRefresh() override;
+    std::unique_ptr<ReportLayout> createLayout(int button) override;
+
+private:
+    QRadioButton *m_byCategory = nullptr;
+    QRadioButton *m_bySub = nullptr;
+    QComboBox *m_type = nullptr;
+    QTableView *m_grid2 = nullptr;
+};
+
+// The dialog the menu command "报刊论文分类统计" opens.
+std::unique_ptr<ReportParamDialog> makeArticleStatisticsDialog(QWidget *owner);
+
+// Articles per category and sub-category over the session's period, for the
+// category in QueryCondition or every one (objectName TBklwTJ1). A category's
+// name is printed only on its first row (compared by name, across pages too).
+class SubCategoryLayout : public ReportLayout {
+    Q_OBJECT
+public:
+    explicit SubCategoryLayout(QObject *owner = nullptr, int exportChoice = unGlobal().ExportChoice);
+
+    QString fileTitle() const override;
+    QString headerLine() const override;
+
+private:
+    QString m_lastCategory; // the name printed last
+};
+
+} // namespace lectoria

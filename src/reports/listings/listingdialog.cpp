@@ -1,0 +1,159 @@
+#include "listingdialog.h"
+#include "errors.h"
+#include "libdb.h"
+#include "listingkinds.h"
+#include "listinglayouts.h"
+#include "listingstatements.h"
+#include "querymodel.h"
+#include "text.h"
+#include "unglobal.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace lectoria {
+
+void fillCategoryList(QComboBox *list, const QString &first, const QString &statement, const QString &idColumn,
+                      const QString &nameColumn)
+{
+    const QSignalBlocker quiet(list);
+    list->clear();
+    list->addItem(first);
+    list->setCurrentIndex(0);
+    QSqlQuery q = LibDB::exec(statement);
+    const int id = q.record().indexOf(idColumn);
+    const int name = q.record().indexOf(nameColumn);
+    QStringList entries;
+    while (q.next())
+        entries << QString::number(q.value(id).toLongLong()) + QLatin1Char(':') + trimText(q.value(name).toString());
+    list->addItems(entries);
+}
+
+namespace {
+
+ReportParamDialog::Options listingOptions(Kind kind)
+{
+    const ListingFacts &f = listingFacts(kind);
+    ReportParamDialog::Options o;
+    o.periodCaption = f.periodCaption;
+    o.printCaption = f.printCaption;
+    o.hints = kind != Kind::Bklw;
+    o.secondPrintCaption = f.bookCaption;
+    return o;
+}
+
+QComboBox *categoryBox(QWidget *parent, const char *name)
+{
+    auto *box = new QComboBox(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->setMinimumContentsLength(14);
+    return box;
+}
+
+} // namespace
+
+ListingDialog::ListingDialog(Kind kind, QWidget *owner)
+    : ReportParamDialog(listingDialogName(kind), listingFacts(kind).dialogCaption, listingOptions(kind), owner),
+      m_kind(kind)
+{
+    const ListingFacts &f = listingFacts(kind);
+    auto *box = new QGroupBox(QStringLiteral("选择类别"), this);
+    box->setObjectName(QStringLiteral("GroupBox2"));
+    auto *layout = new QGridLayout(box);
+    m_type = categoryBox(box, "cbType");
+    if (kind == Kind::Bklw) {
+        m_typeS = categoryBox(box, "cbTypeS");
+        auto *l1 = new QLabel(QStringLiteral("大类"), box);
+        l1->setObjectName(QStringLiteral("lbType"));
+        auto *l2 = new QLabel(QStringLiteral("子类"), box);
+        l2->setObjectName(QStringLiteral("lbTypeS"));
+        layout->addWidget(l1, 0, 0);
+        layout->addWidget(m_type, 0, 1);
+        layout->addWidget(l2, 1, 0);
+        layout->addWidget(m_typeS, 1, 1);
+        m_typeS->addItem(QStringLiteral("全部子类别"));
+    } else {
+        layout->addWidget(m_type, 0, 0);
+    }
+    parameterArea()->addWidget(box);
+
+    m_model = new QueryTableModel(this);
+    m_model->setColumns(f.grid);
+    grid()->setModel(m_model);
+
+    guarded([&] {
+        fillCategoryList(m_type, f.firstItem, categoryListStatement(kind), QStringLiteral("lt_id"),
+                         QStringLiteral("lt_notice"));
+    });
+    connect(m_type, &QComboBox::currentTextChanged, this, &ListingDialog::cbTypeChange);
+    if (m_typeS)
+        connect(m_typeS, &QComboBox::currentTextChanged, this, &ListingDialog::cbTypeSChange);
+}
+
+ListingDialog::~ListingDialog() = default;
+
+void ListingDialog::cbTypeChange()
+{
+    disablePrint();
+    if (!m_typeS)
+        return;
+    // Another category: its own sub-categories, back to all of them.
+    const std::optional<int> category = categoryIdOfEntry(m_type->currentText());
+    guarded([&] {
+        if (category) {
+            fillCategoryList(m_typeS, QStringLiteral("全部子类别"), subCategoryListStatement(*category),
+                             QStringLiteral("ls_sid"), QStringLiteral("ls_notice"));
+        } else {
+            const QSignalBlocker quiet(m_typeS);
+            m_typeS->clear();
+            m_typeS->addItem(QStringLiteral("全部子类别"));
+            m_typeS->setCurrentIndex(0);
+        }
+    });
+}
+
+void ListingDialog::cbTypeSChange() { disablePrint(); }
+
+void ListingDialog::prepareRefresh()
+{
+    unGlobal().QueryCondition =
+        listingConditionOfEntries(m_kind, m_type->currentText(), m_typeS ? m_typeS->currentText() : QString());
+}
+
+QStringList ListingDialog::refreshStatement() const
+{
+    const Session &s = unGlobal();
+    return listingStatement(m_kind, listingFacts(m_kind).dialogSelect, s.ReportBegin, s.ReportEnd, s.QueryCondition);
+}
+
+QVector<GridColumn> ListingDialog::gridColumns() const { return listingFacts(m_kind).grid; }
+
+int ListingDialog::runRefresh()
+{
+    m_model->clear();
+    m_model->setQuery(LibDB::exec(refreshStatement()));
+    return m_model->rowCount();
+}
+
+std::unique_ptr<ReportLayout> ListingDialog::createLayout(int button)
+{
+    if (button == 1)
+        return std::make_unique<BookLayout>(m_kind, this);
+    return std::make_unique<ListingLayout>(m_kind, this);
+}
+
+std::unique_ptr<ReportParamDialog> makeListingDialog(Kind kind, QWidget *owner)
+{
+    return std::make_unique<ListingDialog>(kind, owner);
+}
+
+} // namespace lectoria

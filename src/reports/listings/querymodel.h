@@ -1,0 +1,48 @@
+#pragma once
+#include "paramdialog.h"
+
+#include <QAbstractTableModel>
+#include <QSqlQuery>
+#include <QVector>
+
+namespace lectoria {
+
+// A read-only grid model on an executed forward-only query that reads its
+// rows on demand: the first rows when the query is set, further rows as the
+// grid scrolls towards them. A catalogue of hundreds of thousands of records
+// shows at once and costs memory only for the rows looked at. The query is
+// released as soon as its last row is read.
+class QueryTableModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    static constexpr int BatchSize = 256;
+
+    explicit QueryTableModel(QObject *parent = nullptr);
+
+    void setColumns(const QVector<GridColumn> &columns);
+    // Takes the query and reads its first batch. A database error while
+    // reading throws DbError and leaves the model empty.
+    void setQuery(QSqlQuery &&query);
+    // No rows; the query is released.
+    void clear();
+    // Whether every row of the query has been read.
+    bool atEnd() const { return !m_query.isActive(); }
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    bool canFetchMore(const QModelIndex &parent = QModelIndex()) const override;
+    void fetchMore(const QModelIndex &parent = QModelIndex()) override;
+
+private:
+    // Reads up to n rows into `into`; throws DbError when the query fails.
+    void read(int n, QVector<QStringList> &into);
+
+    QVector<GridColumn> m_columns;
+    QVector<int> m_fields; // query column of each grid column, -1 when absent
+    QSqlQuery m_query;
+    QVector<QStringList> m_rows;
+};
+
+} // namespace lectoria
