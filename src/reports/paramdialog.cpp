@@ -27,6 +27,17 @@
 
 namespace lectoria {
 
+namespace {
+// Hidden, but its place in the layout stays, so the window never jumps.
+void hideKeepingPlace(QWidget *w)
+{
+    QSizePolicy p = w->sizePolicy();
+    p.setRetainSizeWhenHidden(true);
+    w->setSizePolicy(p);
+    w->hide();
+}
+} // namespace
+
 int fillGrid(QTableView *grid, const QStringList &statement, const QVector<GridColumn> &columns)
 {
     auto *model = qobject_cast<QStandardItemModel *>(grid->model());
@@ -123,14 +134,10 @@ ReportParamDialog::ReportParamDialog(const QString &objectName, const QString &c
     periodGrid->addWidget(m_begin, 2, 1);
     periodGrid->addWidget(m_endLabel, 3, 0, Qt::AlignRight);
     periodGrid->addWidget(m_end, 3, 1);
-    // Keep the box's size whether the pickers show or not.
+    // The box keeps its size whether the pickers show or not.
     for (QWidget *w : {static_cast<QWidget *>(m_beginLabel), static_cast<QWidget *>(m_endLabel),
-                       static_cast<QWidget *>(m_begin), static_cast<QWidget *>(m_end)}) {
-        QSizePolicy p = w->sizePolicy();
-        p.setRetainSizeWhenHidden(true);
-        w->setSizePolicy(p);
-        w->hide();
-    }
+                       static_cast<QWidget *>(m_begin), static_cast<QWidget *>(m_end)})
+        hideKeepingPlace(w);
 
     m_wait = new QLabel(QStringLiteral("正在处理，请稍等待..."), this);
     m_wait->setObjectName(QStringLiteral("lbWait"));
@@ -140,10 +147,7 @@ ReportParamDialog::ReportParamDialog(const QString &objectName, const QString &c
     QPalette pal = m_wait->palette();
     pal.setColor(QPalette::WindowText, Qt::magenta);
     m_wait->setPalette(pal);
-    QSizePolicy waitPolicy = m_wait->sizePolicy();
-    waitPolicy.setRetainSizeWhenHidden(true);
-    m_wait->setSizePolicy(waitPolicy);
-    m_wait->hide();
+    hideKeepingPlace(m_wait);
 
     m_refresh = new QPushButton(QStringLiteral("刷新 >>"), this);
     m_refresh->setObjectName(QStringLiteral("btRefresh"));

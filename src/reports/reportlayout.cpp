@@ -2,6 +2,7 @@
 #include "libdb.h"
 #include "reportperiod.h"
 #include "reportpreview.h"
+#include "text.h"
 #include "unglobal.h"
 
 namespace lectoria {
@@ -35,6 +36,9 @@ void ReportLayout::create(const Creation &c)
     m_report.setRowSource(&m_rows);
 }
 
-void ReportLayout::preview(QWidget *parent) { report::showPreview(m_report, parent); }
+void ReportLayout::preview(QWidget *parent)
+{
+    report::showPreview(m_report, parent, trimText(unGlobal().SchoolName + fileTitle()));
+}
 
 } // namespace lectoria

@@ -1,6 +1,6 @@
 #include "libdb.h"
 #include "margins.h"
-#include "pagesetup.h"
+#include "printerfakes.h"
 #include "statisticslayout.h"
 #include "testsupport.h"
 #include "unglobal.h"
@@ -15,11 +15,6 @@ using namespace lectoria;
 using namespace lectoria::test;
 
 namespace {
-class NoPrinter : public report::Printers {
-public:
-    report::PrinterPaper defaultPaper() const override { return {}; }
-};
-
 TestDatabase::Options withMargins()
 {
     TestDatabase::Options o;
@@ -116,9 +111,8 @@ private Q_SLOTS:
 
         // Every report made from now on lies on those margins.
         NoPrinter none;
-        report::installPrinters(&none);
+        PrintersScope scope(&none);
         StatisticsLayout layout(Kind::Zxsp);
-        report::installPrinters(nullptr);
         const report::PageSetup &page = layout.report().pageSetup();
         QCOMPARE(QVariantList({1, page.marginTop / 10, page.marginBottom / 10, page.marginLeft / 10,
                                page.marginRight / 10}),

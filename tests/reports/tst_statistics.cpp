@@ -1,7 +1,7 @@
 #include "atomicfile.h"
 #include "clock.h"
 #include "libdb.h"
-#include "pagesetup.h"
+#include "printerfakes.h"
 #include "savereport.h"
 #include "statisticsdialog.h"
 #include "statisticslayout.h"
@@ -28,26 +28,6 @@ using namespace lectoria;
 using namespace lectoria::test;
 
 namespace {
-
-// A machine without a printer: every report lies on the designed page.
-class NoPrinter : public report::Printers {
-public:
-    report::PrinterPaper defaultPaper() const override { return {}; }
-};
-
-// A printer with a given paper.
-class FakePrinter : public report::Printers {
-public:
-    explicit FakePrinter(report::PrinterPaper p) : paper(std::move(p)) { paper.installed = true; }
-    report::PrinterPaper defaultPaper() const override { return paper; }
-    report::PrinterPaper paper;
-};
-
-class PrintersScope {
-public:
-    explicit PrintersScope(const report::Printers *p) { report::installPrinters(p); }
-    ~PrintersScope() { report::installPrinters(nullptr); }
-};
 
 TestDatabase::Options bare()
 {
