@@ -1,0 +1,175 @@
+#include "gbk.h"
+#include "atomicfile.h"
+#include "testsupport.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+using namespace lectoria;
+using namespace lectoria::test;
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString err;
+    QString out;
+};
+
+// Runs the runner as a scheduler would: no terminal, the settings and the
+// password in the environment.
+Run runBatch(const QString &settingsFile, const QStringList &args, const QString &password = QStringLiteral("qzmvt"))
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LECTORIA_SETTINGS"), settingsFile);
+    if (password.isNull()) env.remove(QStringLiteral("LECTORIA_PASSWORD"));
+    else env.insert(QStringLiteral("LECTORIA_PASSWORD"), password);
+    p.setProcessEnvironment(env);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(QStringLiteral(LECTORIA_BATCH), args);
+    p.waitForFinished(120000);
+    Run r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    return r;
+}
+
+// A database of its own for the runner, named by a settings file.
+struct Site {
+    TestDatabase db;
+    QTemporaryDir dir;
+    QString settings;
+    explicit Site(int records = 0)
+        : db([records] {
+              TestDatabase::Options o;
+              o.open = false;
+              o.recordsPerKind = records;
+              return o;
+          }())
+    {
+        settings = dir.filePath(QStringLiteral("lectoria.conf"));
+        QFile f(settings);
+        f.open(QIODevice::WriteOnly);
+        f.write(QStringLiteral("[General]\nODBCNAME=%1\nSCHOOLNAME=实验中学\n").arg(db.odbcName()).toUtf8());
+    }
+};
+
+} // namespace
+
+class TestBatch : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void usageAndHelp()
+    {
+        Site site;
+        Run r = runBatch(site.settings, {QStringLiteral("--help")});
+        QCOMPARE(r.status, 0);
+        for (const char *command : {"report", "export", "import", "backup", "--operator"})
+            QVERIFY2(r.out.contains(QLatin1String(command)), command);
+        r = runBatch(site.settings, {QStringLiteral("report"), QStringLiteral("shdh"), QStringLiteral("book"),
+                                     QStringLiteral("--format"), QStringLiteral("txt"), QStringLiteral("--output"),
+                                     QStringLiteral("x.txt"), QStringLiteral("--operator"), QStringLiteral("admin")});
+        QCOMPARE(r.status, 1);
+        QVERIFY(r.err.contains(QStringLiteral("用法")));
+        r = runBatch(site.settings, {QStringLiteral("export"), QStringLiteral("dzts"), QStringLiteral("--from"),
+                                     QStringLiteral("2024-13-01")});
+        QCOMPARE(r.status, 1);
+    }
+
+    void loginAndRights_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("unknown operator") << QStringLiteral("nobody") << QStringLiteral("x") << 2 << QStringLiteral("没有此用户！");
+        QTest::newRow("quote in code") << QStringLiteral("a'b") << QStringLiteral("x") << 2 << QStringLiteral("没有此用户！");
+        QTest::newRow("wrong password") << QStringLiteral("admin") << QStringLiteral("QZMVT") << 2 << QStringLiteral("密码错误！");
+        QTest::newRow("no password at all") << QStringLiteral("admin") << QString() << 2 << QStringLiteral("LECTORIA_PASSWORD");
+        QTest::newRow("right missing") << QStringLiteral("guest") << QStringLiteral("guest") << 2 << QStringLiteral("数据备份");
+        QTest::newRow("granted") << QStringLiteral("lib01") << QStringLiteral("lib01") << 0 << QStringLiteral("数据库备份成功！");
+    }
+    void loginAndRights()
+    {
+        QFETCH(QString, code);
+        QFETCH(QString, password);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        Site site;
+        QTemporaryDir target;
+        const Run r = runBatch(site.settings, {QStringLiteral("backup"), target.path(), QStringLiteral("--operator"), code}, password);
+        QCOMPARE(r.status, status);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    }
+
+    void backupWritesTheWeekdayFile()
+    {
+        Site site(5);
+        QTemporaryDir target;
+        const Run r = runBatch(site.settings, {QStringLiteral("backup"), target.path(), QStringLiteral("--operator"), QStringLiteral("admin")});
+        QCOMPARE(r.status, 0);
+        const QString file = QStringLiteral("www_%1.dat").arg(QDate::currentDate().dayOfWeek());
+        QVERIFY2(r.err.contains(file), qPrintable(r.err));
+        QVERIFY(QFile::exists(QDir(target.path()).filePath(file)));
+        // A folder the server does not have: the database's failure, status 3.
+        const Run bad = runBatch(site.settings, {QStringLiteral("backup"), QStringLiteral("/nonexistent/lectoria"),
+                                                 QStringLiteral("--operator"), QStringLiteral("admin")});
+        QCOMPARE(bad.status, 3);
+        QVERIFY(bad.err.contains(QStringLiteral("备份数据库失败!")));
+    }
+
+    void exportThenImport()
+    {
+        Site from(40);
+        Site to;
+        QTemporaryDir files;
+        const QString file = files.filePath(QStringLiteral("video.txt"));
+        Run r = runBatch(from.settings, {QStringLiteral("export"), QStringLiteral("zxsp"), QStringLiteral("--from"),
+                                         QStringLiteral("2000-01-01"), QStringLiteral("--to"), QStringLiteral("2099-12-31"),
+                                         QStringLiteral("--output"), file, QStringLiteral("--operator"), QStringLiteral("admin")});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.err.contains(QStringLiteral("数据导出成功，共[40]条记录!")), qPrintable(r.err));
+        QVERIFY(readWholeFile(file).startsWith("@@FILE_BEGIN@@"));
+
+        r = runBatch(to.settings, {QStringLiteral("import"), QStringLiteral("zxsp"), file, QStringLiteral("--operator"), QStringLiteral("admin")});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.err.contains(QStringLiteral("数据导入成功，共[40]条记录")), qPrintable(r.err));
+        QCOMPARE(to.db.scalar(QStringLiteral("select count(*) from www_video")).toInt(), 40);
+        QCOMPARE(to.db.scalar(QStringLiteral("select sum(li_times) from www_video")).toInt(),
+                 from.db.scalar(QStringLiteral("select sum(li_times) from www_video")).toInt());
+    }
+
+    void failuresHaveTheirStatus()
+    {
+        Site site(3);
+        // A file that cannot be written: status 4, nothing left behind.
+        Run r = runBatch(site.settings, {QStringLiteral("export"), QStringLiteral("dzts"), QStringLiteral("--from"),
+                                         QStringLiteral("2000-01-01"), QStringLiteral("--to"), QStringLiteral("2099-12-31"),
+                                         QStringLiteral("--output"), QStringLiteral("/nonexistent/out.txt"),
+                                         QStringLiteral("--operator"), QStringLiteral("admin")});
+        QCOMPARE(r.status, 4);
+        QVERIFY(!QFile::exists(QStringLiteral("/nonexistent/out.txt")));
+        // A file that cannot be read.
+        r = runBatch(site.settings, {QStringLiteral("import"), QStringLiteral("dzts"), QStringLiteral("/nonexistent/in.txt"),
+                                     QStringLiteral("--operator"), QStringLiteral("admin")});
+        QCOMPARE(r.status, 4);
+        // A database that is not there: status 3.
+        QTemporaryDir dir;
+        const QString missing = dir.filePath(QStringLiteral("lectoria.conf"));
+        QFile f(missing);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[General]\nODBCNAME=sqlite:/nonexistent/www.db\n");
+        f.close();
+        r = runBatch(missing, {QStringLiteral("backup"), dir.path(), QStringLiteral("--operator"), QStringLiteral("admin")});
+        QCOMPARE(r.status, 3);
+        QVERIFY(r.err.contains(QStringLiteral("数据库连接出错")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBatch)
+#include "tst_batch.moc"
