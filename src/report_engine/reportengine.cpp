@@ -317,14 +317,15 @@ public:
     void run()
     {
         m_runTime = Clock::now();
-        m_info.page = m_r.m_page;
-        m_info.fonts = {m_r.m_font};
         m_detailCount = 0;
         m_pageNo = 0;
         m_pageOpen = false;
 
         if (m_r.m_start)
             m_r.m_start(m_r);
+        // Taken after the start hook, which may still set the page or the font.
+        m_info.page = m_r.m_page;
+        m_info.fonts = {m_r.m_font};
         prepareItems();
         RowSource *src = m_r.m_source;
         m_index.clear();

@@ -130,6 +130,16 @@ ReportPreview::ReportPreview(ReportDocument doc, QWidget *parent) : QDialog(pare
 
 ReportPreview::~ReportPreview() = default;
 
+void ReportPreview::appendPage(const Page &page, const DocumentInfo &info)
+{
+    m_doc.info = info;
+    m_doc.pages.push_back(page);
+    m_pageBox->setRange(1, pageCount());
+    if (pageCount() == 1)
+        m_view->updateSize(); // the paper is known from the first page on
+    updateState();
+}
+
 void ReportPreview::updateState()
 {
     const int n = pageCount();

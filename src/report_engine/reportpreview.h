@@ -29,6 +29,10 @@ public:
     int pageCount() const { return int(m_doc.pages.size()); }
     qreal zoom() const { return m_zoom; }     // 1.0 = the page at its real size on screen
 
+    // Adds a page at the end, for a preview shown while its report is still
+    // being filled (info: the document's as it stands after that page).
+    void appendPage(const Page &page, const DocumentInfo &info);
+
 public Q_SLOTS:
     void setPageIndex(int index);
     void firstPage();
