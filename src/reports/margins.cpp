@@ -12,27 +12,10 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
-#include <QSqlQuery>
-#include <QSqlRecord>
 
 #include <tuple>
 
 namespace lectoria {
-
-void loadMargins(Session &s)
-{
-    s.CustomMargins = 0;
-    s.MarginTop = s.MarginBottom = s.MarginLeft = s.MarginRight = 10;
-    QSqlQuery q = LibDB::exec(QStringLiteral("select * from lib_prtblank"));
-    if (!q.next())
-        return;
-    const QSqlRecord r = q.record();
-    s.CustomMargins = q.value(r.indexOf(QStringLiteral("pb_default"))).toInt();
-    s.MarginTop = q.value(r.indexOf(QStringLiteral("pb_top"))).toInt();
-    s.MarginBottom = q.value(r.indexOf(QStringLiteral("pb_bottom"))).toInt();
-    s.MarginLeft = q.value(r.indexOf(QStringLiteral("pb_left"))).toInt();
-    s.MarginRight = q.value(r.indexOf(QStringLiteral("pb_right"))).toInt();
-}
 
 QString defaultMarginsStatement() { return QStringLiteral("update lib_prtblank set pb_default=0"); }
 

@@ -12,11 +12,7 @@ class QRadioButton;
 namespace lectoria {
 
 // The installation's report margins, kept in lib_prtblank and in the session
-// values CustomMargins and MarginTop/Bottom/Left/Right.
-
-// Start-up: CustomMargins 0 and 10 mm each, then the first row of
-// lib_prtblank if there is one. Throws DbError (the table must exist).
-void loadMargins(Session &s = unGlobal());
+// values CustomMargins and MarginTop/Bottom/Left/Right (loaded at start-up).
 
 // The statements the margins dialog saves with. Custom values are the fields'
 // texts, trimmed, each written after a leading 0 so that an empty field stores 0.

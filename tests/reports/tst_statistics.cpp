@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStandardItemModel>
@@ -358,6 +359,38 @@ private Q_SLOTS:
         choose(dlg, "rsbSelDate", QDate(2020, 1, 1), QDate(2020, 1, 2));
         refresh(dlg);
         QVERIFY(!print->isEnabled());
+    }
+
+    void outputMenuOnRightClick()
+    {
+        TestDatabase db(bare());
+        addStatisticsFixture(db, Kind::Shdh);
+        StatisticsDialog dlg(Kind::Shdh, nullptr);
+        dlg.show();
+        QPushButton *print = child<QPushButton>(dlg, "btPrint");
+        QStringList offered;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&] {
+            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+                offered << menu->objectName();
+                for (QAction *a : menu->actions())
+                    offered << (a->isSeparator() ? QStringLiteral("-") : a->text());
+                menu->close();
+            }
+        });
+        closer.start(10);
+        auto rightClick = [print] {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), print->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(print, &event);
+        };
+        rightClick(); // disabled: nothing offered
+        QCOMPARE(offered, QStringList());
+        choose(dlg, "rdbAllDate");
+        refresh(dlg);
+        rightClick();
+        QCOMPARE(offered, (QStringList{"pmSaveFile", "运行按钮指定功能", "-", "保存报表到文本文件(*.txt)",
+                                       "保存报表到CSV(逗号分隔)文件(*.csv)", "保存报表到HTML文件(*.htm)"}));
+        QVERIFY(child<QAction>(dlg, "pmThis")->isChecked());
     }
 
     void waitLabelPaintsBeforeTheQuery()
