@@ -35,7 +35,9 @@ void GbkFileWriter::flushBuffer()
         return;
     if (m_file.write(m_buffer) != m_buffer.size())
         throw FileError(describe(m_path, m_file.errorString()));
-    m_buffer.clear();
+    // Keeps its capacity: releasing and regrowing the buffer on every flush
+    // makes the allocator hand memory back to the system each time.
+    m_buffer.resize(0);
 }
 
 void GbkFileWriter::writeRaw(const QByteArray &bytes)

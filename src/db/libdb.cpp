@@ -244,4 +244,56 @@ QDateTime LibDB::toDateTime(const QVariant &v)
 
 void LibDB::setStatementLog(QStringList *log) { state().log = log; }
 
+LibStatement::LibStatement(const QString &sql) : m_sql(sql), m_query(LibDB::database())
+{
+    m_query.setForwardOnly(true);
+}
+
+void LibStatement::exec(const QVariantList &values)
+{
+    logStatement(m_sql);
+    if (!LibDB::database().isOpen())
+        throw DbError(QStringLiteral("数据库连接未打开。"));
+    if (!m_prepared) {
+        if (!m_query.prepare(adaptStatement(m_sql, state().dialect)))
+            throw DbError(errorText(m_query.lastError()));
+        m_prepared = true;
+    }
+    for (qsizetype i = 0; i < values.size(); ++i)
+        m_query.bindValue(int(i), values.at(i));
+    const bool ok = m_query.exec();
+    m_query.finish();
+    if (!ok)
+        throw DbError(errorText(m_query.lastError()));
+}
+
+namespace {
+QVariant pragma(const QString &name, const QString &value = QString())
+{
+    QSqlQuery q(LibDB::database());
+    q.exec(QStringLiteral("PRAGMA ") + name + (value.isEmpty() ? QString() : QLatin1Char('=') + value));
+    return q.next() ? q.value(0) : QVariant();
+}
+} // namespace
+
+LibBulkRun::LibBulkRun()
+{
+    if (LibDB::dialect() != Dialect::Sqlite || !LibDB::isOpen())
+        return;
+    m_mmapSize = pragma(QStringLiteral("mmap_size"));
+    m_autoCheckpoint = pragma(QStringLiteral("wal_autocheckpoint"));
+    pragma(QStringLiteral("mmap_size"), QStringLiteral("1073741824"));
+    pragma(QStringLiteral("wal_autocheckpoint"), QStringLiteral("10000"));
+}
+
+LibBulkRun::~LibBulkRun()
+{
+    if (LibDB::dialect() != Dialect::Sqlite || !LibDB::isOpen())
+        return;
+    if (m_mmapSize.isValid())
+        pragma(QStringLiteral("mmap_size"), m_mmapSize.toString());
+    if (m_autoCheckpoint.isValid())
+        pragma(QStringLiteral("wal_autocheckpoint"), m_autoCheckpoint.toString());
+}
+
 } // namespace lectoria

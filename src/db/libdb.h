@@ -61,4 +61,38 @@ public:
     static void setStatementLog(QStringList *log);
 };
 
+// A statement prepared once and run for many sets of bound values, as a bulk
+// import does: each run is logged and takes effect by itself like
+// LibDB::exec(sql, values), without adapting and preparing the text again.
+class LibStatement {
+public:
+    explicit LibStatement(const QString &sql);
+    // Throws DbError with the database's own text.
+    void exec(const QVariantList &values);
+
+private:
+    QString m_sql;
+    QSqlQuery m_query;
+    bool m_prepared = false;
+};
+
+// While it lives, the embedded engine is set up for one long run of reads or
+// single-statement writes on LibDB (an export, an import): pages are read
+// through a memory map instead of one system call each, and WAL checkpoints,
+// each of which syncs the disk, come every ten thousand pages instead of
+// every thousand. Every statement still commits on its own and the journal
+// stays WAL with synchronous=NORMAL, so nothing of safety is traded. The
+// previous settings come back at its end. Nothing changes on SQL Server.
+class LibBulkRun {
+public:
+    LibBulkRun();
+    ~LibBulkRun();
+    LibBulkRun(const LibBulkRun &) = delete;
+    LibBulkRun &operator=(const LibBulkRun &) = delete;
+
+private:
+    QVariant m_mmapSize;
+    QVariant m_autoCheckpoint;
+};
+
 } // namespace lectoria

@@ -10,7 +10,6 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
-#include <limits>
 
 namespace lectoria {
 
@@ -29,6 +28,7 @@ QStringList exportQuery(Kind kind, const QDate &first, const QDate &last)
 ExportResult exportCatalogue(const ExportRequest &request, const ExchangeProgress &progress)
 {
     const ExchangeKind &kind = exchangeKind(request.kind);
+    LibBulkRun bulk;
     QSqlQuery rows = LibDB::exec(exportQuery(request.kind, request.first, request.last));
 
     const QSqlRecord columns = rows.record();
@@ -96,70 +96,6 @@ QStringList importStatement(Kind kind)
     return lines;
 }
 
-bool leadingZeroNumber(const QString &value, int *number)
-{
-    const QString t = trimText(value);
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < t.size() && (t.at(i) == QLatin1Char('-') || t.at(i) == QLatin1Char('+'))) {
-        negative = t.at(i) == QLatin1Char('-');
-        ++i;
-        while (i < t.size() && t.at(i).unicode() <= 32)
-            ++i;
-        if (i == t.size())
-            return false; // a sign alone
-    }
-    qint64 n = 0;
-    for (; i < t.size(); ++i) {
-        const char16_t c = t.at(i).unicode();
-        if (c < u'0' || c > u'9')
-            return false;
-        n = n * 10 + (c - u'0');
-        if (n > qint64(std::numeric_limits<int>::max()) + 1)
-            return false;
-    }
-    if (negative)
-        n = -n;
-    if (n > std::numeric_limits<int>::max() || n < std::numeric_limits<int>::min())
-        return false;
-    *number = int(n);
-    return true;
-}
-
-bool importValues(const ExchangeKind &kind, const QStringList &raw, QVariantList &values, QString *why)
-{
-    values.clear();
-    for (qsizetype i = 0; i < kind.fields.size(); ++i) {
-        const ExchangeField &f = kind.fields.at(i);
-        const QString field = raw.value(i);
-        switch (f.form) {
-        case FieldForm::VolumeTitle: {
-            const VolumeTitle t = splitVolumeTitle(field);
-            int count = 0;
-            if (!leadingZeroNumber(t.count, &count)) {
-                if (why) *why = QStringLiteral("册数“%1”不是整数").arg(t.count);
-                return false;
-            }
-            values << QVariant(t.title + QLatin1Char(' ')) << QVariant(count);
-            break;
-        }
-        case FieldForm::Number: {
-            const QString v = extractValue(field);
-            int n = 0;
-            if (!leadingZeroNumber(v, &n)) {
-                if (why) *why = QStringLiteral("%1的值“%2”不是整数").arg(f.column, trimText(v));
-                return false;
-            }
-            values << QVariant(n);
-            break;
-        }
-        case FieldForm::Text:
-        case FieldForm::Content: values << QVariant(extractValue(field)); break;
-        }
-    }
-    return true;
-}
-
 ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgress &progress)
 {
     const ExchangeKind &k = exchangeKind(kind);
@@ -168,7 +104,8 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
     if (!file.open(QIODevice::ReadOnly))
         throw FileError(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(name), file.errorString()));
 
-    const QString statement = importStatement(kind).join(QLatin1Char('\n'));
+    LibBulkRun bulk;
+    LibStatement insert(importStatement(kind).join(QLatin1Char('\n')));
     ExchangeReader reader(file, int(k.fields.size()));
     ImportResult result;
     QStringList raw;
@@ -183,7 +120,7 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
         QString why;
         if (importValues(k, raw, values, &why)) {
             try {
-                LibDB::exec(statement, values);
+                insert.exec(values);
             } catch (const DbError &e) {
                 why = e.text();
                 if (why.isEmpty())

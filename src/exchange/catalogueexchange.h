@@ -58,17 +58,6 @@ QString importQuestion(Kind kind);
 // placeholder line per value ("?," and the last "?)").
 QStringList importStatement(Kind kind);
 
-// The values to bind for one record read from a file, in the statement's
-// column order: text values as extracted (one trailing blank), numbers by the
-// leading-zero rule, the e-book title split into title (one blank added) and
-// volume count. False, with the reason, when a number field holds no number.
-bool importValues(const ExchangeKind &kind, const QStringList &rawFields, QVariantList &values, QString *why = nullptr);
-
-// The number that "0" followed by the value gives: an empty value gives 0,
-// "12 " gives 12, "-5 " gives -5; anything else, or a number beyond the range
-// of an integer column, gives false.
-bool leadingZeroNumber(const QString &value, int *number);
-
 // Reads the file (trimmed path) as records of the kind and inserts each as it
 // is read, one statement per record with no enclosing transaction. A record
 // whose insert fails is counted and the import goes on. A file that ends early

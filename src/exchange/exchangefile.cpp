@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace lectoria {
 namespace {
@@ -90,8 +91,9 @@ QString volumeTitle(const QVariant &title, const QVariant &volumes, int *altered
     if (volumes.isValid() && !volumes.isNull()) {
         const QString count = columnText(volumes);
         bool ok = false;
-        const double n = count.toDouble(&ok);
-        if (ok && n > 1)
+        const qlonglong whole = count.toLongLong(&ok);
+        const bool several = ok ? whole > 1 : (count.toDouble(&ok) > 1 && ok);
+        if (several)
             t += ExchangeMarks::VolumeMark + count + QLatin1Char(')');
     }
     return t;
@@ -156,6 +158,70 @@ VolumeTitle splitVolumeTitle(const QString &raw)
     return {t.left(at), count};
 }
 
+bool leadingZeroNumber(const QString &value, int *number)
+{
+    const QString t = trimText(value);
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < t.size() && (t.at(i) == QLatin1Char('-') || t.at(i) == QLatin1Char('+'))) {
+        negative = t.at(i) == QLatin1Char('-');
+        ++i;
+        while (i < t.size() && t.at(i).unicode() <= 32)
+            ++i;
+        if (i == t.size())
+            return false; // a sign alone
+    }
+    qint64 n = 0;
+    for (; i < t.size(); ++i) {
+        const char16_t c = t.at(i).unicode();
+        if (c < u'0' || c > u'9')
+            return false;
+        n = n * 10 + (c - u'0');
+        if (n > qint64(std::numeric_limits<int>::max()) + 1)
+            return false;
+    }
+    if (negative)
+        n = -n;
+    if (n > std::numeric_limits<int>::max() || n < std::numeric_limits<int>::min())
+        return false;
+    *number = int(n);
+    return true;
+}
+
+bool importValues(const ExchangeKind &kind, const QStringList &raw, QVariantList &values, QString *why)
+{
+    values.clear();
+    for (qsizetype i = 0; i < kind.fields.size(); ++i) {
+        const ExchangeField &f = kind.fields.at(i);
+        const QString field = raw.value(i);
+        switch (f.form) {
+        case FieldForm::VolumeTitle: {
+            const VolumeTitle t = splitVolumeTitle(field);
+            int count = 0;
+            if (!leadingZeroNumber(t.count, &count)) {
+                if (why) *why = QStringLiteral("册数“%1”不是整数").arg(t.count);
+                return false;
+            }
+            values << QVariant(t.title + QLatin1Char(' ')) << QVariant(count);
+            break;
+        }
+        case FieldForm::Number: {
+            const QString v = extractValue(field);
+            int n = 0;
+            if (!leadingZeroNumber(v, &n)) {
+                if (why) *why = QStringLiteral("%1的值“%2”不是整数").arg(f.column, trimText(v));
+                return false;
+            }
+            values << QVariant(n);
+            break;
+        }
+        case FieldForm::Text:
+        case FieldForm::Content: values << QVariant(extractValue(field)); break;
+        }
+    }
+    return true;
+}
+
 ExchangeReader::ExchangeReader(QIODevice &in, int fieldCount) : m_in(in), m_fieldCount(qMax(1, fieldCount)) {}
 
 bool ExchangeReader::fill()
@@ -199,10 +265,18 @@ bool ExchangeReader::readLine(QString &line)
                 return false;
             end = m_buffer.size(); // a last line without LF
         }
-        QByteArray bytes(m_buffer.constData() + m_pos, end - m_pos);
-        if (bytes.contains('\r'))
-            bytes.replace("\r", "");
-        line = Gbk::decode(bytes);
+        const char *first = m_buffer.constData() + m_pos;
+        const qsizetype length = end - m_pos;
+        if (std::memchr(first, '\r', size_t(length))) {
+            QByteArray bytes;
+            bytes.reserve(length);
+            for (qsizetype i = 0; i < length; ++i)
+                if (first[i] != '\r')
+                    bytes += first[i];
+            line = Gbk::decode(bytes);
+        } else {
+            line = Gbk::decode(first, length);
+        }
         m_pos = qMin(end + 1, m_buffer.size());
         m_scan = m_pos;
         ++m_lines;

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <QVariantList>
 
 class QIODevice;
 
@@ -63,6 +64,17 @@ struct VolumeTitle {
     QString count;
 };
 VolumeTitle splitVolumeTitle(const QString &raw);
+
+// The values to bind for one record read from a file, in the statement's
+// column order: text values as extracted (one trailing blank), numbers by the
+// leading-zero rule, the e-book title split into title (one blank added) and
+// volume count. False, with the reason, when a number field holds no number.
+bool importValues(const ExchangeKind &kind, const QStringList &rawFields, QVariantList &values, QString *why = nullptr);
+
+// The number that "0" followed by the value gives: an empty value gives 0,
+// "12 " gives 12, "-5 " gives -5; anything else, or a number beyond the range
+// of an integer column, gives false.
+bool leadingZeroNumber(const QString &value, int *number);
 
 // Reads an exchange file record by record for a kind of fieldCount fields.
 // A line ends at LF; a CR is dropped wherever it stands; bytes that are not

@@ -65,6 +65,28 @@ private Q_SLOTS:
         QCOMPARE(bad, 1);
     }
 
+    // Encoding goes through a table taken from the codec: every character of
+    // the basic plane either comes back through decoding or is counted as
+    // one GBK cannot carry.
+    void gbkEveryCharacter()
+    {
+        QString all;
+        for (char16_t u = 1; u < 0xD800; ++u) all += QChar(u);
+        for (char32_t u = 0xE000; u < 0x10000; ++u) all += QChar(char16_t(u));
+        int bad = 0;
+        const QByteArray bytes = Gbk::encode(all, &bad);
+        QVERIFY(bad > 0);
+        QCOMPARE(bytes.count('?'), bad + 1); // '?' itself is one of them
+        int mismatched = 0;
+        for (QChar c : all) {
+            int none = 0;
+            const QByteArray b = Gbk::encode(QString(c), &none);
+            if (none ? b != "?" : Gbk::decode(b) != QString(c))
+                ++mismatched;
+        }
+        QCOMPARE(mismatched, 0);
+    }
+
     void atomicWriter()
     {
         QTemporaryDir dir;
