@@ -1,5 +1,8 @@
 #include "exportdialog.h"
 #include "importdialog.h"
+#include "kinds.h"
+#include "margins.h"
+#include "statisticsdialog.h"
 #include "mainwindow.h"
 #include "startup.h"
 #include "tbackup.h"
@@ -10,6 +13,13 @@ namespace lectoria {
 
 void registerCommands(TWebMain &main)
 {
+    main.setHandler(QStringLiteral("x_prtblank"), [](QWidget *owner) { TPrtBlankPara(owner).exec(); });
+    const QVector<QPair<const char *, Kind>> statistics = {
+        {"ms_tji", Kind::Shdh}, {"mz_tji1", Kind::Dzts}, {"mz_tji3", Kind::Tpzl}, {"mz_tji4", Kind::Zxyy}, {"mz_tji5", Kind::Zxsp}};
+    for (const auto &[command, kind] : statistics) {
+        const Kind k = kind;
+        main.setHandler(QLatin1String(command), [k](QWidget *owner) { makeStatisticsDialog(k, owner)->exec(); });
+    }
     main.setHandler(QStringLiteral("w_yonghu"), [](QWidget *owner) { TPeople(owner).exec(); });
     main.setHandler(QStringLiteral("w_backup"), [](QWidget *owner) { TBackUp(owner).exec(); });
     main.setHandler(QStringLiteral("w_zhengli"), [](QWidget *owner) { tidyUpDatabase(owner); });

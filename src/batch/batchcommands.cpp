@@ -3,6 +3,8 @@
 #include "databasebackup.h"
 #include "kinds.h"
 #include "prompt.h"
+#include "savereport.h"
+#include "statisticslayout.h"
 #include "unglobal.h"
 
 #include <cstdio>
@@ -13,7 +15,22 @@ namespace lectoria::batch {
 
 bool showProgress() { return isatty(STDERR_FILENO); }
 
-int runReport(const Request &) { showError(QStringLiteral("此功能尚未提供。")); return Usage; }
+int runReport(const Request &r)
+{
+    const Kind kind = findKind(r.kind)->kind;
+    ReportOutput output;
+    reportOutputFromName(r.format, &output);
+    std::function<std::unique_ptr<ReportLayout>()> make;
+    if (r.report == QLatin1String("stats"))
+        make = [kind] { return std::make_unique<StatisticsLayout>(kind); };
+    if (!make) {
+        showError(QStringLiteral("此报表尚未提供：%1 %2").arg(r.kind, r.report));
+        return Usage;
+    }
+    produceReportFile(make, output, r.output);
+    inform(QStringLiteral("生成文件完成！"));
+    return Ok;
+}
 namespace {
 
 ExchangeProgress progressLine(const char *what)
