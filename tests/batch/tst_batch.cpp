@@ -1,6 +1,14 @@
 #include "gbk.h"
 #include "atomicfile.h"
+#include "libdb.h"
+#include "statisticsdialog.h"
 #include "testsupport.h"
+#include "unglobal.h"
+
+#include <QAction>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
 
 #include <QDate>
 #include <QDir>
@@ -58,6 +66,25 @@ struct Site {
         f.write(QStringLiteral("[General]\nODBCNAME=%1\nSCHOOLNAME=实验中学\n").arg(db.odbcName()).toUtf8());
     }
 };
+
+// The file the console's dialog writes for "全部" and the given output command.
+QByteArray dialogFile(ReportParamDialog &dlg, const char *command, const QString &path)
+{
+    ScriptedPrompt prompt;
+    prompt.files << path;
+    auto *all = dlg.findChild<QRadioButton *>(QStringLiteral("rdbAllDate"));
+    QTest::mouseClick(all, Qt::LeftButton, {}, QPoint(6, all->height() / 2));
+    QTest::mouseClick(dlg.findChild<QPushButton *>(QStringLiteral("btRefresh")), Qt::LeftButton);
+    dlg.findChild<QAction *>(QLatin1String(command))->trigger();
+    return readWholeFile(path);
+}
+
+// The run's date and time are the only thing two runs may differ in.
+QByteArray withoutRunTime(QByteArray file)
+{
+    static const QRegularExpression time(QStringLiteral("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}"));
+    return Gbk::encode(Gbk::decode(file).replace(time, QStringLiteral("<run time>")));
+}
 
 } // namespace
 
@@ -144,6 +171,57 @@ private Q_SLOTS:
                  from.db.scalar(QStringLiteral("select sum(li_times) from www_video")).toInt());
     }
 
+    // A report file from the runner is the file the dialog's save command
+    // writes for the same choices.
+    void reportsAsTheDialogWritesThem_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("command");
+        for (const char *kind : {"dzts", "zxsp"}) {
+            QTest::newRow(QByteArray(kind).append(" txt")) << kind << "txt" << "pmTxt";
+            QTest::newRow(QByteArray(kind).append(" csv")) << kind << "csv" << "pmCsv";
+            QTest::newRow(QByteArray(kind).append(" htm")) << kind << "htm" << "pmHtm";
+        }
+    }
+    void reportsAsTheDialogWritesThem()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, format);
+        QFETCH(QString, command);
+        Site site(30);
+        QTemporaryDir files;
+        const QString fromRunner = files.filePath(QStringLiteral("runner.") + format);
+        const Run r = runBatch(site.settings, {QStringLiteral("report"), kind, QStringLiteral("stats"), QStringLiteral("--period"),
+                                               QStringLiteral("all"), QStringLiteral("--format"), format, QStringLiteral("--output"),
+                                               fromRunner, QStringLiteral("--operator"), QStringLiteral("admin")});
+        QCOMPARE(r.status, 0);
+        QVERIFY(r.err.contains(QStringLiteral("生成文件完成！")));
+
+        resetSession();
+        unGlobal().SchoolName = QStringLiteral("实验中学");
+        site.db.openAsLibDB();
+        std::unique_ptr<ReportParamDialog> dlg = makeStatisticsDialog(findKind(kind)->kind, nullptr);
+        const QByteArray fromDialog = dialogFile(*dlg, command.toLatin1().constData(),
+                                                 files.filePath(QStringLiteral("dialog.") + format));
+        dlg.reset();
+        LibDB::close();
+        QVERIFY(!fromDialog.isEmpty());
+        QCOMPARE(withoutRunTime(readWholeFile(fromRunner)), withoutRunTime(fromDialog));
+    }
+
+    void reportAsPdf()
+    {
+        Site site(5);
+        QTemporaryDir files;
+        const QString pdf = files.filePath(QStringLiteral("stats.pdf"));
+        const Run r = runBatch(site.settings, {QStringLiteral("report"), QStringLiteral("tpzl"), QStringLiteral("stats"),
+                                               QStringLiteral("--format"), QStringLiteral("pdf"), QStringLiteral("--output"), pdf,
+                                               QStringLiteral("--operator"), QStringLiteral("guest")}, QStringLiteral("guest"));
+        QCOMPARE(r.status, 0);
+        QVERIFY(readWholeFile(pdf).startsWith("%PDF"));
+    }
+
     void failuresHaveTheirStatus()
     {
         Site site(3);
@@ -171,5 +249,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestBatch)
+QTEST_MAIN(TestBatch)
 #include "tst_batch.moc"
