@@ -37,7 +37,7 @@ public:
     virtual QString headerLine() const = 0;
 
     // The modal preview; the operator prints from it.
-    void preview(QWidget *parent);
+    virtual void preview(QWidget *parent);
 
 protected:
     struct Creation {

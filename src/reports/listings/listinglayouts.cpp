@@ -2,6 +2,8 @@
 #include "booktext.h"
 #include "listingkinds.h"
 #include "listingstatements.h"
+#include "streamingpreview.h"
+#include "text.h"
 
 #include <QtGlobal>
 
@@ -114,6 +116,11 @@ ListingLayout::ListingLayout(Kind kind, QObject *owner, int exportChoice)
 QString ListingLayout::fileTitle() const { return listingFacts(m_kind).fileTitle; }
 QString ListingLayout::headerLine() const { return listingFacts(m_kind).headerLine; }
 
+void ListingLayout::preview(QWidget *parent)
+{
+    showPreviewAsFilled(report(), parent, trimText(unGlobal().SchoolName + fileTitle()));
+}
+
 // ---------------------------------------------------------------- book style
 
 BookLayout::BookLayout(Kind kind, QObject *owner) : ReportLayout(bookLayoutName(kind), owner), m_kind(kind)
@@ -127,7 +134,7 @@ BookLayout::BookLayout(Kind kind, QObject *owner) : ReportLayout(bookLayoutName(
 
     report::Group &group = listing::addCategoryGroup(r, kind, unGlobal().QueryCondition);
     group.header().setHeight(mm(9));
-    group.header().addLabel(QString(), {mm(100), mm(3), mm(listing::BandMm - 100), mm(4)}, Align::Right,
+    group.header().addLabel(QString(), {mm(100), mm(1.5), mm(listing::BandMm - 100), mm(4)}, Align::Right,
                             QStringLiteral("qlbDate"));
 
     // First row: heading and entry date; second row: the descriptive text,
@@ -137,7 +144,7 @@ BookLayout::BookLayout(Kind kind, QObject *owner) : ReportLayout(bookLayoutName(
     detail.setFrame(true, false);
     const double nameWidth = f.bookTimes ? 118 : 150;
     report::Item *name =
-        detail.addLabel(QString(), {mm(2), mm(1), mm(nameWidth), mm(5)}, Align::Left, QStringLiteral("qlbName"));
+        detail.addLabel(QString(), {mm(2), mm(1.5), mm(nameWidth), mm(5)}, Align::Left, QStringLiteral("qlbName"));
     name->setFont({QStringLiteral("黑体"), 11});
     name->setClip(true);
     if (f.bookTimes) {
@@ -167,5 +174,10 @@ BookLayout::BookLayout(Kind kind, QObject *owner) : ReportLayout(bookLayoutName(
 
 QString BookLayout::fileTitle() const { return listingFacts(m_kind).fileTitle; }
 QString BookLayout::headerLine() const { return listingFacts(m_kind).headerLine; }
+
+void BookLayout::preview(QWidget *parent)
+{
+    showPreviewAsFilled(report(), parent, trimText(unGlobal().SchoolName + fileTitle()));
+}
 
 } // namespace lectoria

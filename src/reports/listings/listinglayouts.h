@@ -22,6 +22,8 @@ public:
     Kind kind() const { return m_kind; }
     QString fileTitle() const override;
     QString headerLine() const override;
+    // The preview opens at the first page while later ones are still made.
+    void preview(QWidget *parent) override;
 
 private:
     Kind m_kind;
@@ -40,6 +42,7 @@ public:
     Kind kind() const { return m_kind; }
     QString fileTitle() const override;
     QString headerLine() const override;
+    void preview(QWidget *parent) override;
 
 private:
     Kind m_kind;
