@@ -158,12 +158,24 @@ int main(int argc, char **argv)
     const QString csv = work.filePath(QStringLiteral("ebooks.csv"));
     try {
         openLibDB(source);
+        // Three runs: the first meets the database file cold, the best shows
+        // the code rather than the neighbours on a shared machine.
         QElapsedTimer t;
-        t.start();
-        qint64 cpu = cpuMs();
-        const ExportResult ex = exportCatalogue({Kind::Dzts, QDate(2000, 1, 1), QDate(2100, 1, 1), file}, [](int) {});
-        const qint64 exportMs = t.elapsed();
-        const qint64 exportCpu = cpuMs() - cpu;
+        qint64 cpu = 0;
+        ExportResult ex;
+        qint64 exportMs = -1, exportCpu = 0, firstMs = 0;
+        for (int run = 0; run < 3; ++run) {
+            t.start();
+            cpu = cpuMs();
+            ex = exportCatalogue({Kind::Dzts, QDate(2000, 1, 1), QDate(2100, 1, 1), file}, [](int) {});
+            const qint64 ms = t.elapsed();
+            if (run == 0)
+                firstMs = ms;
+            if (exportMs < 0 || ms < exportMs) {
+                exportMs = ms;
+                exportCpu = cpuMs() - cpu;
+            }
+        }
 
         // The same query with every value fetched and nothing written: what
         // the database and its driver take, the ceiling for the export.
@@ -183,9 +195,10 @@ int main(int argc, char **argv)
         const qint64 readMs = t.elapsed();
         const qint64 readCpu = cpuMs() - cpu;
         LibDB::close();
-        std::printf("export: %d records, %.1f MB, in %.3f s = %.0f records/s (target >= 200000); processor time %.3f s\n",
+        std::printf("export: %d records, %.1f MB, best of 3 runs %.3f s = %.0f records/s (target >= 200000); "
+                    "processor time %.3f s; first run %.3f s = %.0f records/s\n",
                     ex.records, QFileInfo(file).size() / 1e6, exportMs / 1000.0, rate(ex.records, exportMs),
-                    exportCpu / 1000.0);
+                    exportCpu / 1000.0, firstMs / 1000.0, rate(ex.records, firstMs));
         std::printf("  of which reading: the query alone, every value fetched, %d rows in %.3f s = %.0f records/s; "
                     "processor time %.3f s\n",
                     fetched, readMs / 1000.0, rate(fetched, readMs), readCpu / 1000.0);

@@ -193,6 +193,9 @@ private Q_SLOTS:
                                     + QStringLiteral("@@FILE_END@@\r\n")));
         importCatalogue(Kind::Zxsp, path);
         LibDB::setStatementLog(nullptr);
+        // The settings of the run are back afterwards.
+        QCOMPARE(LibDB::scalar(QStringLiteral("PRAGMA wal_autocheckpoint")).toInt(), 1000);
+        QCOMPARE(LibDB::scalar(QStringLiteral("PRAGMA mmap_size")).toInt(), 0);
         QCOMPARE(log, QStringList({
                           QStringLiteral("select * from www_lineread \nwhere li_logtime>='2024-02-28'\n"
                                          "  and li_logtime<'2024-03-01'\norder by li_logtime,li_title"),
@@ -294,12 +297,14 @@ private Q_SLOTS:
         TestDatabase db(bare());
         db.addRecord(Kind::Shdh, {{QStringLiteral("li_title"), QStringLiteral("上\r\n下")},
                                   {QStringLiteral("li_content"), QStringLiteral("a@!\r\nb")},
+                                  {QStringLiteral("li_about"), QStringLiteral("笑\U0001F600")},
                                   {QStringLiteral("li_logtime"), at(day, "08:00:00")}});
         QTemporaryDir dir;
         const ExportResult r = exportCatalogue({Kind::Shdh, day, day, dir.filePath(QStringLiteral("s.dat"))});
         QCOMPARE(r.altered, 2);
         QCOMPARE(exportMessage(r), QStringLiteral("数据导出成功，共[1]条记录!\n其中[2]个字段值含有文件格式不能保存的换行或“@!”，"
-                                                  "已作调整（单行字段中的换行改为空格，“@!”中间加入空格）。"));
+                                                  "已作调整（单行字段中的换行改为空格，“@!”中间加入空格）。\n"
+                                                  "另有[1]个字符不能用GBK编码保存，已写为“?”。"));
     }
 
     // A failed export shows the standard error box and no success message,
@@ -386,6 +391,25 @@ private Q_SLOTS:
         QCOMPARE(prompt.shown.at(1).caption, QStringLiteral("提示信息"));
         QCOMPARE(column(db, QStringLiteral("select li_title||'|'||li_number||'|'||li_typeid from www_lineread order by li_id")),
                  stored);
+    }
+
+    // A record the database refuses is counted with the database's reason;
+    // the records after it still go in.
+    void importRefusedRecord()
+    {
+        TestDatabase db(bare());
+        db.exec(QStringLiteral("create trigger refuse before insert on www_lineread when new.li_title like '坏%' "
+                               "begin select raise(abort, '不收此记录'); end"));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("in.dat"));
+        writeFile(path, ebookFile({{"好一"}, {"坏"}, {"好二"}}));
+        const ImportResult r = importCatalogue(Kind::Dzts, path);
+        QCOMPARE(r.read, 3);
+        QCOMPARE(r.failed, 1);
+        QCOMPARE(importMessage(r), QStringLiteral("数据导入成功，共[2]条记录，请检查分类是否正确!\n"
+                                                  "另有[1]条记录未能导入（第2条记录：不收此记录）。"));
+        QCOMPARE(column(db, QStringLiteral("select li_title from www_lineread order by li_id")),
+                 QStringList({QStringLiteral("好一 "), QStringLiteral("好二 ")}));
     }
 
     // A file of another kind is read out of step: no crash, every record
