@@ -10,6 +10,7 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QRadioButton>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -69,6 +70,7 @@ ArticleStatisticsDialog::ArticleStatisticsDialog(QWidget *owner) : StatisticsDia
     m_grid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_grid2->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_grid2->setMinimumSize(grid()->minimumSize());
+    m_grid2->verticalHeader()->setDefaultSectionSize(grid()->verticalHeader()->defaultSectionSize());
     m_grid2->hide();
     resultBox()->layout()->addWidget(m_grid2);
 

@@ -101,6 +101,15 @@ ListingDialog::ListingDialog(Kind kind, QWidget *owner)
 
 ListingDialog::~ListingDialog() = default;
 
+void ListingDialog::releaseGridQuery()
+{
+    // SQL Server answers no other statement on the connection while a result
+    // is still being read (without multiple active result sets): the grid
+    // reads the rest of its rows before the dialog runs anything else.
+    if (LibDB::dialect() == Dialect::SqlServer)
+        m_model->readAll();
+}
+
 void ListingDialog::cbTypeChange()
 {
     disablePrint();
@@ -110,6 +119,7 @@ void ListingDialog::cbTypeChange()
     const std::optional<int> category = categoryIdOfEntry(m_type->currentText());
     guarded([&] {
         if (category) {
+            releaseGridQuery();
             fillCategoryList(m_typeS, QStringLiteral("全部子类别"), subCategoryListStatement(*category),
                              QStringLiteral("ls_sid"), QStringLiteral("ls_notice"));
         } else {
@@ -141,11 +151,13 @@ int ListingDialog::runRefresh()
 {
     m_model->clear();
     m_model->setQuery(LibDB::exec(refreshStatement()));
+    grid()->resizeColumnsToContents(); // measured on the rows read so far only
     return m_model->rowCount();
 }
 
 std::unique_ptr<ReportLayout> ListingDialog::createLayout(int button)
 {
+    releaseGridQuery();
     if (button == 1)
         return std::make_unique<BookLayout>(m_kind, this);
     return std::make_unique<ListingLayout>(m_kind, this);

@@ -42,6 +42,8 @@ protected:
     std::unique_ptr<ReportLayout> createLayout(int button) override;
 
 private:
+    void releaseGridQuery();
+
     Kind m_kind;
     QComboBox *m_type = nullptr;
     QComboBox *m_typeS = nullptr; // periodical articles: sub-categories

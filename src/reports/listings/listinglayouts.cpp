@@ -59,10 +59,25 @@ QStringList layoutStatement(Kind kind, const QString &select)
 
 } // namespace
 
+// ---------------------------------------------------------------- shared
+
+CatalogueLayout::CatalogueLayout(const QString &objectName, Kind kind, QObject *owner)
+    : ReportLayout(objectName, owner), m_kind(kind)
+{
+}
+
+QString CatalogueLayout::fileTitle() const { return listingFacts(m_kind).fileTitle; }
+QString CatalogueLayout::headerLine() const { return listingFacts(m_kind).headerLine; }
+
+void CatalogueLayout::preview(QWidget *parent)
+{
+    showPreviewAsFilled(report(), parent, trimText(unGlobal().SchoolName + fileTitle()));
+}
+
 // ---------------------------------------------------------------- listing
 
 ListingLayout::ListingLayout(Kind kind, QObject *owner, int exportChoice)
-    : ReportLayout(listingLayoutName(kind), owner), m_kind(kind)
+    : CatalogueLayout(listingLayoutName(kind), kind, owner)
 {
     const ListingFacts &f = listingFacts(kind);
     const QString condition = unGlobal().QueryCondition;
@@ -102,7 +117,7 @@ ListingLayout::ListingLayout(Kind kind, QObject *owner, int exportChoice)
         if (f.sumInSummary)
             addSum(summary, f, false, 1.5);
     }
-    m_counter.attach(group, detail, total);
+    counter().attach(group, detail, total);
     listing::addPageFooter(r.pageFooter());
 
     Creation c;
@@ -113,17 +128,10 @@ ListingLayout::ListingLayout(Kind kind, QObject *owner, int exportChoice)
     create(c);
 }
 
-QString ListingLayout::fileTitle() const { return listingFacts(m_kind).fileTitle; }
-QString ListingLayout::headerLine() const { return listingFacts(m_kind).headerLine; }
-
-void ListingLayout::preview(QWidget *parent)
-{
-    showPreviewAsFilled(report(), parent, trimText(unGlobal().SchoolName + fileTitle()));
-}
 
 // ---------------------------------------------------------------- book style
 
-BookLayout::BookLayout(Kind kind, QObject *owner) : ReportLayout(bookLayoutName(kind), owner), m_kind(kind)
+BookLayout::BookLayout(Kind kind, QObject *owner) : CatalogueLayout(bookLayoutName(kind), kind, owner)
 {
     const ListingFacts &f = listingFacts(kind);
     Q_ASSERT(f.hasBook());
@@ -163,7 +171,7 @@ BookLayout::BookLayout(Kind kind, QObject *owner) : ReportLayout(bookLayoutName(
     });
 
     report::Item *total = addCounts(group.footer(), r.summary(), QString());
-    m_counter.attach(group, detail, total);
+    counter().attach(group, detail, total);
     listing::addPageFooter(r.pageFooter());
 
     Creation c;
@@ -172,12 +180,5 @@ BookLayout::BookLayout(Kind kind, QObject *owner) : ReportLayout(bookLayoutName(
     create(c);
 }
 
-QString BookLayout::fileTitle() const { return listingFacts(m_kind).fileTitle; }
-QString BookLayout::headerLine() const { return listingFacts(m_kind).headerLine; }
-
-void BookLayout::preview(QWidget *parent)
-{
-    showPreviewAsFilled(report(), parent, trimText(unGlobal().SchoolName + fileTitle()));
-}
 
 } // namespace lectoria

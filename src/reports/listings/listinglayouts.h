@@ -6,6 +6,26 @@
 
 namespace lectoria {
 
+// What the listing and book-style layouts of a kind share: the kind's file
+// title and header line, the group count, and a preview that opens at the
+// first page while later ones are still being made.
+class CatalogueLayout : public ReportLayout {
+    Q_OBJECT
+public:
+    Kind kind() const { return m_kind; }
+    QString fileTitle() const override;
+    QString headerLine() const override;
+    void preview(QWidget *parent) override;
+
+protected:
+    CatalogueLayout(const QString &objectName, Kind kind, QObject *owner);
+    listing::GroupCounter &counter() { return m_counter; }
+
+private:
+    Kind m_kind;
+    listing::GroupCounter m_counter;
+};
+
 // The catalogue listing of one kind (objectName T + code + ML, e.g.
 // TDztsML): the records of the session's period and category (ReportBegin,
 // ReportEnd, QueryCondition), grouped by category, newest first within a
@@ -14,39 +34,20 @@ namespace lectoria {
 // the bands (CSV and HTML keep only the data rows, the e-book category column
 // only there). Its pages are made as they are written, so a file of any
 // length is written in constant memory.
-class ListingLayout : public ReportLayout {
+class ListingLayout : public CatalogueLayout {
     Q_OBJECT
 public:
     ListingLayout(Kind kind, QObject *owner = nullptr, int exportChoice = unGlobal().ExportChoice);
-
-    Kind kind() const { return m_kind; }
-    QString fileTitle() const override;
-    QString headerLine() const override;
-    // The preview opens at the first page while later ones are still made.
-    void preview(QWidget *parent) override;
-
-private:
-    Kind m_kind;
-    listing::GroupCounter m_counter;
 };
 
 // The book-style catalogue of one kind (objectName T + code + SB; every kind
 // but guided-reading articles): the same records as the listing, each with a
 // heading line and its descriptive text cut into printed lines. A text longer
 // than a page continues on the next page. Printed or saved as text only.
-class BookLayout : public ReportLayout {
+class BookLayout : public CatalogueLayout {
     Q_OBJECT
 public:
-    BookLayout(Kind kind, QObject *owner = nullptr);
-
-    Kind kind() const { return m_kind; }
-    QString fileTitle() const override;
-    QString headerLine() const override;
-    void preview(QWidget *parent) override;
-
-private:
-    Kind m_kind;
-    listing::GroupCounter m_counter;
+    explicit BookLayout(Kind kind, QObject *owner = nullptr);
 };
 
 } // namespace lectoria

@@ -8,6 +8,8 @@
 #include <QSqlRecord>
 #include <QTimer>
 
+#include <climits>
+
 namespace lectoria {
 
 QueryTableModel::QueryTableModel(QObject *parent) : QAbstractTableModel(parent) {}
@@ -110,6 +112,29 @@ QVariant QueryTableModel::headerData(int section, Qt::Orientation orientation, i
     return QVariant();
 }
 
+void QueryTableModel::readAll()
+{
+    if (atEnd())
+        return;
+    QVector<QStringList> rest;
+    try {
+        read(INT_MAX, rest);
+    } catch (...) {
+        append(rest);
+        throw;
+    }
+    append(rest);
+}
+
+void QueryTableModel::append(QVector<QStringList> &more)
+{
+    if (more.isEmpty())
+        return;
+    beginInsertRows(QModelIndex(), int(m_rows.size()), int(m_rows.size() + more.size() - 1));
+    m_rows += more;
+    endInsertRows();
+}
+
 bool QueryTableModel::canFetchMore(const QModelIndex &parent) const { return !parent.isValid() && !atEnd(); }
 
 void QueryTableModel::fetchMore(const QModelIndex &parent)
@@ -123,11 +148,7 @@ void QueryTableModel::fetchMore(const QModelIndex &parent)
     } catch (const Error &e) {
         failure = e.text();
     }
-    if (!more.isEmpty()) {
-        beginInsertRows(QModelIndex(), int(m_rows.size()), int(m_rows.size() + more.size() - 1));
-        m_rows += more;
-        endInsertRows();
-    }
+    append(more);
     if (!failure.isEmpty()) {
         // The grid asks for rows while it lays itself out: report the lost
         // rows once that is over, keeping those already shown.

@@ -25,6 +25,9 @@ public:
     void setQuery(QSqlQuery &&query);
     // No rows; the query is released.
     void clear();
+    // Reads every row not yet read, so that the query is released. Throws
+    // DbError, keeping the rows read before.
+    void readAll();
     // Whether every row of the query has been read.
     bool atEnd() const { return !m_query.isActive(); }
 
@@ -38,6 +41,7 @@ public:
 private:
     // Reads up to n rows into `into`; throws DbError when the query fails.
     void read(int n, QVector<QStringList> &into);
+    void append(QVector<QStringList> &more);
 
     QVector<GridColumn> m_columns;
     QVector<int> m_fields; // query column of each grid column, -1 when absent

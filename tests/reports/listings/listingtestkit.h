@@ -1,10 +1,13 @@
 #pragma once
 // Fixtures and probes shared by the listing, book-style and sub-category tests.
 #include "atomicfile.h"
+#include "clock.h"
+#include "libdb.h"
 #include "pagesetup.h"
 #include "printerfakes.h"
 #include "reportengine.h"
 #include "testsupport.h"
+#include "unglobal.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -37,6 +40,30 @@ inline report::PrinterPaper customPaper(int width, int length)
     p.paperLength = length;
     return p;
 }
+
+// What every test here runs under: a fresh session with the school name
+// 育才中学, the clock at 2024-12-31 15:30, no printer (the designed page), no
+// statement log.
+class FixedRun {
+public:
+    static inline const QString school = QStringLiteral("育才中学");
+    void begin()
+    {
+        resetSession();
+        unGlobal().SchoolName = school;
+        Clock::set(QDateTime(QDate(2024, 12, 31), QTime(15, 30, 0)));
+        report::installPrinters(&m_noPrinter);
+    }
+    void end()
+    {
+        Clock::reset();
+        report::installPrinters(nullptr);
+        LibDB::setStatementLog(nullptr);
+    }
+
+private:
+    NoPrinter m_noPrinter;
+};
 
 inline TestDatabase::Options bare()
 {

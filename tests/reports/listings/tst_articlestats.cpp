@@ -49,19 +49,8 @@ QStringList fileLines(const QString &path) { return Gbk::decode(readWholeFile(pa
 class TestArticleStatistics : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init()
-    {
-        resetSession();
-        unGlobal().SchoolName = QStringLiteral("育才中学");
-        Clock::set(QDateTime(QDate(2024, 12, 31), QTime(15, 30, 0)));
-        report::installPrinters(&m_noPrinter);
-    }
-    void cleanup()
-    {
-        Clock::reset();
-        report::installPrinters(nullptr);
-        LibDB::setStatementLog(nullptr);
-    }
+    void init() { m_fixed.begin(); }
+    void cleanup() { m_fixed.end(); }
 
     // The scope decides the grid, the category list and what printing makes.
     void scope()
@@ -214,7 +203,7 @@ private Q_SLOTS:
     }
 
 private:
-    NoPrinter m_noPrinter;
+    FixedRun m_fixed;
 };
 
 QTEST_MAIN(TestArticleStatistics)

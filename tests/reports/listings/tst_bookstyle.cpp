@@ -21,18 +21,8 @@ QString times(const QString &s, int n) { return s.repeated(n); }
 class TestBookStyle : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init()
-    {
-        resetSession();
-        unGlobal().SchoolName = QStringLiteral("育才中学");
-        Clock::set(QDateTime(QDate(2024, 12, 31), QTime(15, 30, 0)));
-        report::installPrinters(&m_noPrinter);
-    }
-    void cleanup()
-    {
-        Clock::reset();
-        report::installPrinters(nullptr);
-    }
+    void init() { m_fixed.begin(); }
+    void cleanup() { m_fixed.end(); }
 
     // The descriptive text as printed lines.
     void textLines_data()
@@ -179,7 +169,7 @@ private Q_SLOTS:
     }
 
 private:
-    NoPrinter m_noPrinter;
+    FixedRun m_fixed;
 };
 
 QTEST_MAIN(TestBookStyle)
