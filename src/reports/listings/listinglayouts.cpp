@@ -89,6 +89,7 @@ ListingLayout::ListingLayout(Kind kind, QObject *owner, int exportChoice)
     listing::addHeading(heading, f.pageTitle, 97, true);
 
     report::Group &group = listing::addCategoryGroup(r, kind, condition);
+    group.header().setFrame(false, true);
     report::Band &captions = group.header().addChild(mm(6));
     captions.setFrame(false, true);
     report::Band &detail = r.detail();
