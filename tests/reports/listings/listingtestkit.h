@@ -4,6 +4,7 @@
 #include "clock.h"
 #include "libdb.h"
 #include "pagesetup.h"
+#include "previewcloser.h"
 #include "printerfakes.h"
 #include "reportengine.h"
 #include "testsupport.h"
@@ -158,26 +159,6 @@ inline QVector<QStringList> printedLines(const report::ReportDocument &doc)
         all += printedLines(p);
     return all;
 }
-
-// Closes every modal preview as soon as it shows, counting them.
-class PreviewCloser : public QObject {
-public:
-    PreviewCloser()
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (QWidget *w = QApplication::activeModalWidget())
-                if (w->objectName() == QLatin1String("ReportPreview")) {
-                    ++shown;
-                    w->close();
-                }
-        });
-        m_timer.start(20);
-    }
-    int shown = 0;
-
-private:
-    QTimer m_timer;
-};
 
 // Compares a written file with its golden copy byte for byte;
 // LECTORIA_WRITE_GOLDEN=1 rewrites the golden copy instead.
