@@ -1,6 +1,8 @@
 #include "exportdialog.h"
 #include "importdialog.h"
+#include "articlestatistics.h"
 #include "kinds.h"
+#include "listingdialog.h"
 #include "margins.h"
 #include "statisticsdialog.h"
 #include "mainwindow.h"
@@ -19,6 +21,14 @@ void registerCommands(TWebMain &main)
     for (const auto &[command, kind] : statistics) {
         const Kind k = kind;
         main.setHandler(QLatin1String(command), [k](QWidget *owner) { makeStatisticsDialog(k, owner)->exec(); });
+    }
+    main.setHandler(QStringLiteral("mz_tji2"), [](QWidget *owner) { makeArticleStatisticsDialog(owner)->exec(); });
+    const QVector<QPair<const char *, Kind>> listings = {{"ms_print", Kind::Shdh}, {"mz_print1", Kind::Dzts},
+                                                         {"mz_print2", Kind::Bklw}, {"mz_print3", Kind::Tpzl},
+                                                         {"mz_print4", Kind::Zxyy}, {"mz_print5", Kind::Zxsp}};
+    for (const auto &[command, kind] : listings) {
+        const Kind k = kind;
+        main.setHandler(QLatin1String(command), [k](QWidget *owner) { makeListingDialog(k, owner)->exec(); });
     }
     main.setHandler(QStringLiteral("w_yonghu"), [](QWidget *owner) { TPeople(owner).exec(); });
     main.setHandler(QStringLiteral("w_backup"), [](QWidget *owner) { TBackUp(owner).exec(); });

@@ -32,6 +32,7 @@ public:
     // What a command item opens. Commands without a handler tell the operator
     // that they are not available.
     void setHandler(const QString &command, Handler handler);
+    bool hasHandler(const QString &command) const { return m_handlers.contains(command); }
 
     // Command states.
     void setLoggedOut();

@@ -127,6 +127,18 @@ bool parse(const QStringList &args, Request *r, QString *error)
             *error = QStringLiteral("--format 应为 txt、csv、htm 或 pdf。");
             return false;
         }
+        if (r->report == QLatin1String("book") && r->format != QLatin1String("txt") && r->format != QLatin1String("pdf")) {
+            *error = QStringLiteral("书本目录只能保存为 txt 或 pdf。");
+            return false;
+        }
+        for (const QString *id : {&r->category, &r->subcategory}) {
+            bool ok = true;
+            if (!id->isEmpty()) id->toInt(&ok);
+            if (!ok) {
+                *error = QStringLiteral("类别编号应为整数：%1").arg(*id);
+                return false;
+            }
+        }
         if (r->output.isEmpty()) {
             *error = QStringLiteral("缺少 --output。");
             return false;

@@ -3,6 +3,7 @@
 #include "databasebackup.h"
 #include "kinds.h"
 #include "prompt.h"
+#include "listingreports.h"
 #include "savereport.h"
 #include "statisticslayout.h"
 #include "unglobal.h"
@@ -20,14 +21,16 @@ int runReport(const Request &r)
     const Kind kind = findKind(r.kind)->kind;
     ReportOutput output;
     reportOutputFromName(r.format, &output);
-    std::function<std::unique_ptr<ReportLayout>()> make;
-    if (r.report == QLatin1String("stats"))
-        make = [kind] { return std::make_unique<StatisticsLayout>(kind); };
-    if (!make) {
-        showError(QStringLiteral("此报表尚未提供：%1 %2").arg(r.kind, r.report));
-        return Usage;
+    if (r.report == QLatin1String("stats")) {
+        produceReportFile([kind] { return std::make_unique<StatisticsLayout>(kind); }, output, r.output);
+    } else {
+        ListingReport which;
+        listingReportFromName(r.report, &which);
+        ListingSelection selection;
+        if (!r.category.isEmpty()) selection.category = r.category.toInt();
+        if (!r.subcategory.isEmpty()) selection.subCategory = r.subcategory.toInt();
+        produceListingReport(kind, which, selection, output, r.output);
     }
-    produceReportFile(make, output, r.output);
     inform(QStringLiteral("生成文件完成！"));
     return Ok;
 }

@@ -503,6 +503,45 @@ private Q_SLOTS:
         QVERIFY(!box.isVisible());
     }
 
+    // Every command of the menu bar leads somewhere, and each report command
+    // opens its own window by name.
+    void everyCommandOpensItsWindow_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("window");
+        QTest::newRow("ms_tji") << "ms_tji" << "TShdhTJP";
+        QTest::newRow("mz_tji2") << "mz_tji2" << "TBklwTJP";
+        QTest::newRow("mz_print5") << "mz_print5" << "TZxspMLP";
+        QTest::newRow("x_prtblank") << "x_prtblank" << "TPrtBlankPara";
+        QTest::newRow("w_yonghu") << "w_yonghu" << "TPeople";
+        QTest::newRow("w_backup") << "w_backup" << "TBackUp";
+        QTest::newRow("w_output") << "w_output" << "TExportOther";
+        QTest::newRow("w_input") << "w_input" << "TImportOther";
+    }
+    void everyCommandOpensItsWindow()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, window);
+        TestDatabase::Options o;
+        o.marginsTable = true;
+        TestDatabase db(o);
+        ScriptedPrompt prompt;
+        TWebMain main;
+        registerCommands(main);
+        for (QAction *a : main.findChildren<QAction *>())
+            if (!a->objectName().isEmpty() && !a->objectName().endsWith(QLatin1String("_menu")))
+                QVERIFY2(main.hasHandler(a->objectName()), qPrintable(a->objectName()));
+        unGlobal().OperatorCode = QStringLiteral("admin");
+        QString opened;
+        whenModal([&](QWidget *w) {
+            opened = w->objectName();
+            w->close();
+        });
+        main.findChild<QAction *>(command)->trigger();
+        QCOMPARE(opened, window);
+        QVERIFY(prompt.shown.isEmpty());
+    }
+
     void utilityProgramsAreOptional()
     {
         QVERIFY(!Utilities::startFirstInstalled({QStringLiteral("no-such-program-here --x")}));

@@ -1,6 +1,7 @@
 #include "gbk.h"
 #include "atomicfile.h"
 #include "libdb.h"
+#include "listingdialog.h"
 #include "statisticsdialog.h"
 #include "testsupport.h"
 #include "unglobal.h"
@@ -176,23 +177,29 @@ private Q_SLOTS:
     void reportsAsTheDialogWritesThem_data()
     {
         QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("report");
         QTest::addColumn<QString>("format");
         QTest::addColumn<QString>("command");
         for (const char *kind : {"dzts", "zxsp"}) {
-            QTest::newRow(QByteArray(kind).append(" txt")) << kind << "txt" << "pmTxt";
-            QTest::newRow(QByteArray(kind).append(" csv")) << kind << "csv" << "pmCsv";
-            QTest::newRow(QByteArray(kind).append(" htm")) << kind << "htm" << "pmHtm";
+            for (const char *report : {"stats", "listing"}) {
+                const QByteArray row = QByteArray(kind) + ' ' + report + ' ';
+                QTest::newRow(row + "txt") << kind << report << "txt" << "pmTxt";
+                QTest::newRow(row + "csv") << kind << report << "csv" << "pmCsv";
+                QTest::newRow(row + "htm") << kind << report << "htm" << "pmHtm";
+            }
         }
+        QTest::newRow("bklw book txt") << "bklw" << "book" << "txt" << "MenuItem3";
     }
     void reportsAsTheDialogWritesThem()
     {
         QFETCH(QString, kind);
+        QFETCH(QString, report);
         QFETCH(QString, format);
         QFETCH(QString, command);
         Site site(30);
         QTemporaryDir files;
         const QString fromRunner = files.filePath(QStringLiteral("runner.") + format);
-        const Run r = runBatch(site.settings, {QStringLiteral("report"), kind, QStringLiteral("stats"), QStringLiteral("--period"),
+        const Run r = runBatch(site.settings, {QStringLiteral("report"), kind, report, QStringLiteral("--period"),
                                                QStringLiteral("all"), QStringLiteral("--format"), format, QStringLiteral("--output"),
                                                fromRunner, QStringLiteral("--operator"), QStringLiteral("admin")});
         QCOMPARE(r.status, 0);
@@ -201,13 +208,38 @@ private Q_SLOTS:
         resetSession();
         unGlobal().SchoolName = QStringLiteral("实验中学");
         site.db.openAsLibDB();
-        std::unique_ptr<ReportParamDialog> dlg = makeStatisticsDialog(findKind(kind)->kind, nullptr);
+        const Kind k = findKind(kind)->kind;
+        std::unique_ptr<ReportParamDialog> dlg =
+            report == QLatin1String("stats") ? makeStatisticsDialog(k, nullptr) : makeListingDialog(k, nullptr);
         const QByteArray fromDialog = dialogFile(*dlg, command.toLatin1().constData(),
                                                  files.filePath(QStringLiteral("dialog.") + format));
         dlg.reset();
         LibDB::close();
         QVERIFY(!fromDialog.isEmpty());
         QCOMPARE(withoutRunTime(readWholeFile(fromRunner)), withoutRunTime(fromDialog));
+    }
+
+    void subCategoryStatisticsAndBadChoices()
+    {
+        Site site(20);
+        QTemporaryDir files;
+        const QString out = files.filePath(QStringLiteral("sub.csv"));
+        Run r = runBatch(site.settings, {QStringLiteral("report"), QStringLiteral("bklw"), QStringLiteral("stats-sub"),
+                                         QStringLiteral("--period"), QStringLiteral("all"), QStringLiteral("--category"),
+                                         QStringLiteral("2"), QStringLiteral("--format"), QStringLiteral("csv"),
+                                         QStringLiteral("--output"), out, QStringLiteral("--operator"), QStringLiteral("admin")});
+        QCOMPARE(r.status, 0);
+        const QString text = Gbk::decode(readWholeFile(out));
+        QVERIFY2(text.contains(QStringLiteral("学科教学")), qPrintable(text)); // category 2
+        QVERIFY(!text.contains(QStringLiteral("教育研究")));                 // category 1 is not in it
+        // A book-style catalogue is text or PDF only; a category is a number.
+        r = runBatch(site.settings, {QStringLiteral("report"), QStringLiteral("dzts"), QStringLiteral("book"), QStringLiteral("--format"),
+                                     QStringLiteral("csv"), QStringLiteral("--output"), out, QStringLiteral("--operator"), QStringLiteral("admin")});
+        QCOMPARE(r.status, 1);
+        r = runBatch(site.settings, {QStringLiteral("report"), QStringLiteral("dzts"), QStringLiteral("listing"), QStringLiteral("--category"),
+                                     QStringLiteral("1'"), QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("--output"), out,
+                                     QStringLiteral("--operator"), QStringLiteral("admin")});
+        QCOMPARE(r.status, 1);
     }
 
     void reportAsPdf()
