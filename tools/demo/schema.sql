@@ -10,45 +10,45 @@ create table www_mutype (lt_id integer primary key, lt_notice char(32));
 create table www_vitype (lt_id integer primary key, lt_notice char(32));
 
 create table www_shdh (
-  li_id integer primary key autoincrement,
+  li_id integer primary key,
   li_title char(128), li_typeid integer,
   li_logtime datetime default (datetime('now','localtime')),
   li_content text,
   li_about text, li_picurl text, li_from text, li_linkurl text);
 create table www_lineread (
-  li_id integer primary key autoincrement,
+  li_id integer primary key,
   li_title char(128), li_typeid integer,
   li_logtime datetime default (datetime('now','localtime')),
   li_content text,
   li_format text, li_tools text, li_url text,
   li_number int default(1));
 create table www_article (
-  li_id integer primary key autoincrement,
+  li_id integer primary key,
   li_title char(128), li_typeid integer,
   li_logtime datetime default (datetime('now','localtime')),
   li_content text,
   li_subid integer, li_format integer, li_author char(50), li_linkurl text, li_pic text, li_intro text);
 create table www_picture (
-  li_id integer primary key autoincrement,
+  li_id integer primary key,
   li_title char(128), li_typeid integer,
   li_logtime datetime default (datetime('now','localtime')),
   li_content text,
   li_simage char(128), li_image char(128));
 create table www_music (
-  li_id integer primary key autoincrement,
+  li_id integer primary key,
   li_title char(128), li_typeid integer,
   li_logtime datetime default (datetime('now','localtime')),
   li_content text,
   li_format text, li_level integer, li_tools integer, li_url char(128));
 create table www_video (
-  li_id integer primary key autoincrement,
+  li_id integer primary key,
   li_title char(128), li_typeid integer,
   li_logtime datetime default (datetime('now','localtime')),
   li_content text,
   li_format text, li_level integer, li_tools integer, li_times integer, li_url char(128));
 
 create index ix_shdh_logtime on www_shdh (li_logtime);
-create index ix_lineread_logtime on www_lineread (li_logtime);
+create index ix_lineread_logtime on www_lineread (li_logtime, li_title);
 create index ix_article_logtime on www_article (li_logtime);
 create index ix_picture_logtime on www_picture (li_logtime);
 create index ix_music_logtime on www_music (li_logtime);
