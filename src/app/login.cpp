@@ -91,27 +91,26 @@ void TLogin::btOkClick()
         // quote simply finds no row.
         QSqlQuery qrUser = LibDB::exec(QStringLiteral("select * from www_admin where ad_code='")
                                        + sqlEscape(edCode->text()) + QLatin1Char('\''));
-        if (!qrUser.next()) {
-            qrUser.finish();
+        // A failed attempt: the message, the window closed at the third one,
+        // and the focus back on the field at fault.
+        auto failed = [this](const QString &what, QLineEdit *field) {
             if (LoginFailures < 3) {
-                showError(QStringLiteral("没有此用户！请再试一次。"));
+                showError(what + QStringLiteral("请再试一次。"));
             } else {
-                showError(QStringLiteral("没有此用户！错误已超过3次。"));
+                showError(what + QStringLiteral("错误已超过3次。"));
                 reject();
             }
-            edCode->setFocus();
+            field->setFocus();
+        };
+        if (!qrUser.next()) {
+            qrUser.finish();
+            failed(QStringLiteral("没有此用户！"), edCode);
             return;
         }
         const QString storedPass = trimText(qrUser.value(QStringLiteral("ad_pass")).toString());
         if (storedPass != edPass->text()) {
             qrUser.finish();
-            if (LoginFailures < 3) {
-                showError(QStringLiteral("密码错误！请再试一次。"));
-            } else {
-                showError(QStringLiteral("密码错误！错误已超过3次。"));
-                reject();
-            }
-            edPass->setFocus();
+            failed(QStringLiteral("密码错误！"), edPass);
             return;
         }
         unGlobal().OperatorCode = trimText(qrUser.value(QStringLiteral("ad_code")).toString());

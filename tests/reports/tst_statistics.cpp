@@ -1,3 +1,4 @@
+#include "previewcloser.h"
 #include "atomicfile.h"
 #include "clock.h"
 #include "libdb.h"
@@ -133,25 +134,7 @@ QStringList printedLine(const report::ReportDocument &doc, const QString &first)
     return {};
 }
 
-// Closes the modal preview as soon as it shows, noting that it did.
-class PreviewCloser : public QObject {
-public:
-    PreviewCloser()
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (QWidget *w = QApplication::activeModalWidget())
-                if (w->objectName() == QLatin1String("ReportPreview")) {
-                    ++shown;
-                    w->close();
-                }
-        });
-        m_timer.start(20);
-    }
-    int shown = 0;
-
-private:
-    QTimer m_timer;
-};
+using test::PreviewCloser;
 
 const QString printerHint = QStringLiteral("请准备好打印机，纸大小为【窄行】打印纸");
 const QString done = QStringLiteral("生成文件完成！");
