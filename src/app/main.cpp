@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFont>
+#include <QScreen>
 
 int main(int argc, char **argv)
 {
@@ -35,6 +36,10 @@ int main(int argc, char **argv)
         lectoria::installPrompt(nullptr);
         return 0;
     }
+    // Without a window manager "maximized" means nothing; the screen's
+    // size is the same thing said directly.
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        main->setGeometry(screen->availableGeometry());
     main->showMaximized();
     const int rc = QApplication::exec();
     lectoria::installPrompt(nullptr);
