@@ -27,7 +27,7 @@ QStringList fixedListItems(const QString &source);
 // A list filled by a query ("B", "A"): the source is a connection name, ";"
 // and a select statement. Throws DbError when the statement fails.
 QStringList queryListItems(QChar typeCode, const QString &source);
-// The part of a list item before its first ":", or the whole item.
+// What a list item holds before its first ":", or the whole item.
 QString itemCode(const QString &item);
 
 // Whether typed text is a plain number, the only thing an "N" comparison

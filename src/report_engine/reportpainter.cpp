@@ -48,15 +48,15 @@ void installFontSubstitutes()
     QFont::insertSubstitutions(QStringLiteral("楷体_GB2312"), kai);
 }
 
-QFont qtFont(const FontSpec &spec)
+QFont qtFont(const FontSpec &font)
 {
     installFontSubstitutes();
-    QFont f(spec.family);
+    QFont f(font.family);
     // Pixel size in the painter's units (hundredths of a millimetre).
-    f.setPixelSize(qMax(1, qRound(spec.pointSize * 25.4 / 72.0 * 10.0 * Fine)));
-    f.setBold(spec.bold);
-    f.setItalic(spec.italic);
-    f.setUnderline(spec.underline);
+    f.setPixelSize(qMax(1, qRound(font.pointSize * 25.4 / 72.0 * 10.0 * Fine)));
+    f.setBold(font.bold);
+    f.setItalic(font.italic);
+    f.setUnderline(font.underline);
     return f;
 }
 

@@ -11,7 +11,7 @@ namespace lectoria::report {
 // Maps the Chinese font names of the layouts (宋体, 黑体, 隶书, 楷体, 仿宋)
 // to fonts installed on this machine. Called by the painter; safe to repeat.
 void installFontSubstitutes();
-QFont qtFont(const FontSpec &spec);
+QFont qtFont(const FontSpec &font);
 
 // Draws one page. The painter's coordinates are scaled so that one tenth of a
 // millimetre is `scale` device units; (0,0) is the paper's top-left corner.

@@ -1,4 +1,4 @@
--- The part of the library web site's database that the console uses, as an
+-- Those tables of the library web site's database that the console uses, as an
 -- embedded SQLite database. Column types follow the site's SQL Server schema;
 -- text columns the site declares CHAR(n) are declared so here as well.
 create table www_shtype (lt_id integer primary key, lt_notice char(32));

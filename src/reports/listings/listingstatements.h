@@ -14,7 +14,7 @@ namespace lectoria {
 // the session values, so a dialog's grid and the layout it prints run the
 // same text.
 
-// The id of a category list entry ("12:文学" gives 12). Only the part before
+// The id of a category list entry ("12:文学" gives 12). Only the text before
 // the first ":" counts, blanks around it removed, and only when it is a whole
 // number: a typed text that is anything else means every category, so typed
 // text never reaches a statement.
