@@ -73,6 +73,85 @@ const quint16 *gbkTable()
     return table.data();
 }
 
+// The character of every two-byte GBK sequence, by lead byte 0x80..0xFF and
+// trail byte, taken once from iconv; 0 where iconv does not decode exactly
+// those two bytes as one character. Null when iconv does not map ASCII to
+// itself, which GBK always does: decoding then goes through iconv alone.
+// Decoding through the table is several times faster than through iconv,
+// which matters for imports of many megabytes.
+const char16_t *gbkPairs()
+{
+    static const std::vector<char16_t> table = [] {
+        std::vector<char16_t> t;
+        iconv_t cd = iconv_open("UTF-16LE", "GBK");
+        if (cd == iconv_t(-1))
+            return t;
+        auto decodeOne = [cd](const char *bytes, size_t n, char16_t *unit) {
+            char *in = const_cast<char *>(bytes);
+            size_t inLeft = n;
+            char16_t out[4];
+            char *dst = reinterpret_cast<char *>(out);
+            size_t outLeft = sizeof out;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            if (iconv(cd, &in, &inLeft, &dst, &outLeft) == size_t(-1) || inLeft != 0
+                || dst != reinterpret_cast<char *>(out + 1))
+                return false;
+            *unit = out[0];
+            return true;
+        };
+        for (unsigned b = 0; b < 0x80; ++b) {
+            const char c = char(b);
+            char16_t u = 0;
+            if (!decodeOne(&c, 1, &u) || u != b) {
+                iconv_close(cd);
+                return t;
+            }
+        }
+        t.assign(0x80 * 0x100, 0);
+        for (unsigned lead = 0x80; lead < 0x100; ++lead) {
+            for (unsigned trail = 0; trail < 0x100; ++trail) {
+                const char pair[2] = {char(lead), char(trail)};
+                char16_t u = 0;
+                if (decodeOne(pair, 2, &u) && u != 0)
+                    t[(lead - 0x80) << 8 | trail] = u;
+            }
+        }
+        iconv_close(cd);
+        return t;
+    }();
+    return table.empty() ? nullptr : table.data();
+}
+
+// Decodes well-formed GBK through the table; false at the first byte it
+// cannot take (a bad byte, a lone lead byte), which iconv then handles.
+bool decodeByTable(const char *data, qsizetype size, QString &out)
+{
+    const char16_t *pairs = gbkPairs();
+    if (!pairs)
+        return false;
+    out.resize(size);
+    char16_t *dst = reinterpret_cast<char16_t *>(out.data());
+    const auto *p = reinterpret_cast<const uchar *>(data);
+    const uchar *const end = p + size;
+    while (p < end) {
+        const uchar b = *p;
+        if (b < 0x80) {
+            *dst++ = b;
+            ++p;
+            continue;
+        }
+        if (end - p < 2)
+            return false;
+        const char16_t u = pairs[(b - 0x80) << 8 | p[1]];
+        if (u == 0)
+            return false;
+        *dst++ = u;
+        p += 2;
+    }
+    out.resize(dst - reinterpret_cast<char16_t *>(out.data()));
+    return true;
+}
+
 } // namespace
 
 QByteArray encode(const QString &text, int *unmappable)
@@ -111,10 +190,12 @@ QString decode(const char *data, qsizetype size)
 {
     if (isAscii(data, size))
         return QString::fromLatin1(data, size);
+    QString out;
+    if (decodeByTable(data, size, out))
+        return out;
 
     iconv_t cd = converters().fromGbk;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    QString out;
     out.resize(size + 1);
     char *in = const_cast<char *>(data);
     size_t inLeft = size_t(size);

@@ -266,14 +266,22 @@ bool ExchangeReader::readLine(QString &line)
             end = m_buffer.size(); // a last line without LF
         }
         const char *first = m_buffer.constData() + m_pos;
-        const qsizetype length = end - m_pos;
+        qsizetype length = end - m_pos;
+        // Lines end in CR LF: the CR before the LF is the usual one, and any
+        // other is rare, so it is looked for only in the rest.
+        if (length > 0 && first[length - 1] == '\r')
+            --length;
         if (std::memchr(first, '\r', size_t(length))) {
-            QByteArray bytes;
-            bytes.reserve(length);
-            for (qsizetype i = 0; i < length; ++i)
-                if (first[i] != '\r')
-                    bytes += first[i];
-            line = Gbk::decode(bytes);
+            m_stripped.resize(0);
+            const char *p = first;
+            const char *const stop = first + length;
+            while (p < stop) {
+                const auto *cr = static_cast<const char *>(std::memchr(p, '\r', size_t(stop - p)));
+                const char *upTo = cr ? cr : stop;
+                m_stripped.append(p, upTo - p);
+                p = cr ? cr + 1 : stop;
+            }
+            line = Gbk::decode(m_stripped.constData(), m_stripped.size());
         } else {
             line = Gbk::decode(first, length);
         }

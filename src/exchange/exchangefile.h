@@ -105,6 +105,7 @@ private:
     QIODevice &m_in;
     int m_fieldCount;
     QByteArray m_buffer;
+    QByteArray m_stripped; // a line's bytes without its CRs, reused
     qsizetype m_pos = 0;
     qsizetype m_scan = 0; // no LF before this position
     bool m_atEnd = false;

@@ -177,6 +177,8 @@ private Q_SLOTS:
         QTest::newRow("LF line ends, CR anywhere dropped, last line without LF")
             << QByteArray("@@FILE_BEGIN@@\n@@RECORD_BEGIN@@\n@@a\rx @!\n@@b @!\n@@c1\r\nc2 @!\n@@RECORD_END@@\n@@FILE_END@@")
             << QStringList{"ax |b |c1\nc2 ", "FileEnd@8"};
+        QTest::newRow("CRs dropped before decoding") << QByteArray("@@FILE_BEGIN@@\r\nX\r\n@@\xd6\r\xd0\r\r @!\r\r\n@@\r\r\n@@c @!\r\nY\r\n@@FILE_END@@\r\n")
+                                                     << QStringList{QStringLiteral("中 ||c "), "FileEnd@7"};
         QTest::newRow("record markers not examined") << QByteArray("@@FILE_BEGIN@@\r\nX\r\n@@a @!\r\n@@b @!\r\n@@c @!\r\nY\r\n@@FILE_END@@\r\n")
                                                      << QStringList{"a |b |c ", "FileEnd@7"};
         QTest::newRow("short raw fields") << QByteArray("@@FILE_BEGIN@@\r\nX\r\n\r\n@@@!\r\n@@ @!\r\nY\r\n@@FILE_END@@\r\n")
