@@ -5,12 +5,20 @@
 #include <QFile>
 #include <QDir>
 
+#include <cstring>
+
 namespace lectoria {
 namespace {
 QString describe(const QString &path, const QString &why)
 {
     return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), why);
 }
+} // namespace
+
+namespace {
+// Bytes gathered before they go to the file; the buffer holds twice as many
+// so that most pieces are encoded straight into it.
+constexpr qsizetype flushAt = 1 << 16;
 } // namespace
 
 GbkFileWriter::GbkFileWriter(const QString &path) : m_path(path), m_file(path)
@@ -20,7 +28,7 @@ GbkFileWriter::GbkFileWriter(const QString &path) : m_path(path), m_file(path)
     m_file.setDirectWriteFallback(false);
     if (!m_file.open(QIODevice::WriteOnly))
         throw FileError(describe(path, m_file.errorString()));
-    m_buffer.reserve(1 << 16);
+    m_buffer.resize(2 * flushAt);
 }
 
 GbkFileWriter::~GbkFileWriter()
@@ -31,28 +39,42 @@ GbkFileWriter::~GbkFileWriter()
 
 void GbkFileWriter::flushBuffer()
 {
-    if (m_buffer.isEmpty())
+    if (m_used == 0)
         return;
-    if (m_file.write(m_buffer) != m_buffer.size())
+    if (m_file.write(m_buffer.constData(), m_used) != m_used)
         throw FileError(describe(m_path, m_file.errorString()));
-    // Keeps its capacity: releasing and regrowing the buffer on every flush
-    // makes the allocator hand memory back to the system each time.
-    m_buffer.resize(0);
+    m_used = 0;
+}
+
+// Room for size more bytes after the m_used waiting ones.
+char *GbkFileWriter::room(qsizetype size)
+{
+    if (m_used + size > m_buffer.size()) {
+        flushBuffer();
+        if (size > m_buffer.size())
+            m_buffer.resize(size);
+    }
+    return m_buffer.data() + m_used;
 }
 
 void GbkFileWriter::writeRaw(const QByteArray &bytes)
 {
-    m_buffer += bytes;
-    if (m_buffer.size() >= (1 << 16))
+    std::memcpy(room(bytes.size()), bytes.constData(), size_t(bytes.size()));
+    m_used += bytes.size();
+    if (m_used >= flushAt)
         flushBuffer();
 }
 
-void GbkFileWriter::write(const QString &text)
+void GbkFileWriter::write(QStringView text)
 {
-    int bad = 0;
-    writeRaw(Gbk::encode(text, &bad));
-    m_unmappable += bad;
+    // Encoded straight into the buffer: no byte array per piece written.
+    char *const at = room(text.size() * 2);
+    m_used += Gbk::encodeInto(text, at, &m_unmappable) - at;
+    if (m_used >= flushAt)
+        flushBuffer();
 }
+
+void GbkFileWriter::write(const QString &text) { write(QStringView(text)); }
 
 void GbkFileWriter::writeLine(const QString &line)
 {

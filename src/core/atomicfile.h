@@ -15,6 +15,7 @@ public:
 
     void writeLine(const QString &line); // the line, then CR LF
     void write(const QString &text);     // as it is, no line end added
+    void write(QStringView text);
     void writeRaw(const QByteArray &bytes);
     void commit();
     int unmappable() const { return m_unmappable; }
@@ -22,9 +23,11 @@ public:
 
 private:
     void flushBuffer();
+    char *room(qsizetype size);
     QString m_path;
     QSaveFile m_file;
-    QByteArray m_buffer;
+    QByteArray m_buffer; // its first m_used bytes are waiting to be written
+    qsizetype m_used = 0;
     int m_unmappable = 0;
 };
 

@@ -154,25 +154,22 @@ bool decodeByTable(const char *data, qsizetype size, QString &out)
 
 } // namespace
 
-QByteArray encode(const QString &text, int *unmappable)
+char *encodeInto(QStringView text, char *dst, int *unmappable)
 {
-    if (unmappable) *unmappable = 0;
-    if (isAscii(text))
-        return text.toLatin1();
-
     const quint16 *table = gbkTable();
-    QByteArray out;
-    out.resize(text.size() * 2);
-    char *dst = out.data();
-    const QChar *p = text.constData();
+    const QChar *p = text.data();
     const QChar *const end = p + text.size();
     for (; p < end; ++p) {
         const char16_t u = p->unicode();
+        if (u < 0x80) {
+            *dst++ = char(u);
+            continue;
+        }
         const quint16 g = table[u];
         if (g >= 0x100) {
             *dst++ = char(g >> 8);
             *dst++ = char(g & 0xFF);
-        } else if (g != 0 || u == 0) {
+        } else if (g != 0) {
             *dst++ = char(g);
         } else {
             // No GBK form (a character beyond the BMP counts once).
@@ -182,7 +179,16 @@ QByteArray encode(const QString &text, int *unmappable)
             *dst++ = '?';
         }
     }
-    out.resize(dst - out.data());
+    return dst;
+}
+
+QByteArray encode(const QString &text, int *unmappable)
+{
+    if (unmappable) *unmappable = 0;
+    if (isAscii(text))
+        return text.toLatin1();
+    QByteArray out(text.size() * 2, Qt::Uninitialized);
+    out.truncate(encodeInto(text, out.data(), unmappable) - out.constData());
     return out;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
+#include <QStringView>
 
 namespace lectoria::Gbk {
 
@@ -9,6 +10,10 @@ namespace lectoria::Gbk {
 // Encodes to GBK. A character GBK cannot carry becomes '?'; *unmappable, when
 // given, receives how many did.
 QByteArray encode(const QString &text, int *unmappable = nullptr);
+// The same, written at dst, which has room for twice as many bytes as the
+// text has UTF-16 units; the end of what was written. *unmappable, when
+// given, is added to.
+char *encodeInto(QStringView text, char *dst, int *unmappable = nullptr);
 
 // Decodes GBK. Bytes that are not valid GBK never stop the decoding: each bad
 // byte becomes U+FFFD and decoding resumes at the next byte.

@@ -10,8 +10,20 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include <algorithm>
+
 
 namespace lectoria {
+namespace {
+
+// A value that trims to nothing, without making the trimmed copy.
+bool isBlank(const QVariant &v)
+{
+    const QString s = v.toString();
+    return std::all_of(s.cbegin(), s.cend(), [](QChar c) { return c.unicode() <= 32; });
+}
+
+} // namespace
 
 QStringList exportQuery(Kind kind, const QDate &first, const QDate &last)
 {
@@ -44,7 +56,7 @@ ExportResult exportCatalogue(const ExportRequest &request, const ExchangeProgres
     ExportResult result;
     QVariantList values(at.size());
     while (rows.next()) {
-        if (titleAt < 0 || trimText(rows.value(titleAt).toString()).isEmpty())
+        if (titleAt < 0 || isBlank(rows.value(titleAt)))
             continue;
         for (qsizetype i = 0; i < at.size(); ++i)
             values[i] = at.at(i) >= 0 ? rows.value(at.at(i)) : QVariant();

@@ -15,9 +15,10 @@
 namespace lectoria {
 namespace {
 
-const QLatin1String lineEnd("\r\n");
-const QLatin1String fieldStart("@@");
-const QLatin1String fieldEnd(" @!\r\n");
+// UTF-16 views, appended to a record's block without conversion.
+constexpr QStringView lineEnd(u"\r\n");
+constexpr QStringView fieldStart(u"@@");
+constexpr QStringView fieldEnd(u" @!\r\n");
 const QLatin1String valueEndMark("@!");
 
 QString columnText(const QVariant &v)
@@ -101,26 +102,41 @@ QString volumeTitle(const QVariant &title, const QVariant &volumes, int *altered
 
 } // namespace
 
+namespace {
+
+// One record's block, handed piece by piece to out (a callable taking
+// QStringView), so that the writer encodes the pieces straight into its
+// buffer; the values altered.
+template <typename Out>
+int putRecord(const ExchangeKind &kind, const QVariantList &values, const QVariant &volumes, Out &&out)
+{
+    static const QVariant none;
+    int changed = 0;
+    out(ExchangeMarks::RecordBegin);
+    out(lineEnd);
+    for (qsizetype i = 0; i < kind.fields.size(); ++i) {
+        const QVariant &v = i < values.size() ? values.at(i) : none;
+        out(fieldStart);
+        switch (kind.fields.at(i).form) {
+        case FieldForm::VolumeTitle: out(volumeTitle(v, volumes, &changed)); break;
+        case FieldForm::Content: out(carriedContent(columnText(v), &changed)); break;
+        case FieldForm::Text:
+        case FieldForm::Number: out(oneLine(columnText(v), &changed)); break;
+        }
+        out(fieldEnd);
+    }
+    out(ExchangeMarks::RecordEnd);
+    out(lineEnd);
+    return changed;
+}
+
+} // namespace
+
 QString formatRecord(const ExchangeKind &kind, const QVariantList &values, const QVariant &volumes, int *altered)
 {
-    int changed = 0;
     QString block;
     block.reserve(512);
-    block += ExchangeMarks::RecordBegin;
-    block += lineEnd;
-    for (qsizetype i = 0; i < kind.fields.size(); ++i) {
-        const QVariant v = values.value(i);
-        block += fieldStart;
-        switch (kind.fields.at(i).form) {
-        case FieldForm::VolumeTitle: block += volumeTitle(v, volumes, &changed); break;
-        case FieldForm::Content: block += carriedContent(columnText(v), &changed); break;
-        case FieldForm::Text:
-        case FieldForm::Number: block += oneLine(columnText(v), &changed); break;
-        }
-        block += fieldEnd;
-    }
-    block += ExchangeMarks::RecordEnd;
-    block += lineEnd;
+    const int changed = putRecord(kind, values, volumes, [&block](QStringView piece) { block += piece; });
     if (altered)
         *altered = changed;
     return block;
@@ -130,9 +146,7 @@ void ExchangeWriter::begin() { m_out.writeLine(ExchangeMarks::FileBegin); }
 
 void ExchangeWriter::record(const ExchangeKind &kind, const QVariantList &values, const QVariant &volumes)
 {
-    int changed = 0;
-    m_out.write(formatRecord(kind, values, volumes, &changed));
-    m_altered += changed;
+    m_altered += putRecord(kind, values, volumes, [this](QStringView piece) { m_out.write(piece); });
 }
 
 void ExchangeWriter::end() { m_out.writeLine(ExchangeMarks::FileEnd); }
