@@ -71,9 +71,12 @@ public:
     void exec(const QVariantList &values);
 
 private:
+    void bind(const QVariantList &values);
     QString m_sql;
     QSqlQuery m_query;
     bool m_prepared = false;
+    QStringList m_slotNames; // see bind()
+    bool m_slotNamesTried = false;
 };
 
 // While it lives, the embedded engine is set up for one long run of reads or

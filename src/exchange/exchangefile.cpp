@@ -19,13 +19,23 @@ namespace {
 constexpr QStringView lineEnd(u"\r\n");
 constexpr QStringView fieldStart(u"@@");
 constexpr QStringView fieldEnd(u" @!\r\n");
-const QLatin1String valueEndMark("@!");
+constexpr QStringView valueEndMark(u"@!");
 
 QString columnText(const QVariant &v)
 {
     if (!v.isValid() || v.isNull())
         return QString();
     return trimText(v.toString());
+}
+
+// Whether the text holds "@!": the "@" is looked for with the library's
+// vectorised character search, which a two-character search does not use.
+bool holdsValueEnd(QStringView s)
+{
+    for (qsizetype at = s.indexOf(u'@'); at >= 0 && at + 1 < s.size(); at = s.indexOf(u'@', at + 1))
+        if (s.at(at + 1) == u'!')
+            return true;
+    return false;
 }
 
 bool isBreak(QChar c) { return c == QLatin1Char('\n') || c == QLatin1Char('\r'); }
@@ -75,7 +85,7 @@ QString carriedContent(const QString &s, int *altered)
         line.remove(QLatin1Char('\r'));
         if (i == 0 && line.startsWith(QLatin1Char('!')))
             line.prepend(QLatin1Char(' '));
-        line.replace(valueEndMark, QStringLiteral("@ !"));
+        line.replace(valueEndMark.toString(), QStringLiteral("@ !"));
         if (crlf)
             line += QLatin1Char('\r');
         changed = true;
@@ -339,7 +349,7 @@ ExchangeReader::Step ExchangeReader::next(QStringList &rawFields)
     if (!readLine(line))
         return finish(Step::EndedInRecord);
     QString last = line;
-    while (!line.contains(valueEndMark)) {
+    while (!holdsValueEnd(line)) {
         if (!readLine(line))
             return finish(Step::EndedInRecord);
         last += QLatin1Char('\n');

@@ -179,6 +179,9 @@ private Q_SLOTS:
             << QStringList{"ax |b |c1\nc2 ", "FileEnd@8"};
         QTest::newRow("CRs dropped before decoding") << QByteArray("@@FILE_BEGIN@@\r\nX\r\n@@\xd6\r\xd0\r\r @!\r\r\n@@\r\r\n@@c @!\r\nY\r\n@@FILE_END@@\r\n")
                                                      << QStringList{QStringLiteral("中 ||c "), "FileEnd@7"};
+        QTest::newRow("last field ends only at @! within a line")
+            << QByteArray("@@FILE_BEGIN@@\r\nX\r\n@@a @!\r\n@@b @!\r\n@@c@\r\n!@d@@\r\n@ @!\r\nY\r\n@@FILE_END@@\r\n")
+            << QStringList{"a |b |c@\n!@d@@\n@ ", "FileEnd@9"};
         QTest::newRow("record markers not examined") << QByteArray("@@FILE_BEGIN@@\r\nX\r\n@@a @!\r\n@@b @!\r\n@@c @!\r\nY\r\n@@FILE_END@@\r\n")
                                                      << QStringList{"a |b |c ", "FileEnd@7"};
         QTest::newRow("short raw fields") << QByteArray("@@FILE_BEGIN@@\r\nX\r\n\r\n@@@!\r\n@@ @!\r\nY\r\n@@FILE_END@@\r\n")
