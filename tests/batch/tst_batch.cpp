@@ -1,5 +1,6 @@
 #include "gbk.h"
 #include "atomicfile.h"
+#include "dialogtestkit.h"
 #include "libdb.h"
 #include "listingdialog.h"
 #include "statisticsdialog.h"
@@ -7,8 +8,6 @@
 #include "unglobal.h"
 
 #include <QAction>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QRegularExpression>
 
 #include <QDate>
@@ -73,10 +72,9 @@ QByteArray dialogFile(ReportParamDialog &dlg, const char *command, const QString
 {
     ScriptedPrompt prompt;
     prompt.files << path;
-    auto *all = dlg.findChild<QRadioButton *>(QStringLiteral("rdbAllDate"));
-    QTest::mouseClick(all, Qt::LeftButton, {}, QPoint(6, all->height() / 2));
-    QTest::mouseClick(dlg.findChild<QPushButton *>(QStringLiteral("btRefresh")), Qt::LeftButton);
-    dlg.findChild<QAction *>(QLatin1String(command))->trigger();
+    choose(dlg, QStringLiteral("rdbAllDate"));
+    refresh(dlg);
+    child<QAction>(dlg, command)->trigger();
     return readWholeFile(path);
 }
 

@@ -1,3 +1,4 @@
+#include "dialogtestkit.h"
 #include "previewcloser.h"
 #include "atomicfile.h"
 #include "clock.h"
@@ -31,13 +32,6 @@ using namespace lectoria::test;
 
 namespace {
 
-TestDatabase::Options bare()
-{
-    TestDatabase::Options o;
-    o.categories = false;
-    return o;
-}
-
 // Per kind: two categories named alike (3 and 9), one between them (7), one
 // without records (5), records of a missing category (42) and one record
 // after the period 2024-12-20 .. 2024-12-31.
@@ -68,52 +62,6 @@ void addStatisticsFixture(TestDatabase &db, Kind kind)
     }
 }
 
-template <typename T>
-T *child(QWidget &w, const char *name)
-{
-    T *c = w.findChild<T *>(QLatin1String(name));
-    if (!c)
-        qFatal("no child %s", name);
-    return c;
-}
-
-void choose(QWidget &dlg, const QString &radio, const QDate &from = {}, const QDate &to = {})
-{
-    // Radio buttons react to clicks on their indicator and text only.
-    QRadioButton *r = dlg.findChild<QRadioButton *>(radio);
-    QTest::mouseClick(r, Qt::LeftButton, {}, QPoint(6, r->height() / 2));
-    if (from.isValid())
-        child<QDateEdit>(dlg, "dtBegin")->setDate(from);
-    if (to.isValid())
-        child<QDateEdit>(dlg, "dtEnd")->setDate(to);
-}
-
-void refresh(QWidget &dlg) { QTest::mouseClick(child<QPushButton>(dlg, "btRefresh"), Qt::LeftButton); }
-
-QVector<QStringList> gridRows(QWidget &dlg)
-{
-    QVector<QStringList> rows;
-    const QAbstractItemModel *m = child<QTableView>(dlg, "DBGrid1")->model();
-    if (!m)
-        return rows;
-    for (int r = 0; r < m->rowCount(); ++r) {
-        QStringList row;
-        for (int c = 0; c < m->columnCount(); ++c)
-            row << m->index(r, c).data().toString();
-        rows << row;
-    }
-    return rows;
-}
-
-QStringList gridHeadings(QWidget &dlg)
-{
-    QStringList h;
-    const QAbstractItemModel *m = child<QTableView>(dlg, "DBGrid1")->model();
-    for (int c = 0; m && c < m->columnCount(); ++c)
-        h << m->headerData(c, Qt::Horizontal).toString();
-    return h;
-}
-
 // The texts printed on the line of the item reading `first`, left to right.
 QStringList printedLine(const report::ReportDocument &doc, const QString &first)
 {
@@ -136,8 +84,6 @@ QStringList printedLine(const report::ReportDocument &doc, const QString &first)
 
 using test::PreviewCloser;
 
-const QString printerHint = QStringLiteral("请准备好打印机，纸大小为【窄行】打印纸");
-const QString done = QStringLiteral("生成文件完成！");
 
 } // namespace
 
@@ -445,7 +391,7 @@ private Q_SLOTS:
         prompt.clear();
         prompt.files << dir.filePath(QStringLiteral("stats"));
         child<QAction>(dlg, "pmCsv")->trigger();
-        QCOMPARE(prompt.texts(), QStringList{done});
+        QCOMPARE(prompt.texts(), QStringList{fileDone});
         QCOMPARE(prompt.requests.size(), 1);
         QCOMPARE(prompt.requests.first().filter, QStringLiteral("逗号分隔文件(*.csv)"));
         QCOMPARE(prompt.requests.first().defaultSuffix, QStringLiteral("csv"));
@@ -527,7 +473,7 @@ private Q_SLOTS:
         child<QAction>(dlg, "pmTxt")->trigger();
         QCOMPARE(readWholeFile(path), first);
         QVERIFY(!first.contains('x'));
-        QCOMPARE(prompt.texts(), (QStringList{done, done}));
+        QCOMPARE(prompt.texts(), (QStringList{fileDone, fileDone}));
     }
 
     // One statistics report as each file type, byte for byte.
@@ -555,7 +501,7 @@ private Q_SLOTS:
         const QString path = dir.filePath(golden);
         prompt.files << path;
         dlg.findChild<QAction *>(action)->trigger();
-        QCOMPARE(prompt.texts(), QStringList{done});
+        QCOMPARE(prompt.texts(), QStringList{fileDone});
 
         const QByteArray written = readWholeFile(path);
         const QString goldenPath = QStringLiteral(LECTORIA_GOLDEN_DIR "/") + golden;

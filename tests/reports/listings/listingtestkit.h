@@ -2,6 +2,7 @@
 // Fixtures and probes shared by the listing, book-style and sub-category tests.
 #include "atomicfile.h"
 #include "clock.h"
+#include "dialogtestkit.h"
 #include "libdb.h"
 #include "pagesetup.h"
 #include "previewcloser.h"
@@ -66,40 +67,6 @@ private:
     NoPrinter m_noPrinter;
 };
 
-inline TestDatabase::Options bare()
-{
-    TestDatabase::Options o;
-    o.categories = false;
-    return o;
-}
-
-template <typename T>
-T *child(QWidget &w, const char *name)
-{
-    T *c = w.findChild<T *>(QLatin1String(name));
-    if (!c)
-        qFatal("no child %s", name);
-    return c;
-}
-
-// Clicks a radio button on its indicator (a click beyond its text misses it).
-inline void clickRadio(QWidget &dlg, const char *radio)
-{
-    QRadioButton *r = child<QRadioButton>(dlg, radio);
-    QTest::mouseClick(r, Qt::LeftButton, {}, QPoint(6, r->height() / 2));
-}
-
-inline void choose(QWidget &dlg, const char *radio, const QDate &from = {}, const QDate &to = {})
-{
-    clickRadio(dlg, radio);
-    if (from.isValid())
-        child<QDateEdit>(dlg, "dtBegin")->setDate(from);
-    if (to.isValid())
-        child<QDateEdit>(dlg, "dtEnd")->setDate(to);
-}
-
-inline void refresh(QWidget &dlg) { QTest::mouseClick(child<QPushButton>(dlg, "btRefresh"), Qt::LeftButton); }
-
 // Types a text into an editable list, as an operator would.
 inline void typeInto(QWidget &dlg, const char *list, const QString &text)
 {
@@ -107,28 +74,6 @@ inline void typeInto(QWidget &dlg, const char *list, const QString &text)
     box->setFocus();
     box->lineEdit()->selectAll();
     box->lineEdit()->insert(text); // as typed (keyClicks knows no Chinese)
-}
-
-inline QVector<QStringList> gridRows(QWidget &dlg, const char *grid = "DBGrid1")
-{
-    QVector<QStringList> rows;
-    const QAbstractItemModel *m = child<QTableView>(dlg, grid)->model();
-    for (int r = 0; m && r < m->rowCount(); ++r) {
-        QStringList row;
-        for (int c = 0; c < m->columnCount(); ++c)
-            row << m->index(r, c).data().toString();
-        rows << row;
-    }
-    return rows;
-}
-
-inline QStringList gridHeadings(QWidget &dlg, const char *grid = "DBGrid1")
-{
-    QStringList h;
-    const QAbstractItemModel *m = child<QTableView>(dlg, grid)->model();
-    for (int c = 0; m && c < m->columnCount(); ++c)
-        h << m->headerData(c, Qt::Horizontal).toString();
-    return h;
 }
 
 // A page as printed lines: the non-empty texts of each vertical position, left to right.
@@ -174,9 +119,6 @@ inline bool sameAsGolden(const QString &written, const QString &golden)
     }
     return bytes == readWholeFile(goldenPath);
 }
-
-inline const QString printerHint = QStringLiteral("请准备好打印机，纸大小为【窄行】打印纸");
-inline const QString fileDone = QStringLiteral("生成文件完成！");
 
 // Categories 7 历史, 3 文学 and 5 空类 (no records); for articles the
 // sub-categories 3:1 理论探讨, 3:2 实践经验, 7:1 综述. Records of one kind in
