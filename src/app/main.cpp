@@ -1,11 +1,11 @@
 #include "mainwindow.h"
 #include "messageboxprompt.h"
 #include "prompt.h"
+#include "reportpainter.h"
 #include "startup.h"
 
 #include <QApplication>
 #include <QDialog>
-#include <QFont>
 #include <QScreen>
 
 int main(int argc, char **argv)
@@ -13,12 +13,8 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lectoria"));
     QApplication::setApplicationDisplayName(lectoria::applicationTitle());
-    // The console's designed fonts are Windows' Chinese fonts; the installed
-    // CJK fonts stand in for them.
-    for (const char *family : {"宋体", "黑体", "隶书"})
-        QFont::insertSubstitutions(QString::fromUtf8(family),
-                                   {QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("AR PL UMing CN"),
-                                    QStringLiteral("Noto Sans CJK SC")});
+    // The designed fonts are Windows' Chinese fonts; installed CJK fonts stand in for them.
+    lectoria::report::installFontSubstitutes();
 
     lectoria::MessageBoxPrompt prompt;
     lectoria::installPrompt(&prompt);

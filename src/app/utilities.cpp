@@ -74,7 +74,6 @@ TAboutBox::TAboutBox(QWidget *owner)
     picture->setScaledContents(true);
     picture->setGeometry(rect());
     picture->setToolTip(QStringLiteral("按鼠标任意键退出"));
-    picture->setAttribute(Qt::WA_TransparentForMouseEvents, false);
 
     auto *icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("ProgramIcon"));

@@ -2,9 +2,9 @@
 // windows, for a scheduler. Same settings, connection, statements and files.
 #include "batch.h"
 #include "prompt.h"
+#include "reportpainter.h"
 
 #include <QApplication>
-#include <QFont>
 
 #include <cstdio>
 #include <iostream>
@@ -54,10 +54,8 @@ int main(int argc, char **argv)
     qInstallMessageHandler(filterQtMessages);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lectoria-batch"));
-    for (const char *family : {"宋体", "黑体", "隶书"})
-        QFont::insertSubstitutions(QString::fromUtf8(family),
-                                   {QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("AR PL UMing CN"),
-                                    QStringLiteral("Noto Sans CJK SC")});
+    // The designed fonts are Windows' Chinese fonts; installed CJK fonts stand in for them.
+    lectoria::report::installFontSubstitutes();
 
     QStringList args = QApplication::arguments().mid(1);
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {

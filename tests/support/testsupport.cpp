@@ -150,11 +150,7 @@ void TestSettings::write(const QMap<QString, QString> &values)
 
 void TestSettings::remove() { QFile::remove(m_path); }
 
-ScriptedPrompt::ScriptedPrompt()
-{
-    m_previous = &prompt();
-    installPrompt(this);
-}
+ScriptedPrompt::ScriptedPrompt() { installPrompt(this); }
 
 ScriptedPrompt::~ScriptedPrompt() { installPrompt(nullptr); }
 

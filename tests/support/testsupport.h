@@ -93,8 +93,6 @@ public:
     QStringList texts() const;
     void clear();
 
-private:
-    Prompt *m_previous = nullptr;
 };
 
 } // namespace lectoria::test
