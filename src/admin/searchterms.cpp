@@ -26,21 +26,21 @@ QString quoted(const QString &s) { return QLatin1Char('"') + s + QLatin1Char('"'
 // "greater" starts at d+1.
 QString dateCondition(const QString &f, const QString &word, const QDate &date)
 {
-    const QString d = ymd(date);
-    const QString next = ymd(date.addDays(1));
+    const QString d = sqlDate(date);
+    const QString next = sqlDate(date.addDays(1));
     if (word == Equal)
-        return QStringLiteral("(") + f + QStringLiteral(">='") + d + QStringLiteral("' ") + QStringLiteral(" and ") + f
-            + QStringLiteral("<'") + next + QStringLiteral("') ");
+        return QStringLiteral("(") + f + QStringLiteral(">=") + d + QStringLiteral(" ") + QStringLiteral(" and ") + f
+            + QStringLiteral("<") + next + QStringLiteral(") ");
     if (word == NotEqual)
-        return QStringLiteral("(") + f + QStringLiteral("<'") + d + QStringLiteral("' ") + QStringLiteral(" or ") + f
-            + QStringLiteral(">='") + next + QStringLiteral("') ");
+        return QStringLiteral("(") + f + QStringLiteral("<") + d + QStringLiteral(" ") + QStringLiteral(" or ") + f
+            + QStringLiteral(">=") + next + QStringLiteral(") ");
     if (word == Less)
-        return f + QStringLiteral(" < ") + QStringLiteral("'") + d + QStringLiteral("' ");
+        return f + QStringLiteral(" < ") + d + QStringLiteral(" ");
     if (word == Greater)
-        return f + QStringLiteral(">='") + next + QStringLiteral("' ");
+        return f + QStringLiteral(">=") + next + QStringLiteral(" ");
     if (word == LessEqual)
-        return f + QStringLiteral("<'") + next + QStringLiteral("' ");
-    return f + QStringLiteral(">='") + d + QStringLiteral("' "); // 大于或等于
+        return f + QStringLiteral("<") + next + QStringLiteral(" ");
+    return f + QStringLiteral(">=") + d + QStringLiteral(" "); // 大于或等于
 }
 
 } // namespace

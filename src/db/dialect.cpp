@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace lectoria {
 namespace {
 
@@ -14,12 +16,56 @@ const QRegularExpression &backupPattern()
     return re;
 }
 
+// Every string literal holding a character beyond ASCII gets SQL Server's N
+// prefix: without it the server reads the literal in the database collation's
+// code page and turns every character that code page lacks into "?". A
+// literal that already has the prefix is left alone; quotes doubled inside a
+// literal are part of it.
+QString withUnicodeLiterals(const QString &sql)
+{
+    if (std::all_of(sql.cbegin(), sql.cend(), [](QChar c) { return c.unicode() < 0x80; }))
+        return sql;
+    QString out;
+    out.reserve(sql.size() + 16);
+    const qsizetype n = sql.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const QChar c = sql.at(i);
+        if (c != QLatin1Char('\'')) {
+            out += c;
+            ++i;
+            continue;
+        }
+        qsizetype end = i + 1; // one past the closing quote
+        bool wide = false;
+        while (end < n) {
+            if (sql.at(end) == QLatin1Char('\'')) {
+                if (end + 1 < n && sql.at(end + 1) == QLatin1Char('\'')) {
+                    end += 2;
+                    continue;
+                }
+                ++end;
+                break;
+            }
+            wide = wide || sql.at(end).unicode() >= 0x80;
+            ++end;
+        }
+        const bool prefixed = !out.isEmpty() && (out.back() == QLatin1Char('N') || out.back() == QLatin1Char('n'))
+            && (out.size() == 1 || !(out.at(out.size() - 2).isLetterOrNumber() || out.at(out.size() - 2) == QLatin1Char('_')));
+        if (wide && !prefixed)
+            out += QLatin1Char('N');
+        out += QStringView(sql).mid(i, end - i);
+        i = end;
+    }
+    return out;
+}
+
 } // namespace
 
 QString adaptStatement(const QString &sql, Dialect dialect)
 {
     if (dialect == Dialect::SqlServer)
-        return sql;
+        return withUnicodeLiterals(sql);
 
     using RE = QRegularExpression;
     const auto ci = RE::CaseInsensitiveOption;

@@ -4,7 +4,7 @@
 namespace lectoria {
 
 // The console's statements are Transact-SQL. On SQL Server they go out as
-// written; on the embedded SQLite engine (through QSQLITE or the SQLite ODBC
+// written, except that literals with Chinese text get the N prefix; on the embedded SQLite engine (through QSQLITE or the SQLite ODBC
 // driver) this module adapts the few constructs SQLite does not know.
 enum class Dialect { SqlServer, Sqlite };
 

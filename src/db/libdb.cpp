@@ -168,6 +168,7 @@ QString openConnection(const ConnectionParams &p)
                                                                                         : Dialect::SqlServer;
     }
 
+    setSqlDateStyle(state().dialect == Dialect::SqlServer ? SqlDateStyle::Compact : SqlDateStyle::Dashed);
     if (state().dialect == Dialect::Sqlite) {
         QSqlDatabase db = QSqlDatabase::database(Name, false);
         // WAL with synchronous=NORMAL: every committed statement survives a
@@ -202,6 +203,7 @@ void LibDB::close()
         QSqlDatabase::removeDatabase(QLatin1String(Name));
     }
     state().dialect = Dialect::SqlServer;
+    setSqlDateStyle(SqlDateStyle::Dashed);
 }
 
 bool LibDB::isOpen() { return QSqlDatabase::contains(QLatin1String(Name)) && database().isOpen(); }

@@ -44,7 +44,7 @@ QStringList administratorStatement(const QDate &today)
         QStringLiteral("'admin','系统管理员','qzmvt','1','1',"),
         QStringLiteral("'1','1','1','1','1','1','1','1',"),
         QStringLiteral("'1','1','1','1','1','1','1','1',"),
-        QStringLiteral("'1','") + ymd(today) + QStringLiteral("')"),
+        QStringLiteral("'1',") + sqlDate(today) + QStringLiteral(")"),
     };
 }
 

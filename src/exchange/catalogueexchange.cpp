@@ -29,8 +29,8 @@ QStringList exportQuery(Kind kind, const QDate &first, const QDate &last)
 {
     QStringList lines = {
         QStringLiteral("select * from ") + kindInfo(kind).recordTable + QLatin1Char(' '),
-        QStringLiteral("where li_logtime>='") + ymd(first) + QLatin1Char('\''),
-        QStringLiteral("  and li_logtime<'") + ymd(last.addDays(1)) + QLatin1Char('\''),
+        QStringLiteral("where li_logtime>=") + sqlDate(first),
+        QStringLiteral("  and li_logtime<") + sqlDate(last.addDays(1)),
     };
     if (exchangeKind(kind).orderedByEntry)
         lines << QStringLiteral("order by li_logtime,li_title");

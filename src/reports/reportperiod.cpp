@@ -24,8 +24,8 @@ QStringList dateConditionLines(const QDate &begin, const QDate &end)
 {
     if (begin.isNull())
         return {};
-    return {QStringLiteral("  and li_logtime>='") + ymd(begin) + QStringLiteral("' "),
-            QStringLiteral("  and li_logtime<'") + ymd(end.addDays(1)) + QStringLiteral("' ")};
+    return {QStringLiteral("  and li_logtime>=") + sqlDate(begin) + QStringLiteral(" "),
+            QStringLiteral("  and li_logtime<") + sqlDate(end.addDays(1)) + QStringLiteral(" ")};
 }
 
 QString periodCaption(const QString &prefix, const QDate &begin, const QDate &end)
