@@ -1,0 +1,1197 @@
+#!/usr/bin/env python3
+"""A small TDS 7.4 server for the tests: SQL Server on the wire, SQLite behind it.
+
+Usage:
+    python3 tdsserver.py DATABASE.db [--port-file FILE] [--log FILE]
+
+It listens on a free loopback port chosen by the system and prints "PORT <n>"
+as its first line on stdout (and writes the number to --port-file if given).
+It stops when its stdin closes or on SIGTERM. Connect with FreeTDS's ODBC
+driver, e.g.
+
+    DRIVER={/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so};SERVER=127.0.0.1;
+    PORT=<n>;DATABASE=www;TDS_Version=7.4;ClientCharset=UTF-8;UID=sa;PWD=x
+
+--log FILE appends one line per request ("login", "batch <first words>",
+"rpc <procedure> <first words>", "tm <begin|commit|rollback|save>",
+"attention"), so that tests can count round trips.
+
+What it is: a stand-in for the wire, not a database. Any login is accepted.
+It answers the way SQL Server 2019 does where the console depends on it:
+    - the database collation is Chinese_PRC_CI_AS (LCID 0x0804, code page 936);
+      CHAR(n) columns go out as CHAR in that collation, blank-padded to n GBK
+      bytes, VARCHAR(n) as VARCHAR, TEXT as the legacy TEXT type, INT as INT,
+      DATETIME as DATETIME; all text in GBK;
+    - a value wider than its CHAR/VARCHAR column (in GBK bytes) fails with
+      error 8152; a DATETIME column refuses what is no date (242); missing
+      tables, columns, syntax errors and duplicate keys get 208, 207, 102/156
+      and 2627; any other SQLite error comes as 50000 with SQLite's text;
+    - SQL batches, RPCs sp_executesql, sp_prepare, sp_prepexec, sp_execute,
+      sp_unprepare, the static server cursors sp_cursoropen/sp_cursorfetch/
+      sp_cursorclose, transaction manager requests and T-SQL begin/save/
+      rollback/commit tran, attention;
+    - BACKUP DATABASE ... TO DISK='file' sends SQL Server's messages over
+      several packets and writes the file (a whole copy of the SQLite
+      database) only after the last message, unless the client cancelled.
+
+T-SQL is translated to SQLite by translate() with a table of rules; what the
+console sends is covered, not T-SQL at large.
+
+Limit: SQLite does not tell the declared type of a result column. The server
+takes the declared types of every table's columns (PRAGMA table_info) and
+finds a result column by its name (also through "expr as alias", min/max of a
+column), preferring the tables the statement names; otherwise the values
+decide (integers INT, reals FLOAT, text that reads as a date DATETIME, other
+text VARCHAR). A renamed column therefore loses its CHAR padding.
+"""
+
+import argparse
+import datetime
+import os
+import re
+import select
+import signal
+import socket
+import socketserver
+import sqlite3
+import struct
+import sys
+import threading
+import time
+
+# Packet types
+PKT_BATCH, PKT_RPC, PKT_REPLY, PKT_ATTENTION, PKT_TM, PKT_LOGIN7, PKT_PRELOGIN = 1, 3, 4, 6, 0x0E, 0x10, 0x12
+
+# Tokens
+TOK_COLMETADATA, TOK_ROW, TOK_RETURNSTATUS, TOK_RETURNVALUE = 0x81, 0xD1, 0x79, 0xAC
+TOK_ERROR, TOK_INFO, TOK_LOGINACK, TOK_ENVCHANGE = 0xAA, 0xAB, 0xAD, 0xE3
+TOK_DONE, TOK_DONEPROC, TOK_DONEINPROC = 0xFD, 0xFE, 0xFF
+DONE_FINAL, DONE_MORE, DONE_ERROR, DONE_COUNT, DONE_ATTN = 0, 0x1, 0x2, 0x10, 0x20
+
+# Chinese_PRC_CI_AS: LCID 0x0804 with ignore case, kana and width; sort id 0.
+COLLATION = struct.pack('<IB', 0x0804 | (0xD0 << 16), 0)
+SERVER_CHARSET = 'gbk'
+SERVER_NAME = 'LECTORIA-TDS'
+PRODUCT_VERSION = bytes([15, 0, 0x07, 0xD0])  # 15.0.2000, SQL Server 2019
+
+RPC_NAMES = {1: 'sp_cursor', 2: 'sp_cursoropen', 3: 'sp_cursorprepare', 4: 'sp_cursorexecute',
+             5: 'sp_cursorprepexec', 6: 'sp_cursorunprepare', 7: 'sp_cursorfetch', 8: 'sp_cursoroption',
+             9: 'sp_cursorclose', 10: 'sp_executesql', 11: 'sp_prepare', 12: 'sp_execute',
+             13: 'sp_prepexec', 14: 'sp_prepexecrpc', 15: 'sp_unprepare'}
+
+EPOCH_1900 = datetime.datetime(1900, 1, 1)
+DATE_1 = datetime.date(1, 1, 1)
+
+
+class SqlError(Exception):
+    def __init__(self, number, text, severity=16, state=1):
+        super().__init__(text)
+        self.number, self.text, self.severity, self.state = number, text, severity, state
+
+
+class Cancelled(Exception):
+    pass
+
+
+# ---------------------------------------------------------------- encoding
+
+def ucs2(s):
+    return s.encode('utf-16-le')
+
+
+def b_varchar(s):
+    return bytes([len(s)]) + ucs2(s)
+
+
+def us_varchar(s):
+    return struct.pack('<H', len(s)) + ucs2(s)
+
+
+def gbk(s):
+    # SQL Server stores what its code page cannot hold as '?'.
+    return s.encode(SERVER_CHARSET, errors='replace')
+
+
+def envchange(kind, new, old=''):
+    if isinstance(new, bytes):
+        body = bytes([kind]) + bytes([len(new)]) + new + bytes([len(old)]) + old
+    else:
+        body = bytes([kind]) + b_varchar(new) + b_varchar(old)
+    return struct.pack('<BH', TOK_ENVCHANGE, len(body)) + body
+
+
+def message(token, number, text, severity, state=1, proc=''):
+    body = (struct.pack('<iBB', number, state, severity) + us_varchar(text) + b_varchar(SERVER_NAME)
+            + b_varchar(proc) + struct.pack('<i', 1))
+    return struct.pack('<BH', token, len(body)) + body
+
+
+def error_token(e):
+    return message(TOK_ERROR, e.number, e.text, e.severity, e.state)
+
+
+def info_token(number, text, state=1):
+    return message(TOK_INFO, number, text, 0, state)
+
+
+def done(token, status, count=None, curcmd=0):
+    if count is not None:
+        status |= DONE_COUNT
+    return struct.pack('<BHHQ', token, status, curcmd, count or 0)
+
+
+def date_text(dt):
+    s = dt.strftime('%Y-%m-%d %H:%M:%S')
+    if dt.microsecond:
+        s += '.%03d' % (dt.microsecond // 1000)
+    return s
+
+
+DATE_RE = re.compile(r'^(\d{4})-(\d\d)-(\d\d)(?:[ T](\d\d):(\d\d)(?::(\d\d)(?:\.(\d{1,7}))?)?)?$')
+
+
+def parse_date(text):
+    """A stored date text as datetime, None when it is none or out of DATETIME's range."""
+    m = DATE_RE.match(text.strip()) if isinstance(text, str) else None
+    if not m:
+        return None
+    y, mo, d, h, mi, s, frac = m.groups()
+    try:
+        dt = datetime.datetime(int(y), int(mo), int(d), int(h or 0), int(mi or 0), int(s or 0),
+                               int((frac or '0').ljust(6, '0')[:6]))
+    except ValueError:
+        return None
+    return dt if dt.year >= 1753 else None
+
+
+# ---------------------------------------------------------------- column types
+
+class ColType:
+    """A result column's SQL Server type: kind in int, bigint, float, datetime,
+    char, varchar, varcharmax, text, nvarchar; size in bytes for char/varchar."""
+
+    def __init__(self, kind, size=0, table=''):
+        self.kind, self.size, self.table = kind, size, table
+
+    def type_info(self):
+        k = self.kind
+        if k in ('int', 'bigint'):
+            return bytes([0x26, 4 if k == 'int' else 8])
+        if k == 'float':
+            return bytes([0x6D, 8])
+        if k == 'datetime':
+            return bytes([0x6F, 8])
+        if k == 'char':
+            return b'\xAF' + struct.pack('<H', self.size) + COLLATION
+        if k == 'varchar':
+            return b'\xA7' + struct.pack('<H', self.size) + COLLATION
+        if k == 'varcharmax':
+            return b'\xA7\xFF\xFF' + COLLATION
+        if k == 'text':
+            table = self.table or 't'
+            return b'\x23' + struct.pack('<i', 0x7FFFFFFF) + COLLATION + b'\x01' + us_varchar(table)
+        return b'\xE7' + struct.pack('<H', 8000) + COLLATION  # nvarchar(4000)
+
+    def value(self, v):
+        k = self.kind
+        if k in ('int', 'bigint', 'float', 'datetime'):
+            if v is None:
+                return b'\x00'
+            if k == 'int':
+                return b'\x04' + struct.pack('<i', int(v))
+            if k == 'bigint':
+                return b'\x08' + struct.pack('<q', int(v))
+            if k == 'float':
+                return b'\x08' + struct.pack('<d', float(v))
+            dt = parse_date(v) if isinstance(v, str) else None
+            if dt is None:
+                raise SqlError(241, 'Conversion failed when converting date and/or time from character string.')
+            delta = dt - EPOCH_1900
+            ticks = round((delta.seconds * 1000 + delta.microseconds / 1000) * 0.3)
+            return b'\x08' + struct.pack('<iI', delta.days, ticks)
+        if k == 'nvarchar':
+            if v is None:
+                return b'\xFF\xFF'
+            data = ucs2(str(v))[:8000]
+            return struct.pack('<H', len(data)) + data
+        if v is None:
+            if k == 'text':
+                return b'\x00'
+            return b'\xFF' * 8 if k == 'varcharmax' else b'\xFF\xFF'
+        data = v if isinstance(v, bytes) else gbk(str(v))
+        if k == 'char':
+            data = data[:self.size].ljust(self.size, b' ')
+        elif k == 'varchar':
+            data = data[:self.size]
+        if k == 'text':
+            return b'\x10' + b'\x00' * 16 + b'\x00' * 8 + struct.pack('<i', len(data)) + data
+        if k == 'varcharmax':
+            return struct.pack('<Q', len(data)) + (struct.pack('<I', len(data)) + data if data else b'') + b'\0\0\0\0'
+        return struct.pack('<H', len(data)) + data
+
+
+DECL_RE = re.compile(r'^\s*(\w+)\s*(?:\(\s*(\d+|max)\s*(?:,\s*\d+\s*)?\))?', re.I)
+
+
+def declared_type(decl, table):
+    m = DECL_RE.match(decl or '')
+    if not m:
+        return None
+    name, size = m.group(1).lower(), (m.group(2) or '').lower()
+    if name in ('int', 'integer', 'smallint', 'tinyint', 'bit'):
+        return ColType('int')
+    if name == 'bigint':
+        return ColType('bigint')
+    if name in ('real', 'float', 'double', 'numeric', 'decimal', 'money'):
+        return ColType('float')
+    if name in ('datetime', 'smalldatetime', 'date', 'datetime2'):
+        return ColType('datetime')
+    if name in ('char', 'character', 'nchar'):
+        return ColType('char', int(size or 1))
+    if name in ('varchar', 'nvarchar'):
+        return ColType('varcharmax') if size == 'max' else ColType('varchar', int(size or 1))
+    if name in ('text', 'ntext'):
+        return ColType('text', table=table)
+    return None
+
+
+def type_from_values(values):
+    seen = [v for v in values if v is not None]
+    if not seen:
+        return ColType('int')
+    if all(isinstance(v, int) for v in seen):
+        return ColType('int') if all(-2**31 <= v < 2**31 for v in seen) else ColType('bigint')
+    if all(isinstance(v, (int, float)) for v in seen):
+        return ColType('float')
+    texts = [v if isinstance(v, str) else str(v) for v in seen]
+    if all(parse_date(t) for t in texts):
+        return ColType('datetime')
+    try:
+        longest = max(len(t.encode(SERVER_CHARSET)) for t in texts)
+    except UnicodeEncodeError:
+        return ColType('nvarchar')
+    return ColType('varchar', 8000) if longest <= 8000 else ColType('varcharmax')
+
+
+# ---------------------------------------------------------------- T-SQL to SQLite
+
+def _backup_rule(m):
+    return m.group(0)
+
+
+# (pattern, replacement): applied in order to every statement, outside nothing
+# in particular; the patterns are anchored on keywords literals will not hold.
+RULES = [
+    # SQLite has its key from the IDENTITY column already.
+    (r'^\s*alter\s+table\s+\w+\s+add\s+constraint\s+\w+\s+primary\s+key\b.*$', ''),
+    (r'\bgetdate\s*\(\s*\)', "datetime('now','localtime')"),
+    (r'^(\s*insert)\s+(?!into\b)(\w+)', r'\1 into \2'),
+    (r'\bint(\s+not\s+null)?\s+identity\s*\(\s*\d+\s*,\s*\d+\s*\)', r'integer\1 primary key autoincrement'),
+    (r'\bidentity\s*\(\s*\d+\s*,\s*\d+\s*\)(\s+not\s+null)?', r'\1 primary key autoincrement'),
+    (r'\bnonclustered\b|\bclustered\b', ''),
+    (r'(?:\b\w+\.)?\bdbo\.', ''),
+    (r'@@identity\b|\bscope_identity\s*\(\s*\)', 'last_insert_rowid()'),
+    (r'\bisnull\s*\(', 'ifnull('),
+    (r'\blen\s*\(', 'length('),
+    (r'\bdatalength\s*\(', 'length('),
+]
+RULES = [(re.compile(p, re.I | re.S), r) for p, r in RULES]
+TOP_RE = re.compile(r'^(\s*select\s+(?:distinct\s+)?)top\s+\(?(\d+)\)?\s+', re.I)
+DATE_LITERAL_RE = re.compile(r'^(\d{4})(\d\d)(\d\d)(?:\s+(\d\d?):(\d\d)(?::(\d\d)(?:\.(\d{1,3}))?)?)?$')
+
+
+def literal(content):
+    """A string literal's text in SQLite form: 'yyyymmdd' and 'yyyymmdd hh:mm:ss'
+    (the forms SQL Server reads alike under every language) become SQLite's
+    date text, which compares and sorts as stored dates do."""
+    m = DATE_LITERAL_RE.match(content)
+    if m:
+        y, mo, d, h, mi, s, ms = m.groups()
+        if 1 <= int(mo) <= 12 and 1 <= int(d) <= 31:
+            try:
+                dt = datetime.datetime(int(y), int(mo), int(d), int(h or 0), int(mi or 0), int(s or 0),
+                                       int((ms or '0').ljust(3, '0')) * 1000)
+            except ValueError:
+                dt = None
+            if dt is None or dt.year < 1753:
+                raise SqlError(242, 'The conversion of a varchar data type to a datetime data type '
+                                    'resulted in an out-of-range value.')
+            return "'" + date_text(dt) + "'"
+    return "'" + content.replace("'", "''") + "'"
+
+
+def scan(sql):
+    """Splits SQL into ('code', text) and ('str', content) pieces; N'' literals
+    lose their N, comments are dropped."""
+    out, i, n, code = [], 0, len(sql), []
+    while i < n:
+        c = sql[i]
+        if c == "'" or (c in 'Nn' and sql[i + 1:i + 2] == "'" and (i == 0 or not (sql[i - 1].isalnum() or sql[i - 1] == '_'))):
+            j = i + (2 if c != "'" else 1)
+            buf = []
+            while j < n:
+                if sql[j] == "'":
+                    if sql[j + 1:j + 2] == "'":
+                        buf.append("'")
+                        j += 2
+                        continue
+                    break
+                buf.append(sql[j])
+                j += 1
+            if j >= n:
+                raise SqlError(105, "Unclosed quotation mark after the character string '%s'." % ''.join(buf))
+            out.append(('code', ''.join(code)))
+            code = []
+            out.append(('str', ''.join(buf)))
+            i = j + 1
+        elif c == '-' and sql[i + 1:i + 2] == '-':
+            j = sql.find('\n', i)
+            i = n if j < 0 else j
+        elif c == '/' and sql[i + 1:i + 2] == '*':
+            j = sql.find('*/', i + 2)
+            i = n if j < 0 else j + 2
+            code.append(' ')
+        elif c in '"[':
+            close = '"' if c == '"' else ']'
+            j = sql.find(close, i + 1)
+            j = n - 1 if j < 0 else j
+            code.append(sql[i:j + 1])
+            i = j + 1
+        else:
+            code.append(c)
+            i += 1
+    out.append(('code', ''.join(code)))
+    return out
+
+
+def split_statements(sql):
+    """The batch's statements, split at semicolons outside literals; each as
+    its list of scan() pieces."""
+    stmts, cur = [], []
+    for kind, text in scan(sql):
+        if kind == 'str':
+            cur.append((kind, text))
+            continue
+        parts = text.split(';')
+        for k, part in enumerate(parts):
+            if k:
+                stmts.append(cur)
+                cur = []
+            cur.append(('code', part))
+    stmts.append(cur)
+    return [s for s in stmts if ''.join(t if k == 'code' else 'x' for k, t in s).strip()]
+
+
+def join_pieces(pieces):
+    return ''.join(text if kind == 'code' else literal(text) for kind, text in pieces)
+
+
+def translate(sql):
+    """T-SQL as the console sends it, in SQLite's dialect."""
+    s = sql
+    for pattern, replacement in RULES:
+        s = pattern.sub(replacement, s)
+    m = TOP_RE.match(s)
+    if m:
+        s = m.group(1) + s[m.end():].rstrip().rstrip(';') + ' limit ' + m.group(2)
+    return s
+
+
+# ---------------------------------------------------------------- errors
+
+KEYWORDS = {'select', 'from', 'where', 'insert', 'into', 'update', 'delete', 'set', 'values', 'table', 'create',
+            'alter', 'drop', 'order', 'group', 'by', 'and', 'or', 'not', 'null', 'as', 'on', 'join', 'union',
+            'having', 'like', 'in', 'is', 'top', 'distinct', 'primary', 'key', 'default', 'add', 'constraint'}
+
+
+def sql_error(e):
+    """An SQLite error as SQL Server would word it."""
+    text = str(e)
+    if text.startswith('tds8152'):
+        return SqlError(8152, 'String or binary data would be truncated.', state=2)
+    if text.startswith('tds242'):
+        return SqlError(242, 'The conversion of a varchar data type to a datetime data type resulted in an '
+                             'out-of-range value.', state=3)
+    m = re.match(r'no such table: (?:\w+\.)?(\S+)', text)
+    if m:
+        return SqlError(208, "Invalid object name '%s'." % m.group(1))
+    m = re.match(r'(?:no such column|table \S+ has no column named): (\S+)', text)
+    if m:
+        return SqlError(207, "Invalid column name '%s'." % m.group(1).split('.')[-1])
+    m = re.match(r'near "([^"]*)": syntax error', text)
+    if m:
+        word = m.group(1)
+        if word.lower() in KEYWORDS:
+            return SqlError(156, "Incorrect syntax near the keyword '%s'." % word, state=1)
+        return SqlError(102, "Incorrect syntax near '%s'." % word)
+    if 'incomplete input' in text:
+        return SqlError(102, "Incorrect syntax near ')'.")
+    m = re.match(r'(?:UNIQUE|PRIMARY KEY) constraint failed: (\w+)\.', text)
+    if m:
+        return SqlError(2627, "Violation of PRIMARY KEY constraint 'PK_%s'. Cannot insert duplicate key in "
+                              "object 'dbo.%s'." % (m.group(1), m.group(1)), severity=14)
+    m = re.match(r'NOT NULL constraint failed: (\w+)\.(\w+)', text)
+    if m:
+        return SqlError(515, "Cannot insert the value NULL into column '%s', table 'www.dbo.%s'; column does "
+                             "not allow nulls. INSERT fails." % (m.group(2), m.group(1)), state=2)
+    m = re.match(r'table (\w+) already exists', text)
+    if m:
+        return SqlError(2714, "There is already an object named '%s' in the database." % m.group(1), state=6)
+    return SqlError(50000, text)
+
+
+# ---------------------------------------------------------------- reading requests
+
+class Reader:
+    def __init__(self, data):
+        self.data, self.pos = data, 0
+
+    def take(self, n):
+        if self.pos + n > len(self.data):
+            raise SqlError(8009, 'The incoming tabular data stream (TDS) protocol stream is incorrect.')
+        b = self.data[self.pos:self.pos + n]
+        self.pos += n
+        return b
+
+    def unpack(self, fmt):
+        return struct.unpack(fmt, self.take(struct.calcsize(fmt)))[0]
+
+    def u8(self):
+        return self.unpack('<B')
+
+    def u16(self):
+        return self.unpack('<H')
+
+    def ucs2(self, chars):
+        return self.take(chars * 2).decode('utf-16-le')
+
+    def at_end(self):
+        return self.pos >= len(self.data)
+
+    def skip_all_headers(self):
+        total = struct.unpack('<I', self.data[self.pos:self.pos + 4])[0]
+        self.take(total)
+
+
+FIXED = {0x30: 1, 0x32: 1, 0x34: 2, 0x38: 4, 0x7F: 8, 0x3B: 4, 0x3E: 8, 0x3D: 8, 0x3A: 4, 0x3C: 8, 0x7A: 4,
+         0x1F: 0}
+BYTE_LEN = {0x26, 0x68, 0x6D, 0x6F, 0x6E, 0x24}
+US_LEN = {0xA5, 0xA7, 0xAD, 0xAF, 0xE7, 0xEF}
+CHAR_TYPES = {0xA7, 0xAF, 0x23}
+NCHAR_TYPES = {0xE7, 0xEF, 0x63}
+
+
+def read_type_info(r):
+    t = r.u8()
+    info = {'type': t}
+    if t in FIXED:
+        info['size'] = FIXED[t]
+    elif t in BYTE_LEN:
+        info['size'] = r.u8()
+    elif t in (0x6A, 0x6C):
+        info['size'], info['prec'], info['scale'] = r.u8(), r.u8(), r.u8()
+    elif t == 0x28:
+        pass
+    elif t in (0x29, 0x2A, 0x2B):
+        info['scale'] = r.u8()
+    elif t in US_LEN:
+        info['size'] = r.u16()
+        if t in (0xA7, 0xAF, 0xE7, 0xEF):
+            r.take(5)
+    elif t in (0x23, 0x63, 0x22):
+        info['size'] = r.unpack('<i')
+        if t != 0x22:
+            r.take(5)
+    else:
+        raise SqlError(8016, 'The incoming TDS RPC protocol stream is incorrect: parameter type 0x%02X is not '
+                             'supported by this test server.' % t)
+    return info
+
+
+def read_plp(r):
+    total = r.unpack('<Q')
+    if total == 0xFFFFFFFFFFFFFFFF:
+        return None
+    chunks = []
+    while True:
+        n = r.unpack('<I')
+        if n == 0:
+            return b''.join(chunks)
+        chunks.append(r.take(n))
+
+
+def decode_text(data, t):
+    if data is None:
+        return None
+    if t in NCHAR_TYPES:
+        return data.decode('utf-16-le')
+    if t in CHAR_TYPES:
+        return data.decode(SERVER_CHARSET, errors='replace')
+    return data
+
+
+def read_value(r, info):
+    t = info['type']
+    if t in FIXED:
+        raw = r.take(info['size'])
+    elif t in US_LEN:
+        if info['size'] == 0xFFFF:
+            return decode_text(read_plp(r), t)
+        n = r.u16()
+        return None if n == 0xFFFF else decode_text(r.take(n), t)
+    elif t in (0x23, 0x63, 0x22):
+        n = r.unpack('<i')
+        return None if n < 0 else decode_text(r.take(n), t)
+    else:
+        n = r.u8()
+        if n == 0:
+            return None
+        raw = r.take(n)
+    if t in (0x30, 0x32, 0x34, 0x38, 0x7F, 0x26, 0x68):
+        return int.from_bytes(raw, 'little', signed=t not in (0x30, 0x32, 0x68))
+    if t in (0x3B, 0x3E, 0x6D):
+        return struct.unpack('<f' if len(raw) == 4 else '<d', raw)[0]
+    if t in (0x3D, 0x3A, 0x6F):
+        if len(raw) == 8:
+            days, ticks = struct.unpack('<iI', raw)
+            return date_text(EPOCH_1900 + datetime.timedelta(days=days, milliseconds=round(ticks * 10 / 3)))
+        days, minutes = struct.unpack('<HH', raw)
+        return date_text(EPOCH_1900 + datetime.timedelta(days=days, minutes=minutes))
+    if t in (0x28, 0x2A, 0x2B):
+        scale = info.get('scale', 0)
+        tlen = 0 if t == 0x28 else (3 if scale <= 2 else 4 if scale <= 4 else 5)
+        units = int.from_bytes(raw[:tlen], 'little')
+        days = int.from_bytes(raw[tlen:tlen + 3], 'little')
+        dt = datetime.datetime.combine(DATE_1 + datetime.timedelta(days=days), datetime.time())
+        dt += datetime.timedelta(microseconds=units * 10 ** 6 // 10 ** scale)
+        return dt.strftime('%Y-%m-%d') if t == 0x28 else date_text(dt)
+    if t == 0x29:
+        scale = info.get('scale', 0)
+        units = int.from_bytes(raw, 'little')
+        return str(datetime.timedelta(microseconds=units * 10 ** 6 // 10 ** scale))
+    if t in (0x6A, 0x6C):
+        v = int.from_bytes(raw[1:], 'little') * (1 if raw[0] else -1)
+        return v if info['scale'] == 0 else v / 10 ** info['scale']
+    if t in (0x3C, 0x7A, 0x6E):
+        if len(raw) == 8:
+            hi, lo = struct.unpack('<iI', raw)
+            return ((hi << 32) + lo) / 10000
+        return struct.unpack('<i', raw)[0] / 10000
+    return raw
+
+
+def read_rpc(data):
+    """(procedure name, [(name, value, is_output, type_info)])."""
+    r = Reader(data)
+    r.skip_all_headers()
+    n = r.u16()
+    if n == 0xFFFF:
+        pid = r.u16()
+        name = RPC_NAMES.get(pid, 'proc#%d' % pid)
+    else:
+        name = r.ucs2(n)
+    r.u16()  # option flags
+    params = []
+    while not r.at_end():
+        if r.data[r.pos] in (0x80, 0xFF):
+            break  # a second RPC in the same request: not something FreeTDS sends
+        pname = r.ucs2(r.u8())
+        status = r.u8()
+        info = read_type_info(r)
+        params.append((pname, read_value(r, info), bool(status & 1), info))
+    return name, params
+
+
+# ---------------------------------------------------------------- a connection
+
+STMT_NAME_RE = re.compile(r'@(\w+)')
+CONTROL_RE = re.compile(
+    r'^\s*(?:'
+    r'(?P<set>set\s+(?:transaction\s+isolation\s+level\s+(?:read\s+\w+|repeatable\s+read|serializable|snapshot)'
+    r'|(?:language|dateformat|datefirst|deadlock_priority)\s+\w+'
+    r'|\w+(?:\s*,\s*\w+)*\s+(?:on|off|-?\d+)\b))'
+    r'|(?P<begin>begin\s+tran(?:saction)?(?:\s+(?P<bname>(?!(?:insert|update|delete|select|save|commit|rollback|set|if|exec)\b)\w+))?)'
+    r'|(?P<save>save\s+tran(?:saction)?\s+(?P<sname>\w+))'
+    r'|(?P<rollback>(?:if\s+@@trancount\s*>\s*0\s+)?rollback(?:\s+tran(?:saction)?)?(?:\s+(?P<rname>(?!(?:insert|update|delete|select|save|commit|begin|set|if|exec)\b)\w+))?)'
+    r'|(?P<commit>(?:if\s+@@trancount\s*>\s*0\s+)?commit(?:\s+tran(?:saction)?)?(?:\s+(?!(?:insert|update|delete|select|save|rollback|begin|set|if|exec)\b)\w+)?)'
+    r')\s*', re.I)
+BACKUP_RE = re.compile(r"^\s*backup\s+database\s+\[?(\w+)\]?\s+to\s+disk\s*=\s*$", re.I)
+ALIAS_RE = re.compile(r'([\w.]+(?:\s*\([\w.*]*\))?)\s+as\s+(\w+)', re.I)
+FUNC_RE = re.compile(r'^(\w+)\s*\(\s*([\w.*]*)\s*\)$')
+
+
+# Where the statement is among a procedure's parameters.
+STATEMENT_PARAM = {'sp_executesql': 0, 'sp_prepare': 2, 'sp_prepexec': 2, 'sp_cursoropen': 1}
+
+
+class Session:
+    def __init__(self, server, sock):
+        self.server, self.sock = server, sock
+        self.packet_size = 4096
+        self.packet_id = 1
+        self.db = None
+        self.trancount = 0
+        self.savepoints = []
+        self.tran_id = 0
+        self.prepared = {}
+        self.cursors = {}
+        self.next_handle = 1
+        self.schema_version = None
+        self.columns = {}  # table -> {column: ColType}
+
+    # -------- wire
+
+    def recv_exact(self, n):
+        buf = b''
+        while len(buf) < n:
+            chunk = self.sock.recv(n - len(buf))
+            if not chunk:
+                raise EOFError
+            buf += chunk
+        return buf
+
+    def read_message(self):
+        parts, kind = [], None
+        while True:
+            header = self.recv_exact(8)
+            kind, status, length = header[0], header[1], struct.unpack('>H', header[2:4])[0]
+            parts.append(self.recv_exact(length - 8))
+            if status & 1:
+                return kind, b''.join(parts)
+
+    def send(self, payload, last=True):
+        """Sends payload as reply packets; the final packet ends the message when last."""
+        room = self.packet_size - 8
+        chunks = [payload[i:i + room] for i in range(0, len(payload), room)] or [b'']
+        out = []
+        for i, chunk in enumerate(chunks):
+            status = 1 if last and i == len(chunks) - 1 else 0
+            out.append(struct.pack('>BBHHBB', PKT_REPLY, status, len(chunk) + 8, 0, self.packet_id, 0) + chunk)
+            self.packet_id = (self.packet_id + 1) % 256
+        self.sock.sendall(b''.join(out))
+
+    def attention_pending(self, wait):
+        """True once the client sent an ATTENTION (its cancel) within wait seconds."""
+        ready, _, _ = select.select([self.sock], [], [], wait)
+        if not ready:
+            return False
+        header = self.sock.recv(8, socket.MSG_PEEK)
+        if not header:
+            raise EOFError
+        if header[0] == PKT_ATTENTION:
+            self.read_message()
+            self.server.log('attention')
+            return True
+        return False
+
+    # -------- requests
+
+    def handle(self):
+        while True:
+            try:
+                kind, data = self.read_message()
+            except (EOFError, ConnectionError):
+                return
+            if kind == PKT_PRELOGIN:
+                self.send(self.prelogin())
+            elif kind == PKT_LOGIN7:
+                self.send(self.login(data))
+            elif kind == PKT_ATTENTION:
+                self.server.log('attention')
+                self.send(done(TOK_DONE, DONE_ATTN))
+            else:
+                try:
+                    self.send(self.request(kind, data))
+                except Cancelled:
+                    self.send(done(TOK_DONE, DONE_ATTN))
+
+    def prelogin(self):
+        options = [(0, PRODUCT_VERSION + b'\0\0'), (1, b'\x02'), (2, b'\0'), (3, struct.pack('>I', 0)), (4, b'\0')]
+        offset = 5 * len(options) + 1
+        head, body = b'', b''
+        for token, value in options:
+            head += struct.pack('>BHH', token, offset + len(body), len(value))
+            body += value
+        return head + b'\xFF' + body
+
+    def login(self, data):
+        self.packet_size = max(512, min(32767, struct.unpack('<I', data[8:12])[0] or 4096))
+        off, n = struct.unpack('<HH', data[68:72])
+        database = data[off:off + 2 * n].decode('utf-16-le') or 'www'
+        self.open_database()
+        self.server.log('login')
+        loginack = (b'\x01' + bytes([0x74, 0, 0, 4]) + b_varchar('Microsoft SQL Server') + PRODUCT_VERSION)
+        return (envchange(1, database, 'master')
+                + info_token(5701, "Changed database context to '%s'." % database, 2)
+                + envchange(7, COLLATION, b'')
+                + envchange(2, 'us_english')
+                + info_token(5703, 'Changed language setting to us_english.')
+                + struct.pack('<BH', TOK_LOGINACK, len(loginack)) + loginack
+                + envchange(4, str(self.packet_size), '4096')
+                + done(TOK_DONE, DONE_FINAL))
+
+    def request(self, kind, data):
+        if kind == PKT_BATCH:
+            r = Reader(data)
+            r.skip_all_headers()
+            sql = data[r.pos:].decode('utf-16-le')
+            self.server.log('batch ' + first_words(sql))
+            return self.end_batch(*self.run_sql(sql, {}, TOK_DONE))
+        if kind == PKT_RPC:
+            try:
+                name, params = read_rpc(data)
+            except SqlError as e:
+                return error_token(e) + done(TOK_DONEPROC, DONE_ERROR)
+            return self.rpc(name, params)
+        if kind == PKT_TM:
+            return self.transaction_manager(data)
+        return error_token(SqlError(4002, 'The incoming tabular data stream (TDS) protocol stream is incorrect.',
+                                    severity=16)) + done(TOK_DONE, DONE_ERROR)
+
+    # -------- database
+
+    def open_database(self):
+        db = sqlite3.connect(self.server.database, timeout=30, isolation_level=None, check_same_thread=False)
+        db.create_function('tds_gbk_len', 1, lambda v: None if v is None else len(gbk(str(v))), deterministic=True)
+        db.create_function('tds_bad_date', 1,
+                           lambda v: 0 if v is None or (isinstance(v, str) and parse_date(v)) else 1,
+                           deterministic=True)
+        # The system tables the console asks whether a table or column exists.
+        db.execute("create temp view sysobjects as select name, name as id, case type when 'table' then 'U' "
+                   "when 'view' then 'V' else 'X' end as xtype from sqlite_master")
+        db.execute("create temp view syscolumns as select c.name as name, m.name as id from sqlite_master m, "
+                   "pragma_table_info(m.name) c where m.type = 'table'")
+        self.db = db
+        self.refresh_schema()
+
+    def refresh_schema(self):
+        """Declared column types and the checks SQL Server makes on insert and
+        update (widths in GBK bytes, dates), as temporary triggers."""
+        version = self.db.execute('pragma schema_version').fetchone()[0]
+        if version == self.schema_version:
+            return
+        self.schema_version = version
+        self.columns = {}
+        tables = [r[0] for r in self.db.execute(
+            "select name from sqlite_master where type = 'table' and name not like 'sqlite_%'")]
+        for table in tables:
+            cols = {}
+            for _, name, decl, _, _, _ in self.db.execute('select * from pragma_table_info(?)', (table,)).fetchall():
+                t = declared_type(decl, table)
+                if t:
+                    cols[name.lower()] = t
+            self.columns[table.lower()] = cols
+            checks = []
+            for name, t in cols.items():
+                if t.kind in ('char', 'varchar'):
+                    checks.append("tds_gbk_len(new.\"%s\") > %d then raise(abort, 'tds8152')" % (name, t.size))
+                elif t.kind == 'datetime':
+                    checks.append("tds_bad_date(new.\"%s\") then raise(abort, 'tds242')" % name)
+            for event in ('insert', 'update'):
+                trigger = 'tds_check_%s_%s' % (event, table)
+                self.db.execute('drop trigger if exists temp."%s"' % trigger)
+                if checks:
+                    self.db.execute('create temp trigger "%s" before %s on main."%s" begin select case %s end; end'
+                                    % (trigger, event, table, ' '.join('when ' + c for c in checks)))
+
+    def column_types(self, sql, names, rows):
+        mentioned = [t for t in self.columns if re.search(r'\b%s\b' % re.escape(t), sql, re.I)]
+        aliases = {alias.lower(): expr for expr, alias in ALIAS_RE.findall(sql)}
+        out = []
+        for i, name in enumerate(names):
+            key = name.lower()
+            expr = aliases.get(key, key)
+            m = FUNC_RE.match(expr)
+            if m and m.group(1).lower() in ('count', 'sum'):
+                t = ColType('int')
+            else:
+                if m and m.group(1).lower() in ('min', 'max'):
+                    expr = m.group(2)
+                t = self.lookup_column(expr.split('.')[-1].lower(), mentioned)
+            if t and t.kind == 'int' and any(isinstance(r[i], int) and not -2**31 <= r[i] < 2**31 for r in rows):
+                t = ColType('bigint')
+            out.append(t or type_from_values(r[i] for r in rows))
+        return out
+
+    def lookup_column(self, name, mentioned):
+        for table in mentioned + list(self.columns):
+            t = self.columns[table].get(name)
+            if t:
+                return t
+        return None
+
+    # -------- statements
+
+    def run_sql(self, sql, params, done_token):
+        """Runs a batch or a procedure's statement; (tokens, failed). Each
+        statement's DONE has DONE_MORE; see end_batch()."""
+        try:
+            statements = split_statements(sql)
+        except SqlError as e:
+            return error_token(e), True
+        out = b''
+        self.ends_with_done = False
+        for pieces in statements:
+            try:
+                part = self.run_statement(pieces, params, done_token)
+            except sqlite3.Error as e:
+                return out + error_token(sql_error(e)), True
+            except SqlError as e:
+                return out + error_token(e), True
+            if part:
+                out += part
+                self.ends_with_done = part[-13] == done_token if len(part) >= 13 else False
+        return out, False
+
+    def end_batch(self, out, failed):
+        """A batch ends with its last statement's DONE, no longer flagged
+        DONE_MORE, or with a DONE of its own when that is missing."""
+        if failed:
+            return out + done(TOK_DONE, DONE_ERROR)
+        if self.ends_with_done:
+            status = struct.unpack('<H', out[-12:-10])[0] & ~DONE_MORE
+            return out[:-12] + struct.pack('<H', status) + out[-10:]
+        return out + done(TOK_DONE, DONE_FINAL)
+
+    def run_statement(self, pieces, params, done_token):
+        # SET options and transaction statements may lead a statement.
+        out = b''
+        while pieces[0][0] == 'code':
+            code = pieces[0][1]
+            m = CONTROL_RE.match(code)
+            if not m:
+                break
+            pieces = [('code', code[m.end():])] + pieces[1:]
+            if not m.group('set'):
+                out += self.transaction(m)
+        if not any(kind == 'str' or text.strip() for kind, text in pieces):
+            return out
+        if len(pieces) >= 2 and pieces[1][0] == 'str' and BACKUP_RE.match(pieces[0][1]):
+            return out + self.backup(BACKUP_RE.match(pieces[0][1]).group(1), pieces[1][1], done_token)
+        self.refresh_schema()
+        tsql = join_pieces(pieces)
+        tsql = re.sub(r'@@trancount\b', str(self.trancount), tsql, flags=re.I)
+        sqlite_sql = translate(tsql)
+        if not sqlite_sql.strip():
+            return out
+        cur = self.db.execute(sqlite_sql, params)
+        if cur.description is None:
+            verb = sqlite_sql.lstrip().split(None, 1)[0].lower() if sqlite_sql.strip() else ''
+            if verb in ('create', 'alter', 'drop'):
+                self.refresh_schema()
+            return out + done(done_token, DONE_MORE, cur.rowcount if verb in ('insert', 'update', 'delete') else None)
+        rows = cur.fetchall()
+        names = [d[0] for d in cur.description]
+        types = self.column_types(tsql, names, rows)
+        return out + self.result_set(names, types, rows) + done(done_token, DONE_MORE, len(rows), 0xC1)
+
+    def result_set(self, names, types, rows):
+        meta = [struct.pack('<H', len(names))]
+        for name, t in zip(names, types):
+            meta.append(struct.pack('<IH', 0, 0x09) + t.type_info() + b_varchar(name))
+        out = [bytes([TOK_COLMETADATA]) + b''.join(meta)]
+        for row in rows:
+            out.append(bytes([TOK_ROW]) + b''.join(t.value(v) for t, v in zip(types, row)))
+        return b''.join(out)
+
+    # -------- transactions
+
+    def tran_env(self, kind):
+        if kind == 8:
+            self.tran_id += 1
+            return envchange(8, struct.pack('<Q', self.tran_id), b'')
+        return envchange(kind, b'', struct.pack('<Q', self.tran_id))
+
+    def begin(self):
+        self.trancount += 1
+        if self.trancount == 1:
+            self.db.execute('begin')
+            self.savepoints = []
+            return self.tran_env(8)
+        return b''
+
+    def commit(self):
+        if self.trancount == 0:
+            raise SqlError(3902, 'The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.')
+        self.trancount -= 1
+        if self.trancount == 0:
+            self.db.execute('commit')
+            return self.tran_env(9)
+        return b''
+
+    def rollback(self, name=None):
+        if self.trancount == 0:
+            raise SqlError(3903, 'The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.')
+        if name and name.lower() in self.savepoints:
+            # Back to the savepoint; the transaction goes on.
+            self.db.execute('rollback to "%s"' % name.lower())
+            return b''
+        self.db.execute('rollback')
+        self.trancount = 0
+        return self.tran_env(10)
+
+    def save(self, name):
+        if self.trancount == 0:
+            raise SqlError(628, 'Cannot issue SAVE TRANSACTION when there is no active transaction.')
+        self.db.execute('savepoint "%s"' % name.lower())
+        self.savepoints.append(name.lower())
+        return b''
+
+    def transaction(self, m):
+        if m.group('begin'):
+            return self.begin()
+        if m.group('save'):
+            return self.save(m.group('sname'))
+        if m.group('rollback'):
+            if m.group(0).lower().lstrip().startswith('if') and self.trancount == 0:
+                return b''
+            return self.rollback(m.group('rname'))
+        if m.group('commit'):
+            if m.group(0).lower().lstrip().startswith('if') and self.trancount == 0:
+                return b''
+            return self.commit()
+        return b''
+
+    def transaction_manager(self, data):
+        r = Reader(data)
+        r.skip_all_headers()
+        request = r.u16()
+        names = {5: 'begin', 7: 'commit', 8: 'rollback', 9: 'save'}
+        self.server.log('tm ' + names.get(request, str(request)))
+        try:
+            if request == 5:
+                r.u8()
+                out = self.begin()
+            elif request in (7, 8):
+                name = r.ucs2(r.u8())
+                flags = r.u8() if not r.at_end() else 0
+                out = self.commit() if request == 7 else self.rollback(name or None)
+                if flags & 1:
+                    out += self.begin()
+            elif request == 9:
+                out = self.save(r.ucs2(r.u8()))
+            else:
+                raise SqlError(8009, 'Transaction manager request %d is not supported by this test server.'
+                               % request)
+        except SqlError as e:
+            return error_token(e) + done(TOK_DONE, DONE_ERROR)
+        except sqlite3.Error as e:
+            return error_token(sql_error(e)) + done(TOK_DONE, DONE_ERROR)
+        return out + done(TOK_DONE, DONE_FINAL)
+
+    # -------- procedures
+
+    def rpc(self, name, params):
+        proc = name.lower().split('.')[-1]
+        at = STATEMENT_PARAM.get(proc)
+        words = first_words(params[at][1]) if at is not None and len(params) > at and params[at][1] else ''
+        self.server.log(('rpc %s %s' % (proc, words)).rstrip())
+        handler = getattr(self, 'rpc_' + proc, None)
+        if handler is None:
+            e = SqlError(2812, "Could not find stored procedure '%s'." % name, severity=16, state=62)
+            return error_token(e) + done(TOK_DONEPROC, DONE_ERROR)
+        try:
+            out, failed, outputs = handler(params)
+        except SqlError as e:
+            return error_token(e) + done(TOK_DONEPROC, DONE_ERROR)
+        out += struct.pack('<Bi', TOK_RETURNSTATUS, 1 if failed else 0)
+        for ordinal, pname, value in outputs:
+            out += (struct.pack('<BH', TOK_RETURNVALUE, ordinal) + b_varchar(pname) + b'\x01'
+                    + struct.pack('<IH', 0, 0x09) + bytes([0x26, 4]) + ColType('int').value(value))
+        return out + done(TOK_DONEPROC, DONE_ERROR if failed else DONE_FINAL)
+
+    def bind(self, declared, values):
+        """Values named as the statement names them: by their own names, else in
+        the order of the declaration."""
+        names = [n for n in STMT_NAME_RE.findall(declared or '')
+                 if n.lower() not in ('params', 'handle')]
+        bound = {}
+        for i, (pname, value, _, _) in enumerate(values):
+            key = pname.lstrip('@') if pname else (names[i] if i < len(names) else 'P%d' % (i + 1))
+            bound[key] = value
+        return bound
+
+    def new_handle(self):
+        h = self.next_handle
+        self.next_handle += 1
+        return h
+
+    def rpc_sp_executesql(self, params):
+        if not params:
+            raise SqlError(201, "Procedure or function 'sp_executesql' expects parameter '@statement', "
+                                "which was not supplied.", state=4)
+        stmt = params[0][1]
+        declared = params[1][1] if len(params) > 1 else ''
+        out, failed = self.run_sql(stmt, self.bind(declared, params[2:]), TOK_DONEINPROC)
+        return out, failed, []
+
+    def rpc_sp_prepare(self, params):
+        handle = self.new_handle()
+        self.prepared[handle] = (params[2][1], params[1][1])
+        return b'', False, [(0, params[0][0], handle)]
+
+    def rpc_sp_prepexec(self, params):
+        handle = self.new_handle()
+        stmt, declared = params[2][1], params[1][1]
+        self.prepared[handle] = (stmt, declared)
+        out, failed = self.run_sql(stmt, self.bind(declared, params[3:]), TOK_DONEINPROC)
+        return out, failed, [(0, params[0][0], handle)]
+
+    def rpc_sp_execute(self, params):
+        handle = params[0][1]
+        if handle not in self.prepared:
+            raise SqlError(8179, 'Could not find prepared statement with handle %s.' % handle)
+        stmt, declared = self.prepared[handle]
+        out, failed = self.run_sql(stmt, self.bind(declared, params[1:]), TOK_DONEINPROC)
+        return out, failed, []
+
+    def rpc_sp_unprepare(self, params):
+        self.prepared.pop(params[0][1], None)
+        return b'', False, []
+
+    # Static server cursors: the whole result is read when the cursor opens.
+
+    def rpc_sp_cursoropen(self, params):
+        stmt = params[1][1]
+        declared = params[5][1] if len(params) > 5 else ''
+        bound = self.bind(declared, params[6:])
+        pieces = split_statements(stmt)
+        if len(pieces) != 1:
+            raise SqlError(16937, 'A server cursor is not allowed on a remote stored procedure or stored '
+                                  'procedure with more than one SELECT statement.')
+        self.refresh_schema()
+        tsql = join_pieces(pieces[0])
+        try:
+            cur = self.db.execute(translate(tsql), bound)
+        except sqlite3.Error as e:
+            raise sql_error(e)
+        if cur.description is None:
+            raise SqlError(16950, 'The variable does not currently have a cursor allocated to it '
+                                  '(this test server opens cursors on SELECT only).')
+        rows = cur.fetchall()
+        names = [d[0] for d in cur.description]
+        types = self.column_types(tsql, names, rows)
+        handle = self.new_handle()
+        self.cursors[handle] = {'names': names, 'types': types, 'rows': rows, 'pos': 0}
+        # The metadata goes out at open; rows come with sp_cursorfetch.
+        out = self.result_set(names, types, []) + done(TOK_DONEINPROC, DONE_MORE, 0)
+        return out, False, [(0, params[0][0], handle), (2, params[2][0], 0x0008),
+                            (3, params[3][0], 0x0001), (4, params[4][0], len(rows))]
+
+    def rpc_sp_cursorfetch(self, params):
+        c = self.cursors.get(params[0][1])
+        if c is None:
+            raise SqlError(16916, 'A cursor with the name specified does not exist.')
+        fetch = params[1][1] if len(params) > 1 else 2
+        rownum = params[2][1] if len(params) > 2 and params[2][1] is not None else 0
+        count = params[3][1] if len(params) > 3 and params[3][1] is not None else 1
+        total = len(c['rows'])
+        start = {1: 0, 2: c['pos'], 4: c['pos'] - 2 * count, 8: total - count, 0x10: rownum - 1,
+                 0x20: c['pos'] + rownum - 1}.get(fetch & 0x3F, c['pos'])
+        start = max(0, min(total, start))
+        rows = c['rows'][start:start + count]
+        c['pos'] = start + len(rows)
+        out = self.result_set(c['names'], c['types'], rows) + done(TOK_DONEINPROC, DONE_MORE, len(rows))
+        return out, False, []
+
+    def rpc_sp_cursorclose(self, params):
+        self.cursors.pop(params[0][1], None)
+        return b'', False, []
+
+    def rpc_sp_cursoroption(self, params):
+        return b'', False, []
+
+    # -------- backup
+
+    def backup(self, database, target, done_token):
+        folder = os.path.dirname(target)
+        live = os.path.realpath(self.server.database)
+        if not os.path.isabs(target) or not os.path.isdir(folder) or os.path.realpath(target) == live:
+            raise SqlError(3201, "Cannot open backup device '%s'. Operating system error 3(The system cannot "
+                                 "find the path specified.)." % target, state=2)
+        pages = max(1, os.path.getsize(self.server.database) // 8192)
+        steps = [info_token(3211, '%d percent processed.' % p) for p in (10, 20, 30, 40, 50, 60, 70, 80, 90, 100)]
+        steps += [info_token(4035, "Processed %d pages for database '%s', file '%s' on file 1." % (pages, database, database)),
+                  info_token(4035, "Processed 2 pages for database '%s', file '%s_log' on file 1." % (database, database)),
+                  info_token(3014, 'BACKUP DATABASE successfully processed %d pages in 0.052 seconds (%.3f MB/sec).'
+                             % (pages + 2, (pages + 2) * 8192 / 1048576 / 0.052))]
+        # One message and a DONE_MORE per packet, a moment between packets,
+        # as a running backup would: a client that drops the statement sends
+        # its ATTENTION in between and gets no file.
+        for step in steps:
+            self.send(step + done(done_token, DONE_MORE), last=False)
+            if self.attention_pending(self.server.backup_pause):
+                raise Cancelled
+        part = target + '.part'
+        if os.path.exists(part):
+            os.remove(part)
+        self.db.execute('vacuum into ?', (part,))
+        os.replace(part, target)
+        return b''
+
+
+def first_words(sql, n=4):
+    return ' '.join(sql.split()[:n])
+
+
+class Handler(socketserver.BaseRequestHandler):
+    def handle(self):
+        self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        session = Session(self.server, self.request)
+        try:
+            session.handle()
+        finally:
+            if session.db is not None:
+                session.db.close()
+
+
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, database, log_path, backup_pause):
+        super().__init__(('127.0.0.1', 0), Handler)
+        self.database = database
+        self.backup_pause = backup_pause
+        self.log_file = open(log_path, 'a', encoding='utf-8') if log_path else None
+        self.log_lock = threading.Lock()
+
+    def log(self, line):
+        if self.log_file:
+            with self.log_lock:
+                self.log_file.write(line.replace('\n', ' ') + '\n')
+                self.log_file.flush()
+
+
+def main():
+    parser = argparse.ArgumentParser(description='TDS test server answering from an SQLite database.')
+    parser.add_argument('database')
+    parser.add_argument('--port-file')
+    parser.add_argument('--log')
+    parser.add_argument('--backup-pause', type=float, default=0.02,
+                        help='seconds between the packets of a backup\'s messages')
+    args = parser.parse_args()
+    if not os.path.isfile(args.database):
+        sys.exit('no such database file: %s' % args.database)
+    server = Server(os.path.abspath(args.database), args.log, args.backup_pause)
+    port = server.server_address[1]
+    if args.port_file:
+        with open(args.port_file + '.tmp', 'w') as f:
+            f.write('%d\n' % port)
+        os.replace(args.port_file + '.tmp', args.port_file)
+    print('PORT %d' % port, flush=True)
+
+    def watch_stdin():
+        try:
+            while sys.stdin.buffer.read(4096):
+                pass
+        finally:
+            os._exit(0)
+
+    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+    threading.Thread(target=watch_stdin, daemon=True).start()
+    server.serve_forever()
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,405 @@
+// The TDS test server as FreeTDS's ODBC driver sees it, through the raw ODBC
+// API (wide characters, so that text arrives exactly as the server sent it).
+#include "tdstestserver.h"
+#include "testsupport.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+
+#include <sql.h>
+#include <sqlext.h>
+
+using namespace lectoria;
+using namespace lectoria::test;
+
+namespace {
+
+QString wide(const SQLWCHAR *s, SQLLEN bytes)
+{
+    return QString::fromUtf16(reinterpret_cast<const char16_t *>(s), qsizetype(bytes / sizeof(SQLWCHAR)));
+}
+
+std::u16string utf16(const QString &s)
+{
+    return s.toStdU16String();
+}
+
+// One ODBC connection to the server, with a statement handle.
+class Odbc {
+public:
+    explicit Odbc(const QString &connection)
+    {
+        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+        std::u16string c = utf16(connection);
+        connected = SQL_SUCCEEDED(SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR *>(c.data()), SQL_NTS,
+                                                    nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT));
+        if (!connected)
+            lastError = diagnostics(SQL_HANDLE_DBC, dbc).join(QLatin1Char('\n'));
+        SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
+    }
+    ~Odbc()
+    {
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        if (connected)
+            SQLDisconnect(dbc);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        SQLFreeHandle(SQL_HANDLE_ENV, env);
+    }
+
+    // "<native error> <text>" of every diagnostic record.
+    QStringList diagnostics(SQLSMALLINT type, SQLHANDLE h)
+    {
+        QStringList out;
+        for (SQLSMALLINT i = 1;; ++i) {
+            SQLWCHAR state[6], text[2048];
+            SQLINTEGER native = 0;
+            SQLSMALLINT len = 0;
+            if (!SQL_SUCCEEDED(SQLGetDiagRecW(type, h, i, state, &native, text, 2048, &len)))
+                return out;
+            out << QString::number(native) + QLatin1Char(' ') + wide(text, len * SQLLEN(sizeof(SQLWCHAR)));
+        }
+    }
+
+    // Runs a statement directly; false with lastError/nativeError set when it fails.
+    bool exec(const QString &sql)
+    {
+        SQLFreeStmt(stmt, SQL_CLOSE);
+        std::u16string s = utf16(sql);
+        return check(SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR *>(s.data()), SQL_NTS));
+    }
+
+    bool check(SQLRETURN r)
+    {
+        messages = diagnostics(SQL_HANDLE_STMT, stmt);
+        if (SQL_SUCCEEDED(r) || r == SQL_NO_DATA)
+            return true;
+        lastError = messages.join(QLatin1Char('\n'));
+        nativeError = messages.isEmpty() ? 0 : messages.first().section(QLatin1Char(' '), 0, 0).toInt();
+        return false;
+    }
+
+    QString text(int column)
+    {
+        QString out;
+        SQLWCHAR buf[4096];
+        SQLLEN ind = 0;
+        // Read piece by piece until the driver has given all of it.
+        for (;;) {
+            SQLRETURN r = SQLGetData(stmt, SQLUSMALLINT(column), SQL_C_WCHAR, buf, sizeof buf, &ind);
+            if (r == SQL_NO_DATA || !SQL_SUCCEEDED(r) || ind == SQL_NULL_DATA)
+                return ind == SQL_NULL_DATA ? QString() : out;
+            const SQLLEN got = (ind == SQL_NO_TOTAL || ind >= SQLLEN(sizeof buf)) ? SQLLEN(sizeof buf) - 2 : ind;
+            out += wide(buf, got);
+            if (r == SQL_SUCCESS)
+                return out;
+        }
+    }
+
+    bool isNull(int column)
+    {
+        char buf[8];
+        SQLLEN ind = 0;
+        SQLGetData(stmt, SQLUSMALLINT(column), SQL_C_CHAR, buf, sizeof buf, &ind);
+        return ind == SQL_NULL_DATA;
+    }
+
+    qint64 integer(int column)
+    {
+        SQLBIGINT v = 0;
+        SQLLEN ind = 0;
+        SQLGetData(stmt, SQLUSMALLINT(column), SQL_C_SBIGINT, &v, sizeof v, &ind);
+        return v;
+    }
+
+    QDateTime timestamp(int column)
+    {
+        SQL_TIMESTAMP_STRUCT t{};
+        SQLLEN ind = 0;
+        SQLGetData(stmt, SQLUSMALLINT(column), SQL_C_TYPE_TIMESTAMP, &t, sizeof t, &ind);
+        if (ind == SQL_NULL_DATA)
+            return QDateTime();
+        return QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second, int(t.fraction / 1000000)));
+    }
+
+    SQLHENV env = SQL_NULL_HENV;
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    bool connected = false;
+    QString lastError;
+    int nativeError = 0;
+    QStringList messages;
+};
+
+QString repeatChinese(int n)
+{
+    const QString pool = QStringLiteral("图书馆电子阅览室期刊论文数字资源管理系统");
+    QString s;
+    for (int i = 0; i < n; ++i)
+        s += pool.at(i % pool.size());
+    return s;
+}
+
+int gbkBytes(const QString &s)
+{
+    int n = 0;
+    for (QChar c : s)
+        n += c.unicode() < 0x80 ? 1 : 2;
+    return n;
+}
+
+TestDatabase::Options plain()
+{
+    TestDatabase::Options o;
+    o.open = false;
+    return o;
+}
+
+} // namespace
+
+class TdsServerTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        const QString reason = TdsTestServer::unavailable();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+    }
+
+    void readsValuesAsSqlServerSendsThem_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::newRow("ascii") << QStringLiteral("Hello 'quoted'");
+        QTest::newRow("9 Chinese") << repeatChinese(9);
+        QTest::newRow("10 Chinese") << repeatChinese(10);
+        QTest::newRow("64 Chinese, the whole width") << repeatChinese(64);
+        QTest::newRow("empty") << QStringLiteral("");
+    }
+
+    void readsValuesAsSqlServerSendsThem()
+    {
+        QFETCH(QString, title);
+        TestDatabase db(plain());
+        db.exec(QStringLiteral("insert into www_shdh (li_id,li_title,li_typeid,li_logtime,li_content) values (7,?,3,"
+                               "'2024-02-29 13:14:15',?)"),
+                {title, repeatChinese(5000)});
+        TdsTestServer server(db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        Odbc c(server.connectionString());
+        QVERIFY2(c.connected, qPrintable(c.lastError));
+
+        QVERIFY2(c.exec(QStringLiteral("select li_title,li_id,li_logtime,li_content,li_about,count(*) as iC "
+                                       "from www_shdh group by li_id")),
+                 qPrintable(c.lastError));
+        QVERIFY(SQL_SUCCEEDED(SQLFetch(c.stmt)));
+        // CHAR(128): blank-padded to 128 bytes in GBK.
+        QCOMPARE(c.text(1), title + QString(128 - gbkBytes(title), QLatin1Char(' ')));
+        QCOMPARE(c.integer(2), 7);
+        QCOMPARE(c.timestamp(3), QDateTime(QDate(2024, 2, 29), QTime(13, 14, 15)));
+        QCOMPARE(c.text(4), repeatChinese(5000));
+        QVERIFY(c.isNull(5));
+        QCOMPARE(c.integer(6), 1);
+
+        // The types as SQL Server declares them.
+        const struct { int column; SQLSMALLINT type; SQLULEN size; } expected[] = {
+            {1, SQL_CHAR, 128}, {2, SQL_INTEGER, 10}, {3, SQL_TYPE_TIMESTAMP, 23}, {4, SQL_LONGVARCHAR, 0}, {6, SQL_INTEGER, 10}};
+        for (const auto &e : expected) {
+            SQLWCHAR name[64];
+            SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
+            SQLULEN size = 0;
+            SQLDescribeColW(c.stmt, SQLUSMALLINT(e.column), name, 64, &nameLen, &type, &size, &digits, &nullable);
+            QCOMPARE(type, e.type);
+            if (e.size)
+                QCOMPARE(size, e.size);
+        }
+    }
+
+    void failsWithSqlServersErrors_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("CHAR too narrow, in GBK bytes")
+            << QStringLiteral("insert www_shdh (li_title) values (N'%1')").arg(repeatChinese(65)) << 8152
+            << QStringLiteral("String or binary data would be truncated.");
+        QTest::newRow("update too wide") << QStringLiteral("update www_admin set ad_code='1234567'") << 8152
+                                         << QStringLiteral("truncated");
+        QTest::newRow("no such table") << QStringLiteral("select * from www_nothing") << 208
+                                       << QStringLiteral("Invalid object name 'www_nothing'.");
+        QTest::newRow("no such column") << QStringLiteral("select li_nothing from www_shdh") << 207
+                                        << QStringLiteral("Invalid column name 'li_nothing'.");
+        QTest::newRow("syntax") << QStringLiteral("select li_title frm www_shdh where") << 102
+                                << QStringLiteral("Incorrect syntax near");
+        QTest::newRow("duplicate key") << QStringLiteral("insert into www_shtype values (1,'x')") << 2627
+                                       << QStringLiteral("Violation of PRIMARY KEY constraint");
+        QTest::newRow("no such date") << QStringLiteral("select * from www_shdh where li_logtime >= '20240230'") << 242
+                                      << QStringLiteral("out-of-range value");
+        QTest::newRow("no date in a date column")
+            << QStringLiteral("update www_admin set lo_time='yesterday'") << 242 << QStringLiteral("out-of-range value");
+    }
+
+    void failsWithSqlServersErrors()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, number);
+        QFETCH(QString, text);
+        TestDatabase db(plain());
+        TdsTestServer server(db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        Odbc c(server.connectionString());
+        QVERIFY2(c.connected, qPrintable(c.lastError));
+        QVERIFY(!c.exec(sql));
+        QCOMPARE(c.nativeError, number);
+        QVERIFY2(c.lastError.contains(text), qPrintable(c.lastError));
+        // The connection goes on.
+        QVERIFY2(c.exec(QStringLiteral("select count(*) from www_admin")), qPrintable(c.lastError));
+    }
+
+    void preparedInsertSendsEachRecordOnce()
+    {
+        TestDatabase db(plain());
+        TdsTestServer server(db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        Odbc c(server.connectionString());
+        QVERIFY2(c.connected, qPrintable(c.lastError));
+        server.clearRequests();
+
+        std::u16string sql = utf16(QStringLiteral("insert www_shdh (li_title,li_typeid,li_logtime,li_content) values (?,?,?,?)"));
+        QVERIFY(c.check(SQLPrepareW(c.stmt, reinterpret_cast<SQLWCHAR *>(sql.data()), SQL_NTS)));
+        const QString summary = repeatChinese(100000) + QStringLiteral("'end"); // about 300 KB in UTF-8
+        const QStringList titles{repeatChinese(64), QStringLiteral("It's"), repeatChinese(10)};
+
+        // Bound once; each record only fills the buffers.
+        std::u16string title(128, u' '), content(summary.size(), u' ');
+        SQLLEN titleLen = 0, contentLen = 0, typeLen = 0, whenLen = sizeof(SQL_TIMESTAMP_STRUCT);
+        SQLINTEGER type = 0;
+        SQL_TIMESTAMP_STRUCT when{2024, 12, 31, 23, 59, 58, 0};
+        QVERIFY(c.check(SQLBindParameter(c.stmt, 1, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 128, 0, title.data(),
+                                         SQLLEN(title.size() * 2), &titleLen)));
+        QVERIFY(c.check(SQLBindParameter(c.stmt, 2, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &type, 0, &typeLen)));
+        QVERIFY(c.check(SQLBindParameter(c.stmt, 3, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 23, 3, &when,
+                                         0, &whenLen)));
+        QVERIFY(c.check(SQLBindParameter(c.stmt, 4, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WLONGVARCHAR, content.size(), 0,
+                                         content.data(), SQLLEN(content.size() * 2), &contentLen)));
+        for (int i = 0; i < titles.size(); ++i) {
+            const std::u16string t = utf16(titles.at(i)), s = utf16(summary);
+            std::copy(t.begin(), t.end(), title.begin());
+            titleLen = SQLLEN(t.size() * 2);
+            std::copy(s.begin(), s.end(), content.begin());
+            contentLen = i == 1 ? SQL_NULL_DATA : SQLLEN(s.size() * 2);
+            type = 10 + i;
+            QVERIFY2(c.check(SQLExecute(c.stmt)), qPrintable(c.lastError));
+        }
+        // Prepared with the first record, executed by handle for the others.
+        QCOMPARE(server.requests(), (QStringList{QStringLiteral("rpc sp_prepexec insert www_shdh (li_title,li_typeid,li_logtime,li_content) values"),
+                                                 QStringLiteral("rpc sp_execute"), QStringLiteral("rpc sp_execute")}));
+
+        const QVector<QVariantList> rows = db.rows(QStringLiteral("select li_title,li_typeid,li_logtime,li_content from www_shdh order by li_id"));
+        QCOMPARE(rows.size(), titles.size());
+        for (int i = 0; i < titles.size(); ++i) {
+            QCOMPARE(rows[i].mid(0, 3), (QVariantList{titles[i], 10 + i, QStringLiteral("2024-12-31 23:59:58")}));
+            if (i == 1)
+                QVERIFY(rows[i][3].isNull());
+            else
+                QCOMPARE(rows[i][3].toString(), summary);
+        }
+    }
+
+    void transactionsAndSavepoints()
+    {
+        TestDatabase db(plain());
+        TdsTestServer server(db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        Odbc c(server.connectionString());
+        QVERIFY2(c.connected, qPrintable(c.lastError));
+        for (const char *sql : {"begin tran", "insert www_shtype values (91,'a')", "save tran one",
+                                "insert www_shtype values (92,'b')", "rollback tran one", "insert www_shtype values (93,'c')",
+                                "commit tran"})
+            QVERIFY2(c.exec(QString::fromLatin1(sql)), qPrintable(c.lastError));
+        QCOMPARE(db.scalar(QStringLiteral("select group_concat(lt_id) from www_shtype where lt_id > 90")).toString(), QStringLiteral("91,93"));
+
+        // The driver's own transactions: autocommit off, then SQLEndTran.
+        QVERIFY(SQL_SUCCEEDED(SQLSetConnectAttr(c.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)));
+        QVERIFY2(c.exec(QStringLiteral("insert www_shtype values (94,'d')")), qPrintable(c.lastError));
+        QVERIFY(SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, c.dbc, SQL_ROLLBACK)));
+        QVERIFY2(c.exec(QStringLiteral("insert www_shtype values (95,'e')")), qPrintable(c.lastError));
+        QVERIFY(SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, c.dbc, SQL_COMMIT)));
+        QVERIFY(SQL_SUCCEEDED(SQLSetConnectAttr(c.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)));
+        QCOMPARE(db.scalar(QStringLiteral("select group_concat(lt_id) from www_shtype where lt_id > 90")).toString(), QStringLiteral("91,93,95"));
+    }
+
+    void backupSendsItsMessagesThenWritesTheFile()
+    {
+        TestDatabase db(plain());
+        db.exec(QStringLiteral("insert into www_shtype values (91,'中文')"));
+        TdsTestServer server(db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        Odbc c(server.connectionString());
+        QVERIFY2(c.connected, qPrintable(c.lastError));
+        const QString target = db.folder() + QStringLiteral("/www_3.dat");
+
+        QVERIFY2(c.exec(QStringLiteral("backup database www to disk='%1' WITH FORMAT,INIT").arg(target)), qPrintable(c.lastError));
+        QStringList messages = c.messages;
+        int results = 1;
+        for (;;) {
+            const SQLRETURN r = SQLMoreResults(c.stmt);
+            if (r == SQL_NO_DATA)
+                break;
+            QVERIFY(c.check(r));
+            messages += c.messages;
+            ++results;
+        }
+        QVERIFY2(results > 3, qPrintable(QString::number(results)));
+        QVERIFY2(messages.filter(QRegularExpression(QStringLiteral("^4035 .*Processed"))).size() == 2, qPrintable(messages.join(QLatin1Char('\n'))));
+        QVERIFY2(messages.last().contains(QStringLiteral("BACKUP DATABASE successfully processed")),
+                 qPrintable(messages.join(QLatin1Char('\n'))));
+        QVERIFY(QFile::exists(target));
+        QSqlDatabase copy = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copy"));
+        copy.setDatabaseName(target);
+        QVERIFY(copy.open());
+        QSqlQuery q(copy);
+        QVERIFY(q.exec(QStringLiteral("select lt_notice from www_shtype where lt_id=91")) && q.next());
+        QCOMPARE(q.value(0).toString(), QStringLiteral("中文"));
+        q = QSqlQuery();
+        copy.close();
+        copy = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("copy"));
+
+        // A client that drops the statement after its first message cancels
+        // the backup: no file.
+        const QString dropped = db.folder() + QStringLiteral("/www_4.dat");
+        QVERIFY(c.exec(QStringLiteral("backup database www to disk='%1' WITH FORMAT,INIT").arg(dropped)));
+        QVERIFY(SQL_SUCCEEDED(SQLFreeStmt(c.stmt, SQL_CLOSE)));
+        QVERIFY2(c.exec(QStringLiteral("select count(*) from www_shtype")), qPrintable(c.lastError));
+        QVERIFY(!QFile::exists(dropped));
+        QCOMPARE(server.countRequests(QStringLiteral("attention")), 1);
+
+        // A folder the server does not have.
+        QVERIFY(!c.exec(QStringLiteral("backup database www to disk='/nonexistent/www_1.dat' WITH FORMAT,INIT")));
+        QCOMPARE(c.nativeError, 3201);
+    }
+
+    void servesTheConsolesConnection()
+    {
+        TestDatabase::Options o = plain();
+        o.recordsPerKind = 3;
+        TestDatabase db(o);
+        TdsTestServer server(db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        server.openAsLibDB();
+        QCOMPARE(LibDB::dialect(), Dialect::SqlServer);
+        QSqlQuery q = LibDB::exec(QStringLiteral("select count(*) as iC from www_admin where ad_code=?"), {QStringLiteral("admin")});
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+        LibDB::close();
+    }
+};
+
+QTEST_MAIN(TdsServerTest)
+#include "tst_tdsserver.moc"

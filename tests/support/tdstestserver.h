@@ -1,0 +1,55 @@
+#pragma once
+#include "libdb.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace lectoria::test {
+
+// The TDS test server (tests/support/tds/tdsserver.py) serving an SQLite
+// database file over FreeTDS's wire on a free loopback port, for the lifetime
+// of this object. Check unavailable() first and QSKIP with its reason when
+// python3 or FreeTDS's ODBC driver is missing; started() says whether the
+// server came up (error() says why not).
+class TdsTestServer {
+public:
+    explicit TdsTestServer(const QString &databaseFile);
+    ~TdsTestServer();
+    TdsTestServer(const TdsTestServer &) = delete;
+    TdsTestServer &operator=(const TdsTestServer &) = delete;
+
+    // Why the server cannot run on this machine; empty when it can.
+    static QString unavailable();
+    // FreeTDS's ODBC driver library; empty when not installed.
+    static QString driverPath();
+
+    bool started() const { return m_port > 0; }
+    QString error() const { return m_error; }
+    int port() const { return m_port; }
+
+    // A complete ODBC connection string, credentials included.
+    QString connectionString() const;
+    // What LibDB takes: the connection string without credentials, which
+    // come as the settings' user and password.
+    ConnectionParams params() const;
+    // Opens the server's database as LibDB; throws DbError when it cannot.
+    void openAsLibDB() const;
+
+    // One line per request the server received since the last clear:
+    // "login", "batch <first words>", "rpc <procedure> <first words>",
+    // "tm <begin|commit|rollback|save>", "attention".
+    QStringList requests() const;
+    int countRequests(const QString &prefix) const;
+    void clearRequests();
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_logPath;
+    QString m_error;
+    int m_port = 0;
+};
+
+} // namespace lectoria::test
