@@ -47,6 +47,7 @@ text VARCHAR). A renamed column therefore loses its CHAR padding.
 
 import argparse
 import datetime
+import functools
 import os
 import re
 import select
@@ -364,6 +365,7 @@ def scan(sql):
     return out
 
 
+@functools.lru_cache(maxsize=256)
 def split_statements(sql):
     """The batch's statements, split at semicolons outside literals; each as
     its list of scan() pieces."""
@@ -379,13 +381,14 @@ def split_statements(sql):
                 cur = []
             cur.append(('code', part))
     stmts.append(cur)
-    return [s for s in stmts if ''.join(t if k == 'code' else 'x' for k, t in s).strip()]
+    return tuple(tuple(s) for s in stmts if ''.join(t if k == 'code' else 'x' for k, t in s).strip())
 
 
 def join_pieces(pieces):
     return ''.join(text if kind == 'code' else literal(text) for kind, text in pieces)
 
 
+@functools.lru_cache(maxsize=256)
 def translate(sql):
     """T-SQL as the console sends it, in SQLite's dialect."""
     s = sql
@@ -853,17 +856,22 @@ class Session:
             return out[:-12] + struct.pack('<H', status) + out[-10:]
         return out + done(TOK_DONE, DONE_FINAL)
 
-    def run_statement(self, pieces, params, done_token):
-        # SET options and transaction statements may lead a statement.
+    def strip_control(self, pieces):
+        """SET options and transaction statements leading a statement: done
+        here; (their tokens, what is left)."""
         out = b''
         while pieces[0][0] == 'code':
             code = pieces[0][1]
             m = CONTROL_RE.match(code)
             if not m:
                 break
-            pieces = [('code', code[m.end():])] + pieces[1:]
+            pieces = (('code', code[m.end():]),) + tuple(pieces[1:])
             if not m.group('set'):
                 out += self.transaction(m)
+        return out, pieces
+
+    def run_statement(self, pieces, params, done_token):
+        out, pieces = self.strip_control(pieces)
         if not any(kind == 'str' or text.strip() for kind, text in pieces):
             return out
         if len(pieces) >= 2 and pieces[1][0] == 'str' and BACKUP_RE.match(pieces[0][1]):
@@ -1055,26 +1063,33 @@ class Session:
         stmt = params[1][1]
         declared = params[5][1] if len(params) > 5 else ''
         bound = self.bind(declared, params[6:])
-        pieces = split_statements(stmt)
-        if len(pieces) != 1:
+        statements = split_statements(stmt)
+        if len(statements) != 1:
             raise SqlError(16937, 'A server cursor is not allowed on a remote stored procedure or stored '
                                   'procedure with more than one SELECT statement.')
+        out, pieces = self.strip_control(statements[0])
+        tsql = join_pieces(pieces)
+        if not re.match(r'\s*select\b', tsql, re.I):
+            # As SQL Server does: no cursor, the statement runs as it is.
+            try:
+                out += self.run_statement(pieces, bound, TOK_DONEINPROC)
+            except sqlite3.Error as e:
+                raise sql_error(e)
+            out += info_token(16954, 'Executing SQL directly; no cursor.')
+            return out, False, [(0, params[0][0], 0)]
         self.refresh_schema()
-        tsql = join_pieces(pieces[0])
         try:
             cur = self.db.execute(translate(tsql), bound)
         except sqlite3.Error as e:
             raise sql_error(e)
-        if cur.description is None:
-            raise SqlError(16950, 'The variable does not currently have a cursor allocated to it '
-                                  '(this test server opens cursors on SELECT only).')
         rows = cur.fetchall()
         names = [d[0] for d in cur.description]
         types = self.column_types(tsql, names, rows)
         handle = self.new_handle()
-        self.cursors[handle] = {'names': names, 'types': types, 'rows': rows, 'pos': 0}
+        # first: the 1-based number of the first row of the last fetch; size: how many it fetched.
+        self.cursors[handle] = {'names': names, 'types': types, 'rows': rows, 'first': 0, 'size': 0}
         # The metadata goes out at open; rows come with sp_cursorfetch.
-        out = self.result_set(names, types, []) + done(TOK_DONEINPROC, DONE_MORE, 0)
+        out += self.result_set(names, types, []) + done(TOK_DONEINPROC, DONE_MORE, 0)
         return out, False, [(0, params[0][0], handle), (2, params[2][0], 0x0008),
                             (3, params[3][0], 0x0001), (4, params[4][0], len(rows))]
 
@@ -1082,15 +1097,20 @@ class Session:
         c = self.cursors.get(params[0][1])
         if c is None:
             raise SqlError(16916, 'A cursor with the name specified does not exist.')
-        fetch = params[1][1] if len(params) > 1 else 2
-        rownum = params[2][1] if len(params) > 2 and params[2][1] is not None else 0
-        count = params[3][1] if len(params) > 3 and params[3][1] is not None else 1
+        value = lambda i, default: params[i][1] if len(params) > i and params[i][1] is not None else default
+        fetch, rownum, count = value(1, 2), value(2, 0), value(3, 1)
         total = len(c['rows'])
-        start = {1: 0, 2: c['pos'], 4: c['pos'] - 2 * count, 8: total - count, 0x10: rownum - 1,
-                 0x20: c['pos'] + rownum - 1}.get(fetch & 0x3F, c['pos'])
-        start = max(0, min(total, start))
-        rows = c['rows'][start:start + count]
-        c['pos'] = start + len(rows)
+        if fetch == 0x100:
+            # INFO: where the cursor stands and how many rows it has.
+            return b'', False, [(2, params[2][0], c['first']), (3, params[3][0], total)]
+        first = {1: 1, 2: c['first'] + c['size'] if c['first'] else 1, 4: c['first'] - count, 8: total - count + 1,
+                 0x10: rownum if rownum >= 0 else total + rownum + 1,
+                 0x20: c['first'] + rownum, 0x80: c['first']}.get(fetch & 0xFF)
+        if first is None:
+            raise SqlError(16902, 'sp_cursorfetch: The value of the parameter fetchtype is invalid '
+                                  '(this test server knows FIRST, NEXT, PREV, LAST, ABSOLUTE, RELATIVE, REFRESH, INFO).')
+        rows = c['rows'][first - 1:first - 1 + count] if 1 <= first <= total else []
+        c['first'], c['size'] = (first, len(rows)) if rows else (0 if first < 1 else total + 1, 0)
         out = self.result_set(c['names'], c['types'], rows) + done(TOK_DONEINPROC, DONE_MORE, len(rows))
         return out, False, []
 

@@ -254,11 +254,21 @@ private slots:
         QVERIFY2(server.started(), qPrintable(server.error()));
         Odbc c(server.connectionString());
         QVERIFY2(c.connected, qPrintable(c.lastError));
-        QVERIFY(!c.exec(sql));
-        QCOMPARE(c.nativeError, number);
-        QVERIFY2(c.lastError.contains(text), qPrintable(c.lastError));
-        // The connection goes on.
-        QVERIFY2(c.exec(QStringLiteral("select count(*) from www_admin")), qPrintable(c.lastError));
+        // As a batch and as a prepared statement (sp_prepexec).
+        for (bool prepared : {false, true}) {
+            if (prepared) {
+                std::u16string s = utf16(sql);
+                SQLFreeStmt(c.stmt, SQL_CLOSE);
+                QVERIFY(c.check(SQLPrepareW(c.stmt, reinterpret_cast<SQLWCHAR *>(s.data()), SQL_NTS)));
+                QVERIFY(!c.check(SQLExecute(c.stmt)));
+            } else {
+                QVERIFY(!c.exec(sql));
+            }
+            QCOMPARE(c.nativeError, number);
+            QVERIFY2(c.lastError.contains(text), qPrintable(c.lastError));
+            // The connection goes on.
+            QVERIFY2(c.exec(QStringLiteral("select count(*) from www_admin")), qPrintable(c.lastError));
+        }
     }
 
     void preparedInsertSendsEachRecordOnce()
@@ -299,6 +309,18 @@ private slots:
         // Prepared with the first record, executed by handle for the others.
         QCOMPARE(server.requests(), (QStringList{QStringLiteral("rpc sp_prepexec insert www_shdh (li_title,li_typeid,li_logtime,li_content) values"),
                                                  QStringLiteral("rpc sp_execute"), QStringLiteral("rpc sp_execute")}));
+
+        // Bound values in a direct statement go as sp_executesql.
+        QVERIFY(c.check(SQLFreeStmt(c.stmt, SQL_RESET_PARAMS)));
+        SQL_TIMESTAMP_STRUCT since{2024, 12, 31, 23, 59, 58, 0};
+        QVERIFY(c.check(SQLBindParameter(c.stmt, 1, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 23, 3, &since,
+                                         0, &whenLen)));
+        QVERIFY2(c.exec(QStringLiteral("select count(*) from www_shdh where li_logtime >= ? and li_title like N'%馆%'")),
+                 qPrintable(c.lastError));
+        QVERIFY(SQL_SUCCEEDED(SQLFetch(c.stmt)));
+        QCOMPARE(c.integer(1), 2);
+        QVERIFY2(server.requests().last().startsWith(QStringLiteral("rpc sp_executesql select count(*)")),
+                 qPrintable(server.requests().last()));
 
         const QVector<QVariantList> rows = db.rows(QStringLiteral("select li_title,li_typeid,li_logtime,li_content from www_shdh order by li_id"));
         QCOMPARE(rows.size(), titles.size());
