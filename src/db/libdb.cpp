@@ -1,5 +1,6 @@
 #include "libdb.h"
 #include "errors.h"
+#include "exactodbc.h"
 #include "helperlib.h"
 #include "machinesettings.h"
 #include "text.h"
@@ -27,6 +28,7 @@ State &state()
 }
 
 const QLatin1String sqlitePrefix("sqlite:");
+const QLatin1String odbcInnerName("LibDB.odbc");
 
 QString odbcValue(const QString &v)
 {
@@ -150,7 +152,8 @@ QString openConnection(const ConnectionParams &p)
     } else {
         if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")))
             return fail(QStringLiteral("没有安装 ODBC 数据库驱动（Qt 的 QODBC 插件）。"));
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), Name);
+        // Qt's driver runs the statements; values are read by our own (see ExactOdbcDriver).
+        QSqlDatabase db = QSqlDatabase::addDatabase(new ExactOdbcDriver(odbcInnerName), Name);
         // Qt's driver puts "DSN=" in front of any string that names no DRIVER
         // or SERVER, so a data source string goes to it without that keyword.
         QString connection = LibDB::odbcConnectionString(p);
@@ -202,6 +205,7 @@ void LibDB::close()
         }
         QSqlDatabase::removeDatabase(QLatin1String(Name));
     }
+    ExactOdbcDriver::removeInner(odbcInnerName);
     state().dialect = Dialect::SqlServer;
     setSqlDateStyle(SqlDateStyle::Dashed);
 }

@@ -322,6 +322,11 @@ private Q_SLOTS:
         o.volumeColumn = false;
         TestDatabase db(o);
         db.addRecord(Kind::Dzts, {{QStringLiteral("li_title"), QStringLiteral("数据库技术")}, {QStringLiteral("li_typeid"), 1}});
+        // Values longer than any piece a driver reads at once come back whole.
+        const QString longTitle = QString(QStringLiteral("长")).repeated(64);
+        const QString summary = QString(QStringLiteral("摘要'内容 ")).repeated(60000);
+        db.addRecord(Kind::Dzts, {{QStringLiteral("li_title"), longTitle}, {QStringLiteral("li_typeid"), 1},
+                                  {QStringLiteral("li_content"), summary}});
 
         // The data source names a fixed file: a complete copy of the fixture goes there.
         QFile::remove(odbcConfig.filePath(QStringLiteral("www.db")));
@@ -341,6 +346,15 @@ private Q_SLOTS:
             QVERIFY(q.next());
             QCOMPARE(trimText(q.value(0).toString()), QStringLiteral("数据库技术"));
             QCOMPARE(q.value(1).toInt(), 2);
+            QVERIFY(q.next());
+            QCOMPARE(trimText(q.value(0).toString()), longTitle);
+        }
+        {
+            QSqlQuery q = LibDB::exec(QStringLiteral("select li_content, li_url from www_lineread where li_content<>''"));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toString(), summary);
+            QVERIFY(q.isNull(1));
+            QVERIFY(!q.next());
         }
         const QDateTime server = LibDB::toDateTime(LibDB::scalar(QStringLiteral("select getdate() as dDate")));
         QVERIFY(qAbs(server.secsTo(QDateTime::currentDateTime())) < 120);

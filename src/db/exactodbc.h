@@ -1,0 +1,52 @@
+#pragma once
+#include <QSqlDatabase>
+#include <QSqlDriver>
+
+namespace lectoria {
+
+// The console's driver for ODBC connections: Qt's ODBC driver prepares, binds,
+// runs and fetches, and this one reads every value of every row itself through
+// the ODBC API on Qt's statement handle.
+//
+// Why: Qt 6.4's driver reads a text column in pieces sized from the column's
+// declared width (n+1 characters for CHAR(n)) and stops at the first piece
+// whose total length the ODBC driver cannot tell (SQL_NO_TOTAL). FreeTDS
+// answers exactly that whenever it converts the server's code page and the
+// value does not fit the piece, so Chinese text filling a CHAR column and
+// every TEXT value longer than a piece came back empty. Here text is read as
+// UTF-16 piece after piece until the ODBC driver says the value is complete,
+// whatever it answers for the length.
+//
+// Queries on a connection made with this driver are ordinary QSqlQuery
+// objects; everything above LibDB reads them as before.
+class ExactOdbcDriver : public QSqlDriver {
+public:
+    // Qt's driver runs on a connection registered under innerName.
+    explicit ExactOdbcDriver(const QString &innerName);
+    ~ExactOdbcDriver() override;
+    // Unregisters that connection; call it once the connection using this
+    // driver has been removed.
+    static void removeInner(const QString &innerName);
+
+    bool open(const QString &db, const QString &user, const QString &password, const QString &host, int port,
+              const QString &options) override;
+    void close() override;
+    bool hasFeature(DriverFeature f) const override;
+    QSqlResult *createResult() const override;
+    QVariant handle() const override;
+    bool beginTransaction() override;
+    bool commitTransaction() override;
+    bool rollbackTransaction() override;
+    QStringList tables(QSql::TableType type) const override;
+    QSqlRecord record(const QString &table) const override;
+    QSqlIndex primaryIndex(const QString &table) const override;
+    QString escapeIdentifier(const QString &identifier, IdentifierType type) const override;
+    QString formatValue(const QSqlField &field, bool trimStrings) const override;
+
+private:
+    QSqlDriver *inner() const;
+    QString m_innerName;
+    QSqlDatabase m_innerDb;
+};
+
+} // namespace lectoria
