@@ -5,6 +5,7 @@
 #include "errors.h"
 #include "kinds.h"
 #include "libdb.h"
+#include "operatoraccounts.h"
 #include "prompt.h"
 #include "startupsteps.h"
 #include "text.h"
@@ -20,9 +21,12 @@ QDate parseDate(const QString &s)
     return QDate::fromString(s, QStringLiteral("yyyy-MM-dd"));
 }
 
-bool needsBackupRight(const QString &command)
+// Export, import and backup need the right the console asks for its data commands.
+OperatorAccounts::Right commandRight(const QString &command)
 {
-    return command == QLatin1String("export") || command == QLatin1String("import") || command == QLatin1String("backup");
+    if (command == QLatin1String("export") || command == QLatin1String("import") || command == QLatin1String("backup"))
+        return OperatorAccounts::Right::DataBackup;
+    return OperatorAccounts::Right::None;
 }
 
 void say(const QString &text) { prompt().message(QString(), text, PromptIcon::Information); }
@@ -214,25 +218,23 @@ int run(const Request &r, const QString &password)
     try {
         StartupSteps::prepareSession();
 
-        // The console's login rules, with the typed code's quotes doubled.
-        QSqlQuery q = LibDB::exec(QStringLiteral("select * from www_admin where ad_code='")
-                                  + sqlEscape(r.operatorCode) + QLatin1Char('\''));
-        if (!q.next()) {
+        // The console's login rules.
+        const OperatorAccounts::LoginResult login = OperatorAccounts::login(r.operatorCode, password);
+        if (login.failure == OperatorAccounts::LoginFailure::NoSuchOperator) {
             say(QStringLiteral("没有此用户！"));
             return Refused;
         }
-        if (trimText(q.value(QStringLiteral("ad_pass")).toString()) != password) {
+        if (login.failure == OperatorAccounts::LoginFailure::WrongPassword) {
             say(QStringLiteral("密码错误！"));
             return Refused;
         }
-        unGlobal().OperatorCode = trimText(q.value(QStringLiteral("ad_code")).toString());
-        unGlobal().OperatorPassword = password;
-        if (needsBackupRight(r.command)
-            && trimText(q.value(QStringLiteral("ad_auth15")).toString()) != QLatin1String("1")) {
-            say(QStringLiteral("操作员没有“数据备份”权限。"));
+        unGlobal().OperatorCode = login.who.code;
+        unGlobal().OperatorPassword = login.who.password;
+        const OperatorAccounts::Right needed = commandRight(r.command);
+        if (needed != OperatorAccounts::Right::None && !login.who.has(needed)) {
+            say(QStringLiteral("操作员没有“%1”权限。").arg(OperatorAccounts::rightCaption(int(needed))));
             return Refused;
         }
-        q.finish();
 
         if (r.command == QLatin1String("report")) {
             applyPeriod(r.period, Clock::today());

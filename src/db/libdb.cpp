@@ -40,14 +40,6 @@ QString odbcValue(const QString &v)
     return v;
 }
 
-QString errorText(const QSqlError &e)
-{
-    QString t = e.databaseText().trimmed();
-    const QString d = e.driverText().trimmed();
-    if (t.isEmpty()) return d;
-    return t;
-}
-
 // Asks the ODBC driver which server it reaches.
 QString odbcServerName(const QSqlDatabase &db)
 {
@@ -94,7 +86,7 @@ QSqlQuery run(const QString &sql, const QVariantList *values)
         ok = q.exec(adapted);
     }
     if (!ok)
-        throw DbError(errorText(q.lastError()));
+        throw DbError(dbErrorText(q.lastError()));
     return q;
 }
 
@@ -145,7 +137,7 @@ QString openConnection(const ConnectionParams &p)
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
         if (!db.open())
-            return fail(errorText(db.lastError()));
+            return fail(dbErrorText(db.lastError()));
         state().dialect = Dialect::Sqlite;
     } else {
         if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")))
@@ -162,7 +154,7 @@ QString openConnection(const ConnectionParams &p)
         // An unreachable server fails within seconds instead of minutes.
         db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=10"));
         if (!db.open())
-            return fail(errorText(db.lastError()));
+            return fail(dbErrorText(db.lastError()));
         const QString server = odbcServerName(db);
         state().dialect = server.contains(QLatin1String("SQLite"), Qt::CaseInsensitive) ? Dialect::Sqlite
                                                                                         : Dialect::SqlServer;
@@ -258,14 +250,14 @@ void LibStatement::exec(const QVariantList &values)
         throw DbError(QStringLiteral("数据库连接未打开。"));
     if (!m_prepared) {
         if (!m_query.prepare(adaptStatement(m_sql, state().dialect)))
-            throw DbError(errorText(m_query.lastError()));
+            throw DbError(dbErrorText(m_query.lastError()));
         m_prepared = true;
     }
     bind(values);
     const bool ok = m_query.exec();
     m_query.finish();
     if (!ok)
-        throw DbError(errorText(m_query.lastError()));
+        throw DbError(dbErrorText(m_query.lastError()));
 }
 
 // Qt keeps each value bound by position under a name it makes from the

@@ -68,8 +68,7 @@ ExportResult exportCatalogue(const ExportRequest &request, const ExchangeProgres
     // A forward-only query that loses its rows midway only says so here; the
     // file must not then pass for complete.
     if (rows.lastError().isValid())
-        throw DbError(rows.lastError().databaseText().isEmpty() ? rows.lastError().text()
-                                                                : rows.lastError().databaseText());
+        throw DbError(dbErrorText(rows.lastError()));
     writer.end();
     file.commit();
     result.altered = writer.alteredValues();
