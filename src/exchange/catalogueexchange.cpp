@@ -132,10 +132,17 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
         if (importValues(k, raw, values, &why)) {
             try {
                 insert.exec(values);
-            } catch (const DbError &e) {
+            } catch (const DbValueRefused &e) {
                 why = e.text();
                 if (why.isEmpty())
                     why = QStringLiteral("数据库未说明原因");
+            } catch (const DbError &e) {
+                // The database itself failed: every further record would fail
+                // the same way (or wait out the same lock), so the import ends
+                // here and what went in stays.
+                result.stoppedBy = e.text().isEmpty() ? QStringLiteral("数据库未说明原因") : e.text();
+                result.endLine = reader.linesRead();
+                break;
             }
         }
         if (!why.isEmpty()) {
@@ -152,6 +159,16 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
 
 QString importMessage(const ImportResult &r)
 {
+    if (r.stopped()) {
+        QString text = QStringLiteral("数据导入在第[%1]条记录处因数据库出错而中止：%2\n"
+                                      "此前已导入[%3]条记录，均已保存；第[%1]条及以后的记录未导入。")
+                           .arg(r.read + 1)
+                           .arg(r.stoppedBy)
+                           .arg(r.inserted());
+        if (r.failed > 0)
+            text += QStringLiteral("\n此前另有[%1]条记录未能导入（%2）。").arg(r.failed).arg(r.firstFailure);
+        return text;
+    }
     QString text = QStringLiteral("数据导入成功，共[%1]条记录，请检查分类是否正确!").arg(r.inserted());
     if (r.failed > 0)
         text += QStringLiteral("\n另有[%1]条记录未能导入（%2）。").arg(r.failed).arg(r.firstFailure);
