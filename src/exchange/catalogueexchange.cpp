@@ -129,7 +129,11 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
             break;
         }
         QString why;
-        if (importValues(k, raw, values, &why)) {
+        if (reader.overlongLine() != 0) {
+            why = QStringLiteral("文件第%1行超过%2字节的长度上限，未读入")
+                      .arg(reader.overlongLine())
+                      .arg(ExchangeReader::MaxLineBytes);
+        } else if (importValues(k, raw, values, &why)) {
             try {
                 insert.exec(values);
             } catch (const DbValueRefused &e) {

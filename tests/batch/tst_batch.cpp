@@ -298,7 +298,11 @@ private Q_SLOTS:
         QByteArray garbage;
         for (int i = 0; i < 5000; ++i)
             garbage += char((i * 131 + 7) % 256);
+        auto endlessSecond = books(3);
+        endlessSecond[1].first = QString(9 << 20, QLatin1Char('x'));
         QTest::newRow("every record") << ebookFile(books(3)) << 0 << 3 << QStringLiteral("共[3]条记录");
+        QTest::newRow("a line over the cap") << ebookFile(endlessSecond) << 5 << 2
+                                             << QStringLiteral("（第2条记录：文件第11行超过8388608字节的长度上限，未读入）");
         QTest::newRow("whole file without records") << ebookFile({}) << 0 << 0 << QStringLiteral("共[0]条记录");
         QTest::newRow("a refused record") << ebookFile(badSecond) << 5 << 2 << QStringLiteral("另有[1]条记录未能导入");
         QTest::newRow("every record refused") << ebookFile({{QStringLiteral("甲"), QStringLiteral("x")}}) << 5 << 0
