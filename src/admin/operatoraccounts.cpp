@@ -9,6 +9,43 @@ QString rightColumn(int n) { return QStringLiteral("ad_auth%1").arg(n); }
 
 } // namespace
 
+bool Operator::has(Right right) const
+{
+    const int n = int(right);
+    return n >= 1 && n <= rights.size() && rights.at(n - 1) == QLatin1String("1");
+}
+
+QString lookupStatement(const QString &code)
+{
+    return QStringLiteral("select * from www_admin where ad_code='") + sqlEscape(code) + QLatin1Char('\'');
+}
+
+std::optional<Operator> find(const QString &code)
+{
+    QSqlQuery q = LibDB::exec(lookupStatement(code));
+    if (!q.next())
+        return std::nullopt;
+    Operator who;
+    who.code = trimText(q.value(QStringLiteral("ad_code")).toString());
+    who.password = trimText(q.value(QStringLiteral("ad_pass")).toString());
+    for (int n = 1; n <= RightCount; ++n)
+        who.rights[n - 1] = trimText(q.value(rightColumn(n)).toString());
+    return who;
+}
+
+LoginResult login(const QString &code, const QString &password)
+{
+    LoginResult result;
+    const std::optional<Operator> who = find(code);
+    if (!who)
+        result.failure = LoginFailure::NoSuchOperator;
+    else if (who->password != password)
+        result.failure = LoginFailure::WrongPassword;
+    else
+        result.who = *who;
+    return result;
+}
+
 const QVector<int> &rightOrder()
 {
     static const QVector<int> order{19, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};

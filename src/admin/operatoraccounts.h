@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <optional>
+
 namespace lectoria {
 
 // One account of the operator table www_admin as the accounts editor sees it
@@ -20,7 +22,39 @@ struct OperatorRow {
 namespace OperatorAccounts {
 
 constexpr int RightCount = 19;
-constexpr int UserManagementRight = 19; // ad_auth19, "人员管理"
+
+// The rights the console itself honours, by their number n (column ad_authn).
+enum class Right : int {
+    None = 0,
+    DataBackup = 15,     // "数据备份": backup, tidy-up, export, import
+    UserManagement = 19, // "人员管理": the accounts editor
+};
+constexpr int UserManagementRight = int(Right::UserManagement);
+
+// One operator as login sees it: the stored code and password trimmed and
+// the rights by number.
+struct Operator {
+    QString code;
+    QString password;
+    QStringList rights = QStringList(RightCount, QStringLiteral("0"));
+    bool has(Right right) const;
+};
+
+// The one statement by which an operator is looked up: every column of the
+// row whose code is the given one, its quotes doubled (a code holding a quote
+// simply finds no row).
+QString lookupStatement(const QString &code);
+// The operator with that code, or nothing when there is none.
+std::optional<Operator> find(const QString &code);
+
+// The login rule: the code must name an operator and the password typed must
+// be the stored one (trimmed, compared exactly).
+enum class LoginFailure { None, NoSuchOperator, WrongPassword };
+struct LoginResult {
+    LoginFailure failure = LoginFailure::None;
+    Operator who; // filled when failure is None
+};
+LoginResult login(const QString &code, const QString &password);
 
 // The rights in the order the editor shows them (ad_auth19 first), by number.
 const QVector<int> &rightOrder();

@@ -114,7 +114,7 @@ QStringList queryListItems(QChar typeCode, const QString &source)
         q = QSqlQuery(db);
         q.setForwardOnly(true);
         if (!q.exec(statement))
-            throw DbError(q.lastError().text());
+            throw DbError(dbErrorText(q.lastError()));
     }
     QStringList items;
     while (q.next()) {

@@ -2,6 +2,7 @@
 #include "errors.h"
 #include "keyfilters.h"
 #include "libdb.h"
+#include "operatoraccounts.h"
 #include "prompt.h"
 #include "text.h"
 #include "unglobal.h"
@@ -11,7 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSqlRecord>
 
 namespace lectoria {
 namespace {
@@ -87,10 +87,7 @@ void TLogin::btOkClick()
 {
     ++LoginFailures;
     guarded([this] {
-        // The typed code goes in with its quotes doubled: a code holding a
-        // quote simply finds no row.
-        QSqlQuery qrUser = LibDB::exec(QStringLiteral("select * from www_admin where ad_code='")
-                                       + sqlEscape(edCode->text()) + QLatin1Char('\''));
+        const OperatorAccounts::LoginResult result = OperatorAccounts::login(edCode->text(), edPass->text());
         // A failed attempt: the message, the window closed at the third one,
         // and the focus back on the field at fault.
         auto failed = [this](const QString &what, QLineEdit *field) {
@@ -102,20 +99,18 @@ void TLogin::btOkClick()
             }
             field->setFocus();
         };
-        if (!qrUser.next()) {
-            qrUser.finish();
+        switch (result.failure) {
+        case OperatorAccounts::LoginFailure::NoSuchOperator:
             failed(QStringLiteral("没有此用户！"), edCode);
             return;
-        }
-        const QString storedPass = trimText(qrUser.value(QStringLiteral("ad_pass")).toString());
-        if (storedPass != edPass->text()) {
-            qrUser.finish();
+        case OperatorAccounts::LoginFailure::WrongPassword:
             failed(QStringLiteral("密码错误！"), edPass);
             return;
+        case OperatorAccounts::LoginFailure::None:
+            break;
         }
-        unGlobal().OperatorCode = trimText(qrUser.value(QStringLiteral("ad_code")).toString());
-        unGlobal().OperatorPassword = storedPass;
-        qrUser.finish();
+        unGlobal().OperatorCode = result.who.code;
+        unGlobal().OperatorPassword = result.who.password;
         reject(); // closes as the cancel button does
     });
 }

@@ -5,6 +5,7 @@
 #include "libdb.h"
 #include "login.h"
 #include "machinesettings.h"
+#include "operatoraccounts.h"
 #include "prompt.h"
 #include "splash.h"
 #include "startupsteps.h"
@@ -36,10 +37,13 @@ QString &pictureFolder()
     return folder;
 }
 
+using OperatorAccounts::Right;
+
 struct Item {
     const char *name;
     const char *caption; // nullptr: a separator
     const char *shortcut;
+    Right right = Right::None; // the right that enables the command after login, if any
 };
 
 struct MenuDef {
@@ -66,9 +70,10 @@ const QVector<MenuDef> &menuDefs()
           {"mz_tji4", "在线音乐分类统计", nullptr}, {"mz_print4", "在线音乐目录打印", nullptr}, {nullptr, nullptr, nullptr},
           {"mz_tji5", "在线视频分类统计", nullptr}, {"mz_print5", "在线视频目录打印", nullptr}}},
         {"weihu", "维护(&W)",
-         {{"w_yonghu", "用户管理", nullptr}, {nullptr, nullptr, nullptr}, {"w_backup", "数据库备份", nullptr},
-          {"w_zhengli", "数据库整理", nullptr}, {nullptr, nullptr, nullptr}, {"w_output", "数据导出", nullptr},
-          {"w_input", "数据导入", nullptr}}},
+         {{"w_yonghu", "用户管理", nullptr, Right::UserManagement}, {nullptr, nullptr, nullptr},
+          {"w_backup", "数据库备份", nullptr, Right::DataBackup}, {"w_zhengli", "数据库整理", nullptr, Right::DataBackup},
+          {nullptr, nullptr, nullptr},
+          {"w_output", "数据导出", nullptr, Right::DataBackup}, {"w_input", "数据导入", nullptr, Right::DataBackup}}},
         {"help", "帮助(&H)", {{"h_help", "帮助索引", "F1"}, {nullptr, nullptr, nullptr}, {"h_about", "关于...", "Ctrl+F1"}}},
     };
     return defs;
@@ -105,11 +110,15 @@ const QVector<ToolDef> &toolDefs()
 }
 
 const char *const operatorTools[] = {"tbtSPrint", "tbtZPrint1", "tbtZPrint2", "tbtZPrint3", "tbtZPrint4", "tbtZPrint5"};
-const char *const dataCommands[] = {"w_backup", "w_zhengli", "w_input", "w_output"};
 
-bool granted(const QSqlQuery &row, const char *column)
+// The right a command needs, from the menu table.
+Right commandRight(const char *command)
 {
-    return trimText(row.value(QLatin1String(column)).toString()) == QLatin1String("1");
+    for (const MenuDef &m : menuDefs())
+        for (const Item &i : m.items)
+            if (i.name && qstrcmp(i.name, command) == 0)
+                return i.right;
+    return Right::None;
 }
 
 } // namespace
@@ -257,17 +266,18 @@ void TWebMain::setLoggedIn()
 
 void TWebMain::applyRights()
 {
-    QSqlQuery q = LibDB::exec(QStringLiteral("select * from www_admin where ad_code='")
-                              + sqlEscape(unGlobal().OperatorCode) + QLatin1Char('\''));
-    if (!q.next())
+    const std::optional<OperatorAccounts::Operator> who = OperatorAccounts::find(unGlobal().OperatorCode);
+    if (!who)
         return;
-    if (granted(q, "ad_auth19")) {
-        action("w_yonghu")->setEnabled(true);
-        tool("tbtPeople")->setEnabled(true);
+    for (const MenuDef &m : menuDefs())
+        for (const Item &i : m.items)
+            if (i.name && i.right != Right::None && who->has(i.right))
+                action(i.name)->setEnabled(true);
+    for (const ToolDef &t : toolDefs()) {
+        const Right right = t.name ? commandRight(t.command) : Right::None;
+        if (right != Right::None && who->has(right))
+            tool(t.name)->setEnabled(true);
     }
-    if (granted(q, "ad_auth15"))
-        for (const char *n : dataCommands)
-            action(n)->setEnabled(true);
 }
 
 void TWebMain::loginCommand()

@@ -5,6 +5,7 @@
 #include "errors.h"
 #include "kinds.h"
 #include "libdb.h"
+#include "operatoraccounts.h"
 #include "prompt.h"
 #include "startupsteps.h"
 #include "text.h"
@@ -20,9 +21,12 @@ QDate parseDate(const QString &s)
     return QDate::fromString(s, QStringLiteral("yyyy-MM-dd"));
 }
 
-bool needsBackupRight(const QString &command)
+// Export, import and backup need the right the console asks for its data commands.
+OperatorAccounts::Right commandRight(const QString &command)
 {
-    return command == QLatin1String("export") || command == QLatin1String("import") || command == QLatin1String("backup");
+    if (command == QLatin1String("export") || command == QLatin1String("import") || command == QLatin1String("backup"))
+        return OperatorAccounts::Right::DataBackup;
+    return OperatorAccounts::Right::None;
 }
 
 void say(const QString &text) { prompt().message(QString(), text, PromptIcon::Information); }
@@ -47,7 +51,13 @@ QString usageText()
         "backup 由数据库服务器把数据库备份到 DIRECTORY 中当天星期对应的文件。\n"
         "export、import、backup 需要“数据备份”权限。\n"
         "\n"
-        "退出状态：0 成功；1 用法错误；2 登录被拒绝或缺少权限；3 数据库错误；4 文件错误。\n");
+        "退出状态：\n"
+        "  0  成功；\n"
+        "  1  用法错误；\n"
+        "  2  登录被拒绝或缺少权限；\n"
+        "  3  数据库错误（连接失败、语句失败；导入时数据库出错则在出错的记录处中止，此前导入的记录保留）；\n"
+        "  4  文件错误（文件不能读、不能写或不能用作输出）；\n"
+        "  5  导入已完成，但并非每条记录都已导入（有记录未能导入、文件意外结束或没有读到记录）。\n");
 }
 
 bool parse(const QStringList &args, Request *r, QString *error)
@@ -214,25 +224,23 @@ int run(const Request &r, const QString &password)
     try {
         StartupSteps::prepareSession();
 
-        // The console's login rules, with the typed code's quotes doubled.
-        QSqlQuery q = LibDB::exec(QStringLiteral("select * from www_admin where ad_code='")
-                                  + sqlEscape(r.operatorCode) + QLatin1Char('\''));
-        if (!q.next()) {
+        // The console's login rules.
+        const OperatorAccounts::LoginResult login = OperatorAccounts::login(r.operatorCode, password);
+        if (login.failure == OperatorAccounts::LoginFailure::NoSuchOperator) {
             say(QStringLiteral("没有此用户！"));
             return Refused;
         }
-        if (trimText(q.value(QStringLiteral("ad_pass")).toString()) != password) {
+        if (login.failure == OperatorAccounts::LoginFailure::WrongPassword) {
             say(QStringLiteral("密码错误！"));
             return Refused;
         }
-        unGlobal().OperatorCode = trimText(q.value(QStringLiteral("ad_code")).toString());
-        unGlobal().OperatorPassword = password;
-        if (needsBackupRight(r.command)
-            && trimText(q.value(QStringLiteral("ad_auth15")).toString()) != QLatin1String("1")) {
-            say(QStringLiteral("操作员没有“数据备份”权限。"));
+        unGlobal().OperatorCode = login.who.code;
+        unGlobal().OperatorPassword = login.who.password;
+        const OperatorAccounts::Right needed = commandRight(r.command);
+        if (needed != OperatorAccounts::Right::None && !login.who.has(needed)) {
+            say(QStringLiteral("操作员没有“%1”权限。").arg(OperatorAccounts::rightCaption(int(needed))));
             return Refused;
         }
-        q.finish();
 
         if (r.command == QLatin1String("report")) {
             applyPeriod(r.period, Clock::today());

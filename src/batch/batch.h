@@ -6,7 +6,9 @@
 namespace lectoria::batch {
 
 // Exit status of a run.
-enum Status { Ok = 0, Usage = 1, Refused = 2, DatabaseFailed = 3, FileFailed = 4 };
+// NotAllImported: an import ran to its end, but not every record of a whole
+// file went in (records refused, a file that ended early, no record found).
+enum Status { Ok = 0, Usage = 1, Refused = 2, DatabaseFailed = 3, FileFailed = 4, NotAllImported = 5 };
 
 // One parsed command line.
 struct Request {

@@ -73,8 +73,12 @@ int runImport(const Request &r)
     // The command itself is the operator's answer to the import's question.
     const ImportResult result = importCatalogue(kind, r.input, progressLine("导入"));
     endProgressLine();
+    if (result.stopped()) {
+        showError(importMessage(result));
+        return DatabaseFailed;
+    }
     inform(importMessage(result));
-    return Ok;
+    return result.complete() ? Ok : NotAllImported;
 }
 
 int runBackup(const Request &r)

@@ -1,7 +1,15 @@
 #include "errors.h"
 #include "prompt.h"
 
+#include <QSqlError>
+
 namespace lectoria {
+
+QString dbErrorText(const QSqlError &error)
+{
+    const QString text = error.databaseText().trimmed();
+    return text.isEmpty() ? error.driverText().trimmed() : text;
+}
 
 bool guarded(const std::function<void()> &handler)
 {

@@ -3,6 +3,8 @@
 #include <exception>
 #include <functional>
 
+class QSqlError;
+
 namespace lectoria {
 
 // An error whose text is shown to the operator as it is: the database
@@ -27,6 +29,10 @@ class FileError : public Error {
 public:
     using Error::Error;
 };
+
+// What the operator reads when a statement fails: the database's own text,
+// or the driver's when the database said nothing.
+QString dbErrorText(const QSqlError &error);
 
 // Runs one command handler. An error that escapes it is shown in the
 // application's standard error box with its own text; returns false then.

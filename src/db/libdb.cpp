@@ -9,6 +9,10 @@
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlResult>
+
+#include <algorithm>
+#include <iterator>
 
 #include <sql.h>
 #include <sqlext.h>
@@ -42,12 +46,66 @@ QString odbcValue(const QString &v)
     return v;
 }
 
-QString errorText(const QSqlError &e)
+// The SQLSTATE of the first diagnostic record an ODBC statement left, or empty.
+QString odbcState(const QSqlQuery &q)
 {
-    QString t = e.databaseText().trimmed();
-    const QString d = e.driverText().trimmed();
-    if (t.isEmpty()) return d;
-    return t;
+    if (!q.result())
+        return QString();
+    const QVariant h = q.result()->handle();
+    if (!h.isValid() || h.metaType().sizeOf() != int(sizeof(SQLHANDLE)))
+        return QString();
+    SQLHANDLE stmt = *static_cast<const SQLHANDLE *>(h.constData());
+    if (!stmt)
+        return QString();
+    SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {0};
+    SQLINTEGER native = 0;
+    SQLSMALLINT len = 0;
+    if (!SQL_SUCCEEDED(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, &native, nullptr, 0, &len)))
+        return QString();
+    return QString::fromLatin1(reinterpret_cast<const char *>(state));
+}
+
+// Whether a failed statement was refused for the values it carried, as
+// opposed to a failure of the database or the connection. Only the causes
+// known to lie in the values count: anything unknown stops a bulk run
+// rather than being taken for a bad record over and over.
+bool refusedForValues(const QSqlQuery &q)
+{
+    const QSqlError e = q.lastError();
+    bool numeric = false;
+    const int native = e.nativeErrorCode().toInt(&numeric);
+    const bool odbc = LibDB::database().driverName() == QLatin1String("QODBC");
+    if (state().dialect == Dialect::Sqlite) {
+        // SQLite's result code, through Qt's driver or the SQLite ODBC
+        // driver alike: too big, constraint, datatype mismatch, out of range.
+        if (numeric) {
+            const int primary = native & 0xff;
+            if (primary == 18 || primary == 19 || primary == 20 || primary == 25)
+                return true;
+        }
+    } else if (numeric) {
+        // SQL Server's message numbers: conversions, truncation, overflow,
+        // NULL into a required column, constraints and duplicate keys.
+        static const int refused[] = {220, 232, 241, 242, 244, 245, 248, 293, 515, 547, 2601, 2627, 2628,
+                                      8114, 8115, 8152};
+        if (std::find(std::begin(refused), std::end(refused), native) != std::end(refused))
+            return true;
+    }
+    if (odbc) {
+        // Data exceptions and integrity constraints, as ODBC classes them.
+        const QString sqlState = odbcState(q);
+        if (sqlState.startsWith(QLatin1String("22")) || sqlState.startsWith(QLatin1String("23")))
+            return true;
+    }
+    return false;
+}
+
+[[noreturn]] void throwFailure(const QSqlQuery &q)
+{
+    const QString text = dbErrorText(q.lastError());
+    if (refusedForValues(q))
+        throw DbValueRefused(text);
+    throw DbError(text);
 }
 
 // Asks the ODBC driver which server it reaches.
@@ -96,7 +154,7 @@ QSqlQuery run(const QString &sql, const QVariantList *values)
         ok = q.exec(adapted);
     }
     if (!ok)
-        throw DbError(errorText(q.lastError()));
+        throwFailure(q);
     return q;
 }
 
@@ -147,7 +205,7 @@ QString openConnection(const ConnectionParams &p)
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
         if (!db.open())
-            return fail(errorText(db.lastError()));
+            return fail(dbErrorText(db.lastError()));
         state().dialect = Dialect::Sqlite;
     } else {
         if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")))
@@ -165,7 +223,7 @@ QString openConnection(const ConnectionParams &p)
         // An unreachable server fails within seconds instead of minutes.
         db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=10"));
         if (!db.open())
-            return fail(errorText(db.lastError()));
+            return fail(dbErrorText(db.lastError()));
         const QString server = odbcServerName(db);
         state().dialect = server.contains(QLatin1String("SQLite"), Qt::CaseInsensitive) ? Dialect::Sqlite
                                                                                         : Dialect::SqlServer;
@@ -262,14 +320,15 @@ void LibStatement::exec(const QVariantList &values)
         throw DbError(QStringLiteral("数据库连接未打开。"));
     if (!m_prepared) {
         if (!m_query.prepare(adaptStatement(m_sql, state().dialect)))
-            throw DbError(errorText(m_query.lastError()));
+            throwFailure(m_query);
         m_prepared = true;
     }
     bind(values);
-    const bool ok = m_query.exec();
+    if (!m_query.exec()) {
+        ScopeExit done([this] { m_query.finish(); });
+        throwFailure(m_query); // before finish() clears the driver's diagnostics
+    }
     m_query.finish();
-    if (!ok)
-        throw DbError(errorText(m_query.lastError()));
 }
 
 // Qt keeps each value bound by position under a name it makes from the

@@ -1,5 +1,6 @@
 #pragma once
 #include "dialect.h"
+#include "errors.h"
 
 #include <QDateTime>
 #include <QSqlDatabase>
@@ -8,6 +9,16 @@
 #include <QVariant>
 
 namespace lectoria {
+
+// A statement the database refused for the values it carried (a constraint,
+// a value its column cannot take, a failed conversion): the database itself
+// is sound and the next statement may well go through. Every other failure
+// of a statement (a lock held too long, a read-only or full database, a lost
+// connection, a statement the database does not know) is a plain DbError.
+class DbValueRefused : public DbError {
+public:
+    using DbError::DbError;
+};
 
 // What the machine settings say about the connection.
 struct ConnectionParams {
@@ -43,7 +54,7 @@ public:
 
     // Runs one statement, given as lines joined by line breaks, on a
     // forward-only query. A failing statement throws DbError with the
-    // database's own text.
+    // database's own text (DbValueRefused when its values were refused).
     static QSqlQuery exec(const QStringList &lines);
     static QSqlQuery exec(const QString &sql);
     // With values bound to the "?" placeholders, for text typed by operators
@@ -67,7 +78,8 @@ public:
 class LibStatement {
 public:
     explicit LibStatement(const QString &sql);
-    // Throws DbError with the database's own text.
+    // Throws DbError with the database's own text, DbValueRefused when the
+    // database refused the values.
     void exec(const QVariantList &values);
 
 private:

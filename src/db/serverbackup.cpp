@@ -13,12 +13,6 @@
 namespace lectoria {
 namespace {
 
-QString sqlErrorText(const QSqlError &e)
-{
-    const QString t = e.databaseText().trimmed();
-    return t.isEmpty() ? e.driverText().trimmed() : t;
-}
-
 void drainServerBackup(const QString &sql)
 {
     QSqlQuery q = LibDB::exec(sql);
@@ -27,7 +21,7 @@ void drainServerBackup(const QString &sql)
     while (q.nextResult()) {
     }
     if (q.lastError().type() != QSqlError::NoError)
-        throw DbError(sqlErrorText(q.lastError()));
+        throw DbError(dbErrorText(q.lastError()));
 }
 
 void copySqliteDatabase(const QString &sql)

@@ -68,8 +68,7 @@ ExportResult exportCatalogue(const ExportRequest &request, const ExchangeProgres
     // A forward-only query that loses its rows midway only says so here; the
     // file must not then pass for complete.
     if (rows.lastError().isValid())
-        throw DbError(rows.lastError().databaseText().isEmpty() ? rows.lastError().text()
-                                                                : rows.lastError().databaseText());
+        throw DbError(dbErrorText(rows.lastError()));
     writer.end();
     file.commit();
     result.altered = writer.alteredValues();
@@ -130,13 +129,24 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
             break;
         }
         QString why;
-        if (importValues(k, raw, values, &why)) {
+        if (reader.overlongLine() != 0) {
+            why = QStringLiteral("文件第%1行超过%2字节的长度上限，未读入")
+                      .arg(reader.overlongLine())
+                      .arg(ExchangeReader::MaxLineBytes);
+        } else if (importValues(k, raw, values, &why)) {
             try {
                 insert.exec(values);
-            } catch (const DbError &e) {
+            } catch (const DbValueRefused &e) {
                 why = e.text();
                 if (why.isEmpty())
                     why = QStringLiteral("数据库未说明原因");
+            } catch (const DbError &e) {
+                // The database itself failed: every further record would fail
+                // the same way (or wait out the same lock), so the import ends
+                // here and what went in stays.
+                result.stoppedBy = e.text().isEmpty() ? QStringLiteral("数据库未说明原因") : e.text();
+                result.endLine = reader.linesRead();
+                break;
             }
         }
         if (!why.isEmpty()) {
@@ -153,6 +163,16 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
 
 QString importMessage(const ImportResult &r)
 {
+    if (r.stopped()) {
+        QString text = QStringLiteral("数据导入在第[%1]条记录处因数据库出错而中止：%2\n"
+                                      "此前已导入[%3]条记录，均已保存；第[%1]条及以后的记录未导入。")
+                           .arg(r.read + 1)
+                           .arg(r.stoppedBy)
+                           .arg(r.inserted());
+        if (r.failed > 0)
+            text += QStringLiteral("\n此前另有[%1]条记录未能导入（%2）。").arg(r.failed).arg(r.firstFailure);
+        return text;
+    }
     QString text = QStringLiteral("数据导入成功，共[%1]条记录，请检查分类是否正确!").arg(r.inserted());
     if (r.failed > 0)
         text += QStringLiteral("\n另有[%1]条记录未能导入（%2）。").arg(r.failed).arg(r.firstFailure);

@@ -43,12 +43,18 @@ ExportResult exportCatalogue(const ExportRequest &request, const ExchangeProgres
 QString exportMessage(const ExportResult &result);
 
 struct ImportResult {
-    int read = 0;   // records read from the file
-    int failed = 0; // records whose insert failed
+    int read = 0;   // records read from the file and dealt with
+    int failed = 0; // records refused (a value the column does not take, a conversion)
     QString firstFailure;
     ExchangeReader::Step ending = ExchangeReader::Step::FileEnd;
     qint64 endLine = 0; // lines read when the reading ended
+    // The database's text when a failure of the database itself (not of a
+    // record) stopped the import at record read + 1, which did not go in.
+    QString stoppedBy;
     int inserted() const { return read - failed; }
+    bool stopped() const { return !stoppedBy.isEmpty(); }
+    // Every record of a whole file went in.
+    bool complete() const { return !stopped() && failed == 0 && ending == ExchangeReader::Step::FileEnd; }
 };
 
 // "您确定要导入[电子图书]数据码？"
@@ -60,13 +66,16 @@ QStringList importStatement(Kind kind);
 
 // Reads the file (trimmed path) as records of the kind and inserts each as it
 // is read, one statement per record with no enclosing transaction. A record
-// whose insert fails is counted and the import goes on. A file that ends early
-// ends the import there; the records inserted stay. Throws FileError when the
-// file cannot be opened or read.
+// that cannot be converted or whose values the database refuses is counted
+// and the import goes on. A failure of the database itself (a lock held too
+// long, a read-only or full database, a lost connection) stops the import at
+// that record; a file that ends early ends it there; either way the records
+// inserted stay. Throws FileError when the file cannot be opened or read.
 ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgress &progress = {});
 
 // "数据导入成功，共[n]条记录，请检查分类是否正确!", with the failures and
-// where the file ended when it ended early.
+// where the file ended when it ended early; for a stopped import, where it
+// stopped, why, and how many records went in.
 QString importMessage(const ImportResult &result);
 
 } // namespace lectoria

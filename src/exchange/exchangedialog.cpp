@@ -107,7 +107,7 @@ QPushButton *ExchangeDialog::addButtonRows(int y, const QString &startCaption, c
 
 void ExchangeDialog::BitBtn2Click() { reject(); }
 
-void ExchangeDialog::runWithProgress(const std::function<QString(const ExchangeProgress &)> &work)
+void ExchangeDialog::runWithProgress(const std::function<QString(const ExchangeProgress &)> &work, const bool *asError)
 {
     m_busy = true;
     ScopeExit idle([this] { m_busy = false; });
@@ -116,7 +116,11 @@ void ExchangeDialog::runWithProgress(const std::function<QString(const ExchangeP
         ProgressPump pump(pgBar); // hidden again before any message
         message = work(pump.callback());
     });
-    if (!message.isEmpty())
+    if (message.isEmpty())
+        return;
+    if (asError && *asError)
+        showError(message);
+    else
         inform(message);
 }
 

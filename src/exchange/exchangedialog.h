@@ -54,9 +54,10 @@ protected:
     QPushButton *addButtonRows(int y, const QString &startCaption, const char *startName);
 
     // Runs work with the progress bar shown; its message (the closing
-    // message) is shown after the bar is hidden, an error in the
-    // application's standard error box.
-    void runWithProgress(const std::function<QString(const ExchangeProgress &)> &work);
+    // message) is shown after the bar is hidden, as information, or in the
+    // error box when *asError is true once work has run; an error that
+    // escapes work in the application's standard error box.
+    void runWithProgress(const std::function<QString(const ExchangeProgress &)> &work, const bool *asError = nullptr);
 
     void closeEvent(QCloseEvent *event) override;
     void reject() override;

@@ -273,6 +273,59 @@ bool ExchangeReader::fill()
     return got > 0;
 }
 
+void ExchangeReader::markOverlong()
+{
+    if (m_overlongLine == 0)
+        m_overlongLine = m_lines;
+}
+
+namespace {
+// Whether bytes, following a byte prev, hold "@!"; prev becomes their last.
+bool holdsMarkBytes(const char *bytes, qsizetype size, char &prev)
+{
+    bool found = false;
+    for (qsizetype i = 0; i < size && !found; ++i) {
+        found = prev == '@' && bytes[i] == '!';
+        prev = bytes[i];
+    }
+    return found;
+}
+} // namespace
+
+// Reads on from the buffer's position, a chunk at a time and keeping no
+// more than a chunk, up to the next LF or the end of the file. True when
+// the bytes passed over hold "@!", so that a value's end on an overlong line
+// keeps the reading in step.
+bool ExchangeReader::passOverLine()
+{
+    char prev = 0;
+    bool mark = false;
+    for (;;) {
+        const char *data = m_buffer.constData();
+        const void *lf = std::memchr(data + m_pos, '\n', size_t(m_buffer.size() - m_pos));
+        const qsizetype end = lf ? static_cast<const char *>(lf) - data : m_buffer.size();
+        if (!mark)
+            mark = holdsMarkBytes(data + m_pos, end - m_pos, prev);
+        if (lf) {
+            m_pos = m_scan = end + 1;
+            return mark;
+        }
+        m_pos = m_scan = m_buffer.size();
+        if (!fill()) // drops what was passed over
+            return mark;
+    }
+}
+
+// The line at the buffer's position is over the cap: it is passed over and
+// stands as an empty line, or as the bare value end when it held one.
+void ExchangeReader::overlong(QString &line)
+{
+    line = passOverLine() ? valueEndMark.toString() : QString();
+    m_lastLineBytes = 0;
+    ++m_lines;
+    markOverlong();
+}
+
 bool ExchangeReader::readLine(QString &line)
 {
     for (;;) {
@@ -281,8 +334,16 @@ bool ExchangeReader::readLine(QString &line)
         qsizetype end;
         if (lf) {
             end = static_cast<const char *>(lf) - m_buffer.constData();
+            if (end - m_pos > MaxLineBytes) {
+                overlong(line);
+                return true;
+            }
         } else {
             m_scan = m_buffer.size();
+            if (m_scan - m_pos > MaxLineBytes) {
+                overlong(line);
+                return true;
+            }
             if (fill()) // moves the buffer's bytes
                 continue;
             if (m_pos >= m_buffer.size())
@@ -309,6 +370,7 @@ bool ExchangeReader::readLine(QString &line)
         } else {
             line = Gbk::decode(first, length);
         }
+        m_lastLineBytes = length;
         m_pos = qMin(end + 1, m_buffer.size());
         m_scan = m_pos;
         ++m_lines;
@@ -335,6 +397,7 @@ ExchangeReader::Step ExchangeReader::next(QStringList &rawFields)
         } while (!line.startsWith(ExchangeMarks::FileBegin));
         m_begun = true;
     }
+    m_overlongLine = 0;
     // The line in the place of the record marker is not examined further.
     if (!readLine(line))
         return finish(Step::EndedBeforeEnd);
@@ -349,11 +412,23 @@ ExchangeReader::Step ExchangeReader::next(QStringList &rawFields)
     if (!readLine(line))
         return finish(Step::EndedInRecord);
     QString last = line;
+    qsizetype lastBytes = m_lastLineBytes;
+    bool keep = true;
     while (!holdsValueEnd(line)) {
         if (!readLine(line))
             return finish(Step::EndedInRecord);
-        last += QLatin1Char('\n');
-        last += line;
+        lastBytes += m_lastLineBytes + 1;
+        if (keep && lastBytes > MaxLineBytes) {
+            // Its lines together go over the cap: the field is not kept, and
+            // is read on to its end.
+            keep = false;
+            last.clear();
+            markOverlong();
+        }
+        if (keep) {
+            last += QLatin1Char('\n');
+            last += line;
+        }
     }
     rawFields << last;
     // The line in the place of the record's end marker; when the file ends

@@ -81,8 +81,18 @@ bool leadingZeroNumber(const QString &value, int *number);
 // GBK become U+FFFD. Marker lines in the places of the record markers are
 // not examined, so a file of another kind is read out of step, never with a
 // crash. A file that ends early ends the reading with a step that says where.
+//
+// A line longer than MaxLineBytes, or a last field whose lines together are,
+// is not kept: its bytes are passed over up to the next line end, so that
+// memory stays bounded whatever the file holds (a file of one endless line
+// included), the record it belongs to is delivered with that field empty and
+// overlongLine() names the line. No value the site keeps comes near the cap:
+// its fixed columns hold at most 128 characters, and a record's text is a
+// web page's body of some kilobytes.
 class ExchangeReader {
 public:
+    static constexpr qsizetype MaxLineBytes = 8 * 1024 * 1024;
+
     enum class Step {
         Record,           // the next record's raw field texts
         FileEnd,          // the end line came
@@ -97,10 +107,16 @@ public:
     Step next(QStringList &rawFields);
     // Lines read so far (the line where the file ended, after an early end).
     qint64 linesRead() const { return m_lines; }
+    // The first line of the record last delivered that went over the cap
+    // (counted as linesRead() counts), or 0 when none did.
+    qint64 overlongLine() const { return m_overlongLine; }
 
 private:
     bool readLine(QString &line);
     bool fill();
+    bool passOverLine();
+    void overlong(QString &line);
+    void markOverlong();
 
     QIODevice &m_in;
     int m_fieldCount;
@@ -112,6 +128,8 @@ private:
     bool m_begun = false;
     Step m_final = Step::Record; // Record while reading goes on
     qint64 m_lines = 0;
+    qint64 m_overlongLine = 0;
+    qsizetype m_lastLineBytes = 0; // bytes of the line last read, without its line end
 };
 
 } // namespace lectoria

@@ -48,9 +48,12 @@ void TImportOther::importKind(Kind kind)
     if (!askYesNo(importQuestion(kind)))
         return;
     const QString path = edFileName->text();
+    bool stopped = false;
     runWithProgress([&](const ExchangeProgress &progress) {
-        return importMessage(importCatalogue(kind, path, progress));
-    });
+        const ImportResult result = importCatalogue(kind, path, progress);
+        stopped = result.stopped();
+        return importMessage(result);
+    }, &stopped);
 }
 
 } // namespace lectoria

@@ -1,8 +1,10 @@
 #include "reportengine.h"
 #include "clock.h"
 #include "text.h"
+#include "textmeasure.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace lectoria::report {
 
@@ -31,6 +33,11 @@ QString RowView::text(const QString &column) const { return trimText(value(colum
 
 namespace {
 constexpr quint16 UnresolvedFont = 0xffff;
+// The smallest font a text is shrunk to so that it stays inside the body.
+constexpr qreal MinPointSize = 5;
+// A band that will cross pages anyway starts on the current page when
+// everything above its memos and this many memo lines fit there.
+constexpr int StartLines = 3;
 }
 
 void Item::setFont(const FontSpec &f)
@@ -125,7 +132,7 @@ void Group::setColumns(const QStringList &columns)
 }
 
 Report::Report()
-    : m_page(designedPage()), m_pageHeader(new Band(BandKind::PageHeader)),
+    : m_page(designedPage()), m_designWidth(designedPage().bodyWidth()), m_pageHeader(new Band(BandKind::PageHeader)),
       m_columnHeader(new Band(BandKind::ColumnHeader)), m_detail(new Band(BandKind::Detail)),
       m_summary(new Band(BandKind::Summary)), m_pageFooter(new Band(BandKind::PageFooter))
 {
@@ -326,6 +333,11 @@ public:
         // Taken after the start hook, which may still set the page or the font.
         m_info.page = m_r.m_page;
         m_info.fonts = {m_r.m_font};
+        m_bodyLeft = m_info.page.marginLeft;
+        m_bodyRight = m_info.page.width - m_info.page.marginRight;
+        m_design = qMax(1, m_r.m_designWidth);
+        m_body = qMax(1, m_bodyRight - m_bodyLeft);
+        m_narrow = m_body < m_design;
         prepareItems();
         RowSource *src = m_r.m_source;
         m_index.clear();
@@ -629,7 +641,7 @@ private:
             std::vector<Placed> &placed = m_placed;
             placed.clear();
             const int height = layout(*band, placed);
-            if (m_y + height > m_limit && m_y > m_bodyStart) {
+            if (m_y + height > m_limit && m_y > m_bodyStart && !startsHere(placed, height)) {
                 closePage(false);
                 ensurePage(row);
                 // The page number may appear in the band.
@@ -644,6 +656,21 @@ private:
             }
             afterPrint(*band, c, true);
         }
+    }
+
+    // Whether a band that does not fit the rest of the page starts here all
+    // the same: it is taller than a whole page, so it will be cut anyway, and
+    // its first part (everything but the memo lines after the first few)
+    // fits here.
+    bool startsHere(const std::vector<Placed> &placed, int height) const
+    {
+        if (height <= m_limit - m_bodyStart)
+            return false;
+        int head = 0;
+        for (const Placed &e : placed)
+            if (e.item && (e.item->m_kind != ItemKind::Memo || e.line < StartLines))
+                head = qMax(head, e.y + e.height);
+        return m_y + head <= m_limit;
     }
 
     static bool hasPageNumber(const Band &b)
@@ -714,9 +741,8 @@ private:
     // with band position `from` at page position `top`.
     void place(Band &b, const std::vector<Placed> &placed, int from, int to, int top, bool first, bool last)
     {
-        const PageSetup &pg = m_info.page;
-        const int left = pg.marginLeft;
-        const int width = pg.bodyWidth();
+        const int left = m_bodyLeft;
+        const int width = m_body;
         const int offset = top - from;
         for (const Placed &e : placed) {
             // The last part takes everything left, also what lies below the band's edge.
@@ -725,21 +751,22 @@ private:
             if (e.item) {
                 Item &i = const_cast<Item &>(*e.item);
                 PageItem out;
-                out.x = left + i.m_box.x;
+                out.x = left + scaled(i.m_box.x);
                 out.y = offset + e.y;
-                out.width = i.m_box.width;
+                out.width = left + scaled(i.m_box.x + i.m_box.width) - out.x;
                 out.height = e.line >= 0 ? e.height : i.m_box.height;
                 out.font = fontIndex(i);
                 out.align = i.m_align;
                 out.clip = i.m_clip;
                 out.color = i.m_color;
                 out.text = e.line >= 0 ? i.m_lines.at(e.line) : i.m_text;
+                keepInside(out);
                 m_page.items.append(std::move(out));
             } else {
                 const auto &ln = b.m_lines[size_t(e.line)];
                 PageLine out;
-                out.x1 = left + ln.x1;
-                out.x2 = left + ln.x2;
+                out.x1 = qBound(m_bodyLeft, left + scaled(ln.x1), m_bodyRight);
+                out.x2 = qBound(m_bodyLeft, left + scaled(ln.x2), m_bodyRight);
                 out.y1 = offset + ln.y1 + (e.y - qMin(ln.y1, ln.y2));
                 out.y2 = offset + ln.y2 + (e.y - qMin(ln.y1, ln.y2));
                 out.penWidth = qint16(ln.pen);
@@ -752,6 +779,85 @@ private:
             const int bottom = top + (to - from);
             m_page.lines.append(PageLine{left, bottom, left + width, bottom, 2, 0xff000000});
         }
+    }
+
+    // A position or width of the designed band on this page's body.
+    int scaled(int v) const
+    {
+        return m_narrow ? int((qint64(v) * m_body + (v < 0 ? -m_design : m_design) / 2) / m_design) : v;
+    }
+
+    // Keeps a placed item inside the body: its anchor moved in from an edge
+    // it crosses, a fixed-width box narrowed to the body and its text cut to
+    // the box, any other text that would reach past the body's edge set in a
+    // smaller font.
+    void keepInside(PageItem &out)
+    {
+        const int L = m_bodyLeft, R = m_bodyRight;
+        switch (out.align) {
+        case Align::Left:
+            out.x = qBound(L, out.x, R);
+            if (out.clip && out.x + out.width > R)
+                out.width = R - out.x;
+            break;
+        case Align::Right:
+            if (out.x + out.width > R)
+                out.x = R - out.width;
+            if (out.x + out.width < L)
+                out.x = L - out.width;
+            if (out.clip && out.x < L) {
+                out.width -= L - out.x;
+                out.x = L;
+            }
+            break;
+        case Align::Center: {
+            const int a = qBound(L, out.anchor(), R);
+            if (out.clip)
+                out.width = qMin(out.width, 2 * qMin(a - L, R - a));
+            out.x = a - out.width / 2;
+            break;
+        }
+        }
+        if (out.text.isEmpty())
+            return;
+        const qreal pt = m_info.fonts[out.font].pointSize;
+        if (out.clip) {
+            out.text = fitText(out.text, out.width, pt, out.align);
+            return;
+        }
+        int room = 0;
+        switch (out.align) {
+        case Align::Left:
+            room = m_bodyRight - out.x;
+            break;
+        case Align::Right:
+            room = out.x + out.width - m_bodyLeft;
+            break;
+        case Align::Center:
+            room = 2 * qMin(out.anchor() - m_bodyLeft, m_bodyRight - out.anchor());
+            break;
+        }
+        // Most texts are far shorter than their room: no measuring then.
+        if (out.text.size() * 2 * columnWidth(pt) <= room)
+            return;
+        const int width = textWidth(out.text, pt);
+        if (width <= room)
+            return;
+        qreal smaller = std::floor(pt * room / width * 2) / 2; // in half points
+        while (smaller >= MinPointSize && textWidth(out.text, smaller) > room)
+            smaller -= 0.5;
+        if (smaller < MinPointSize) {
+            smaller = MinPointSize;
+            out.text = fitText(out.text, room, smaller, out.align);
+        }
+        FontSpec f = m_info.fonts[out.font];
+        f.pointSize = smaller;
+        int at = int(m_info.fonts.indexOf(f));
+        if (at < 0) {
+            m_info.fonts.append(f);
+            at = int(m_info.fonts.size()) - 1;
+        }
+        out.font = quint16(at);
     }
 
     // A band that cannot fit on the rest of this page nor on a whole page:
@@ -823,6 +929,9 @@ private:
     int m_y = 0;
     int m_limit = 0;
     int m_bodyStart = 0;
+    int m_bodyLeft = 0, m_bodyRight = 0; // the body's edges on the paper
+    int m_body = 1, m_design = 1;        // body width and design width
+    bool m_narrow = false;               // the body is narrower than designed
 };
 
 void Report::run(PageSink &sink)

@@ -9,6 +9,13 @@
 // mm(8.5) == 85. Item positions are relative to their band, whose left edge
 // is the page's left margin.
 //
+// Nothing leaves the body between the margins: on a body narrower than the
+// design width the positions are scaled down, a box is moved in from an
+// edge it crosses, and a text wider than the room between its anchor and the
+// body's edge is printed in a smaller font (cut at a whole character when
+// even the smallest font does not fit). A band that would cross pages
+// anyway starts where it is when its first lines fit there.
+//
 // Usage (a statistics layout):
 //
 //   using namespace lectoria::report;
@@ -137,7 +144,10 @@ public:
     const FontSpec *ownFont() const { return m_hasFont ? &m_font : nullptr; }
     void setColor(QRgb c) { m_color = c; }
     QRgb color() const { return m_color; }
-    // A fixed-width item: what does not fit its box is not printed.
+    // A fixed-width item: what does not fit its box is not printed. The text
+    // is cut at whole characters (textmeasure.h): a left-aligned item keeps
+    // its start, a right-aligned one its end, a centred one its middle. The
+    // page holds the cut text, so every renderer shows the same characters.
     void setClip(bool on) { m_clip = on; }
     bool clips() const { return m_clip; }
     void setVisible(bool on) { m_visible = on; }
@@ -334,6 +344,11 @@ public:
     const PageSetup &pageSetup() const { return m_page; }
     void setFont(const FontSpec &font) { m_font = font; }
     const FontSpec &font() const { return m_font; }
+    // The body width the bands are designed on (the designed page's unless
+    // set). On a narrower body every horizontal position and width is
+    // scaled down with it, so that nothing reaches into the margins.
+    void setDesignWidth(int tenths) { m_designWidth = tenths; }
+    int designWidth() const { return m_designWidth; }
 
     // Not owned. Without a source the report has no rows.
     void setRowSource(RowSource *source) { m_source = source; }
@@ -368,6 +383,7 @@ private:
 
     PageSetup m_page;
     FontSpec m_font;
+    int m_designWidth;
     RowSource *m_source = nullptr;
     std::function<void(Report &)> m_start;
     std::unique_ptr<Band> m_pageHeader, m_columnHeader, m_detail, m_summary, m_pageFooter;

@@ -1,5 +1,6 @@
 #include "reportpainter.h"
 #include "errors.h"
+#include "textmeasure.h"
 
 #include <QPainter>
 #include <QPdfWriter>
@@ -76,26 +77,39 @@ void paintPage(QPainter &painter, const Page &page, const DocumentInfo &info, qr
     }
 
     const QVector<QFont> fonts = fontsOf(info);
+    QVector<QFontMetricsF> metrics;
+    metrics.reserve(fonts.size());
+    for (const QFont &f : fonts)
+        metrics.append(QFontMetricsF(f, painter.device()));
     int current = -1;
     for (const PageItem &it : page.items) {
-        if (it.text.isEmpty())
+        if (it.text.isEmpty() || it.font >= fonts.size())
             continue;
-        if (it.font != current && it.font < fonts.size()) {
+        if (it.font != current) {
             painter.setFont(fonts[it.font]);
             current = it.font;
         }
         painter.setPen(QColor::fromRgba(it.color));
-        const QRectF box(it.x * Fine, it.y * Fine, it.width * Fine, it.height * Fine);
-        int flags = Qt::AlignVCenter | Qt::TextSingleLine;
-        flags |= it.align == Align::Left ? Qt::AlignLeft : it.align == Align::Right ? Qt::AlignRight : Qt::AlignHCenter;
-        if (it.clip) {
-            painter.save();
-            painter.setClipRect(box, Qt::IntersectClip);
-            painter.drawText(box, flags, it.text);
-            painter.restore();
-        } else {
-            painter.drawText(box, flags | Qt::TextDontClip, it.text);
-        }
+        // The engine placed the text by its measure (textmeasure.h). An
+        // installed font that sets it wider is condensed to that width, so
+        // that the page shows every character the page model holds, and
+        // nothing past the box or the margins.
+        const qreal measured = textWidth(it.text, info.fonts[it.font].pointSize) * Fine;
+        const qreal actual = metrics[it.font].horizontalAdvance(it.text);
+        const qreal squeeze = actual > measured && measured > 0 ? measured / actual : 1.0;
+        const qreal drawn = actual * squeeze;
+        qreal left = it.x * Fine;
+        if (it.align == Align::Right)
+            left = (it.x + it.width) * Fine - drawn;
+        else if (it.align == Align::Center)
+            left = (it.x + it.width / 2.0) * Fine - drawn / 2;
+        const QRectF box(0, it.y * Fine, actual, it.height * Fine);
+        painter.save();
+        painter.translate(left, 0);
+        if (squeeze < 1.0)
+            painter.scale(squeeze, 1.0);
+        painter.drawText(box, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine | Qt::TextDontClip, it.text);
+        painter.restore();
     }
     painter.restore();
 }

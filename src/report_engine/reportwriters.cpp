@@ -2,6 +2,7 @@
 #include "atomicfile.h"
 #include "gbk.h"
 #include "reportengine.h"
+#include "textmeasure.h"
 
 #include <algorithm>
 
@@ -29,49 +30,6 @@ bool isBlank(const QString &s)
         if (c.unicode() > 32)
             return false;
     return true;
-}
-
-// Columns a character takes on the text grid: its GBK byte count.
-int charColumns(QChar c)
-{
-    if (c.unicode() < 0x80)
-        return 1;
-    if (c.isSurrogate())
-        return c.isHighSurrogate() ? 1 : 0; // written as one '?'
-    const char16_t u = c.unicode();
-    if ((u >= 0x4E00 && u <= 0x9FA5) || (u >= 0x3000 && u <= 0x303F) || (u >= 0xFF01 && u <= 0xFF5E))
-        return 2; // the common ideographs and full-width forms, all two bytes in GBK
-    return int(Gbk::byteLength(QString(c)));
-}
-
-int textColumns(const QString &s)
-{
-    int n = 0;
-    bool ascii = true;
-    for (QChar c : s)
-        if (c.unicode() >= 0x80) {
-            ascii = false;
-            break;
-        }
-    if (ascii)
-        return int(s.size());
-    for (QChar c : s)
-        n += charColumns(c);
-    return n;
-}
-
-// The longest start of s that takes at most `cols` columns (never half a character).
-QString fitColumns(const QString &s, int cols)
-{
-    int used = 0;
-    int i = 0;
-    for (; i < s.size(); ++i) {
-        const int w = charColumns(s[i]);
-        if (used + w > cols)
-            break;
-        used += w;
-    }
-    return s.left(i);
 }
 
 int toColumn(int tenths) { return (tenths + TextColumnWidth / 2) / TextColumnWidth; }
@@ -162,8 +120,6 @@ QStringList textLines(const Page &page, const DocumentInfo &info)
             QString text = cellText(it.text);
             if (isBlank(text))
                 continue;
-            if (it.clip)
-                text = fitColumns(text, it.width / TextColumnWidth);
             const int cols = textColumns(text);
             int start = 0;
             switch (it.align) {

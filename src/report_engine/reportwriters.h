@@ -27,7 +27,9 @@ constexpr int TextColumnWidth = 16;
 // written at the column of its horizontal position (a left-aligned item
 // begins there, a right-aligned one ends there, a centred one is centred on
 // it); a Chinese character takes two columns. An item that would overwrite
-// text already on the line is moved right, one blank after it.
+// text already on the line is moved right, one blank after it. Texts are
+// written as the page holds them: a fixed-width item was cut by the engine,
+// so the file shows the characters the printed page shows.
 QStringList textLines(const Page &page, const DocumentInfo &info);
 // CSV: each distinct vertical position is a line, each distinct anchor (left
 // edge, right edge or centre by alignment) a column, left to right; every

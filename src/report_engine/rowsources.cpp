@@ -22,7 +22,7 @@ void SqlRowSource::restart()
     m_count = -1;
     const bool ok = m_query.boundValues().isEmpty() ? m_query.exec(m_query.lastQuery()) : m_query.exec();
     if (!ok)
-        throw DbError(m_query.lastError().text());
+        throw DbError(dbErrorText(m_query.lastError()));
 }
 
 QStringList SqlRowSource::columns() const
@@ -39,7 +39,7 @@ bool SqlRowSource::next(QVector<QVariant> &row)
     m_read = true;
     if (!m_query.isActive() || !m_query.next()) {
         if (m_query.lastError().isValid())
-            throw DbError(m_query.lastError().text());
+            throw DbError(dbErrorText(m_query.lastError()));
         return false;
     }
     if (m_count < 0)

@@ -85,6 +85,37 @@ QByteArray withoutRunTime(QByteArray file)
     return Gbk::encode(Gbk::decode(file).replace(time, QStringLiteral("<run time>")));
 }
 
+// An e-book exchange file of the given titles and type ids, whole or cut
+// off before its end line.
+QByteArray ebookFile(const QList<QPair<QString, QString>> &records, bool whole = true)
+{
+    QString text = QStringLiteral("@@FILE_BEGIN@@\r\n");
+    for (const auto &r : records)
+        text += QStringLiteral("@@RECORD_BEGIN@@\r\n@@%1 @!\r\n@@%2 @!\r\n@@ @!\r\n@@ @!\r\n@@ @!\r\n@@ @!\r\n"
+                               "@@RECORD_END@@\r\n")
+                    .arg(r.first, r.second);
+    if (whole)
+        text += QStringLiteral("@@FILE_END@@\r\n");
+    return Gbk::encode(text);
+}
+
+QList<QPair<QString, QString>> books(int n)
+{
+    QList<QPair<QString, QString>> r;
+    for (int i = 1; i <= n; ++i)
+        r.append({QStringLiteral("书%1").arg(i), QString::number(i)});
+    return r;
+}
+
+QString fileWith(const QTemporaryDir &dir, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(QStringLiteral("in.dat"));
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(bytes);
+    return path;
+}
+
 } // namespace
 
 class TestBatch : public QObject {
@@ -97,6 +128,8 @@ private Q_SLOTS:
         QCOMPARE(r.status, 0);
         for (const char *command : {"report", "export", "import", "backup", "--operator"})
             QVERIFY2(r.out.contains(QLatin1String(command)), command);
+        for (int status = 0; status <= 5; ++status) // every exit status is explained
+            QVERIFY(r.out.contains(QStringLiteral("\n  %1  ").arg(status)));
         r = runBatch(site.settings, {QStringLiteral("report"), QStringLiteral("shdh"), QStringLiteral("book"),
                                      QStringLiteral("--format"), QStringLiteral("txt"), QStringLiteral("--output"),
                                      QStringLiteral("x.txt"), QStringLiteral("--operator"), QStringLiteral("admin")});
@@ -250,6 +283,68 @@ private Q_SLOTS:
                                                QStringLiteral("--operator"), QStringLiteral("guest")}, QStringLiteral("guest"));
         QCOMPARE(r.status, 0);
         QVERIFY(readWholeFile(pdf).startsWith("%PDF"));
+    }
+
+    // Status 0 only when every record of a whole file went in; 5 when the
+    // import ran to its end without that.
+    void importStatus_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<QString>("message");
+        auto badSecond = books(3);
+        badSecond[1].second = QStringLiteral("abc");
+        QByteArray garbage;
+        for (int i = 0; i < 5000; ++i)
+            garbage += char((i * 131 + 7) % 256);
+        auto endlessSecond = books(3);
+        endlessSecond[1].first = QString(9 << 20, QLatin1Char('x'));
+        QTest::newRow("every record") << ebookFile(books(3)) << 0 << 3 << QStringLiteral("共[3]条记录");
+        QTest::newRow("a line over the cap") << ebookFile(endlessSecond) << 5 << 2
+                                             << QStringLiteral("（第2条记录：文件第11行超过8388608字节的长度上限，未读入）");
+        QTest::newRow("whole file without records") << ebookFile({}) << 0 << 0 << QStringLiteral("共[0]条记录");
+        QTest::newRow("a refused record") << ebookFile(badSecond) << 5 << 2 << QStringLiteral("另有[1]条记录未能导入");
+        QTest::newRow("every record refused") << ebookFile({{QStringLiteral("甲"), QStringLiteral("x")}}) << 5 << 0
+                                              << QStringLiteral("另有[1]条记录未能导入");
+        QTest::newRow("no end line") << ebookFile(books(2), false) << 5 << 2 << QStringLiteral("意外结束");
+        QTest::newRow("no begin line") << QByteArray("title,typeid\r\n") << 5 << 0 << QStringLiteral("没有开始标记");
+        QTest::newRow("binary garbage") << garbage << 5 << 0 << QStringLiteral("没有开始标记");
+    }
+    void importStatus()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, status);
+        QFETCH(int, stored);
+        QFETCH(QString, message);
+        Site site;
+        QTemporaryDir dir;
+        const Run r = runBatch(site.settings, {QStringLiteral("import"), QStringLiteral("dzts"), fileWith(dir, file),
+                                               QStringLiteral("--operator"), QStringLiteral("admin")});
+        QCOMPARE(r.status, status);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QCOMPARE(site.db.scalar(QStringLiteral("select count(*) from www_lineread")).toInt(), stored);
+    }
+
+    // Another process holds a write transaction longer than the runner waits:
+    // the import stops at the first record instead of waiting out the lock for
+    // every one, and exits with the database's status.
+    void importStopsOnALock()
+    {
+        Site site;
+        QTemporaryDir dir;
+        const QString path = fileWith(dir, ebookFile(books(20)));
+        // A first run brings the database into shape, so that the locked run
+        // reaches the import.
+        QCOMPARE(runBatch(site.settings, {QStringLiteral("backup"), dir.path(), QStringLiteral("--operator"), QStringLiteral("admin")}).status, 0);
+        site.db.exec(QStringLiteral("begin immediate"));
+        const Run r = runBatch(site.settings, {QStringLiteral("import"), QStringLiteral("dzts"), path,
+                                               QStringLiteral("--operator"), QStringLiteral("admin")});
+        site.db.exec(QStringLiteral("rollback"));
+        QCOMPARE(r.status, 3);
+        QVERIFY2(r.err.contains(QStringLiteral("数据导入在第[1]条记录处因数据库出错而中止：database is locked")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("此前已导入[0]条记录")), qPrintable(r.err));
+        QCOMPARE(site.db.scalar(QStringLiteral("select count(*) from www_lineread")).toInt(), 0);
     }
 
     void failuresHaveTheirStatus()

@@ -29,7 +29,8 @@ QStringList readAll(const QByteArray &bytes, int fieldCount)
         if (s == Step::Record) {
             QStringList values;
             for (const QString &r : raw) values << extractValue(r);
-            steps << values.join(QLatin1Char('|'));
+            steps << values.join(QLatin1Char('|'))
+                         + (reader.overlongLine() ? QStringLiteral("!long@%1").arg(reader.overlongLine()) : QString());
             continue;
         }
         const char *names[] = {"Record", "FileEnd", "NoBeginLine", "EndedInRecord", "EndedBeforeEnd"};
@@ -196,6 +197,28 @@ private Q_SLOTS:
                                                              << QStringList{"a |b |c ", "EndedBeforeEnd@5"};
         QTest::newRow("ends among the fields") << QByteArray("@@FILE_BEGIN@@\r\n" + rec + "@@RECORD_BEGIN@@\r\n@@a @!\r\n")
                                                << QStringList{"a |b |c ", "EndedInRecord@8"};
+        // Lines over the cap are passed over with bounded memory: the
+        // record comes with the field empty and names the line, and the
+        // reading stays in step.
+        const qsizetype cap = ExchangeReader::MaxLineBytes;
+        const QByteArray atCap = "@@" + QByteArray(cap - 5, 'x') + " @!\n";
+        const QByteArray overCap = "@@" + QByteArray(cap - 4, 'x') + " @!\n";
+        QTest::newRow("a line at the cap") << QByteArray("@@FILE_BEGIN@@\nX\n@@a @!\n" + atCap + "@@c @!\nY\n@@FILE_END@@\n")
+                                           << QStringList{"a |" + QString(cap - 5, QLatin1Char('x')) + " |c ", "FileEnd@7"};
+        QTest::newRow("a line over the cap") << QByteArray("@@FILE_BEGIN@@\n" + rec + "X\n@@a @!\n" + overCap + "@@c @!\nY\n" + rec
+                                                           + "@@FILE_END@@\n")
+                                             << QStringList{"a |b |c ", "a ||c !long@9", "a |b |c ", "FileEnd@17"};
+        QTest::newRow("an endless line") << QByteArray("@@FILE_BEGIN@@\nX\n@@a @!\n" + QByteArray(cap * 2, '\0'))
+                                         << QStringList{"EndedInRecord@4"};
+        QTest::newRow("last field's first line over the cap")
+            << QByteArray("@@FILE_BEGIN@@\nX\n@@a @!\n@@b @!\n" + overCap + "Y\n" + rec + "@@FILE_END@@\n")
+            << QStringList{"a |b |!long@5", "a |b |c ", "FileEnd@12"};
+        QByteArray manyLines = "@@";
+        for (int i = 0; i < 9; ++i)
+            manyLines += QByteArray(cap / 8, 'y') + "\r\n";
+        QTest::newRow("last field's lines together over the cap")
+            << QByteArray("@@FILE_BEGIN@@\nX\n@@a @!\n@@b @!\n" + manyLines + "z @!\nY\n" + rec + "@@FILE_END@@\n")
+            << QStringList{"a |b |!long@12", "a |b |c ", "FileEnd@21"};
         QTest::newRow("ends inside the last field") << QByteArray("@@FILE_BEGIN@@\r\n@@RECORD_BEGIN@@\r\n@@a @!\r\n@@b @!\r\n@@c1\r\nc2\r\n")
                                                     << QStringList{"EndedInRecord@6"};
     }

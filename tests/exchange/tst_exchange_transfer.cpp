@@ -79,6 +79,8 @@ QStringList titlesIn(const QString &path, Kind kind)
     return titles;
 }
 
+enum DatabaseFault { RecordsRefused, LockHeld, ReadOnly, DatabaseFull };
+
 QPushButton *button(QWidget *w, const char *name) { return w->findChild<QPushButton *>(QLatin1String(name)); }
 
 } // namespace
@@ -410,6 +412,88 @@ private Q_SLOTS:
                                                   "另有[1]条记录未能导入（第2条记录：不收此记录）。"));
         QCOMPARE(column(db, QStringLiteral("select li_title from www_lineread order by li_id")),
                  QStringList({QStringLiteral("好一 "), QStringLiteral("好二 ")}));
+    }
+
+    // A failure of the database itself is no bad record: the import stops at
+    // the record it struck, keeps what went in, says where it stopped, and
+    // the dialog shows it as an error.
+    void importStopsOnDatabaseFailure_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("odbc"); // through the SQLite ODBC driver
+        for (bool odbc : {false, true}) {
+            const char *through = odbc ? "ODBC: " : "";
+            QTest::addRow("%slock held longer than the wait", through) << int(LockHeld) << QStringLiteral("database is locked") << odbc;
+            QTest::addRow("%sread-only database", through) << int(ReadOnly) << QStringLiteral("readonly database") << odbc;
+            QTest::addRow("%sdatabase full", through) << int(DatabaseFull) << QStringLiteral("database or disk is full") << odbc;
+            QTest::addRow("%srefused records go on", through) << int(RecordsRefused) << QString() << odbc;
+        }
+    }
+    void importStopsOnDatabaseFailure()
+    {
+        QFETCH(int, fault);
+        QFETCH(QString, reason);
+        QFETCH(bool, odbc);
+        TestDatabase db(bare());
+        if (odbc) {
+            ConnectionParams p;
+            p.odbcName = QStringLiteral("DRIVER=SQLite3;Database=%1;Timeout=50").arg(db.path());
+            QString why;
+            QVERIFY2(LibDB::open(p, &why), qPrintable(why));
+        }
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("in.dat"));
+        QList<QStringList> records;
+        for (int i = 0; i < 200; ++i)
+            records << QStringList{QStringLiteral("书%1").arg(i), QStringLiteral("1"), QString(), QString(), QString(),
+                                   QString(2000, QLatin1Char('x'))};
+        writeFile(path, ebookFile(records));
+        switch (DatabaseFault(fault)) {
+        case RecordsRefused:
+            db.exec(QStringLiteral("create trigger refuse before insert on www_lineread when new.li_title like '%5 ' "
+                                   "begin select raise(abort, '不收此记录'); end"));
+            break;
+        case LockHeld:
+            LibDB::exec(QStringLiteral("PRAGMA busy_timeout=50"));
+            db.exec(QStringLiteral("begin immediate")); // another connection's write transaction
+            break;
+        case ReadOnly: LibDB::exec(QStringLiteral("PRAGMA query_only=1")); break;
+        case DatabaseFull: {
+            const int pages = LibDB::scalar(QStringLiteral("PRAGMA page_count")).toInt();
+            LibDB::scalar(QStringLiteral("PRAGMA max_page_count=%1").arg(pages + 20));
+            break;
+        }
+        }
+
+        ScriptedPrompt prompt;
+        prompt.answers = {true};
+        TImportOther dlg(nullptr);
+        dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->setText(path);
+        dlg.ImportTuShu();
+        if (DatabaseFault(fault) == LockHeld)
+            db.exec(QStringLiteral("rollback"));
+
+        const int in = db.scalar(QStringLiteral("select count(*) from www_lineread")).toInt();
+        QCOMPARE(prompt.shown.size(), 2);
+        if (DatabaseFault(fault) == RecordsRefused) {
+            QCOMPARE(in, 180);
+            const QString text = prompt.shown.at(1).text; // the ODBC driver puts its name before the reason
+            QVERIFY2(text.startsWith(QStringLiteral("数据导入成功，共[180]条记录，请检查分类是否正确!\n"
+                                                    "另有[20]条记录未能导入（第6条记录：")), qPrintable(text));
+            QVERIFY(text.contains(QStringLiteral("不收此记录")));
+            QCOMPARE(prompt.shown.at(1).icon, PromptIcon::Information);
+            return;
+        }
+        QVERIFY(in < 200);
+        QCOMPARE(prompt.shown.size(), 2);
+        QCOMPARE(prompt.shown.at(1).icon, PromptIcon::Error);
+        const QString text = prompt.shown.at(1).text;
+        QVERIFY2(text.startsWith(QStringLiteral("数据导入在第[%1]条记录处因数据库出错而中止：").arg(in + 1)), qPrintable(text));
+        QVERIFY2(text.contains(reason), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("此前已导入[%1]条记录，均已保存").arg(in)), qPrintable(text));
+        if (DatabaseFault(fault) == DatabaseFull)
+            QVERIFY(in > 0);
     }
 
     // A file of another kind is read out of step: no crash, every record

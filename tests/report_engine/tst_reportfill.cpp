@@ -285,8 +285,24 @@ private Q_SLOTS:
         QCOMPARE(yOf(QStringLiteral("below")), QVector<int>({top + mm(13), top + mm(16 + 9), top + mm(16 + 12 + 9)}));
     }
 
+    void memoSplitsAtLineBoundaries_data()
+    {
+        QTest::addColumn<int>("firstLines");  // memo lines of the record before the long one
+        QTest::addColumn<int>("startPage");   // where the long record's heading prints
+        QTest::addColumn<int>("linesThere");  // its memo lines on that page
+        QTest::addColumn<int>("pages");
+        // The first record takes 20 mm; heading and 3 lines (20 mm) fit in
+        // the 80 mm left, so the record starts there with 15 lines.
+        QTest::newRow("starts where it is") << 3 << 0 << 15 << 6;
+        // The first record takes 85 mm; 15 mm do not hold heading and 3 lines.
+        QTest::newRow("too little room: a fresh page") << 16 << 1 << 19 << 7;
+    }
     void memoSplitsAtLineBoundaries()
     {
+        QFETCH(int, firstLines);
+        QFETCH(int, startPage);
+        QFETCH(int, linesThere);
+        QFETCH(int, pages);
         // A memo of 100 lines of 5 mm cannot fit on a page whose body is 100 mm.
         Report r;
         PageSetup page = designedPage();
@@ -294,7 +310,7 @@ private Q_SLOTS:
         r.setPageSetup(page);
         r.pageHeader().setHeight(mm(7));
         r.pageHeader().addLabel(QStringLiteral("H"), {0, 0, mm(5), mm(5)});
-        TableRowSource rows({QStringLiteral("n")}, {{3}, {100}, {2}});
+        TableRowSource rows({QStringLiteral("n")}, {{firstLines}, {100}, {2}});
         r.setRowSource(&rows);
         Band &d = r.detail();
         d.setHeight(mm(10));
@@ -323,18 +339,19 @@ private Q_SLOTS:
                     seen << i.text;
             }
         }
-        // Every line once, in order, across pages; the long memo starts on a
-        // fresh page and fills each page with whole lines (100 mm / 5 mm):
-        // 19 lines under its heading, then 20, 20, 20, 20 and the last one.
+        // Every line once, in order, across pages; the long memo fills each
+        // page after its first with whole lines (100 mm / 5 mm).
         QStringList expected;
-        for (int n : {3, 100, 2})
+        for (int n : {firstLines, 100, 2})
             for (int i = 0; i < n; ++i)
                 expected << QStringLiteral("%1-%2").arg(n).arg(i);
         QCOMPARE(seen, expected);
-        QCOMPARE(doc.pages.size(), size_t(7));
-        QCOMPARE(pageText(doc.pages[1]).at(1), QStringLiteral("100"));
-        QCOMPARE(pageText(doc.pages[1]).size(), 1 + 1 + 19); // header, heading, 19 lines
-        QCOMPARE(pageText(doc.pages[2]).size(), 1 + 20);
+        QCOMPARE(doc.pages.size(), size_t(pages));
+        const QStringList there = pageText(doc.pages[size_t(startPage)]);
+        const int heading = int(there.indexOf(QStringLiteral("100")));
+        QVERIFY(heading > 0);
+        QCOMPARE(there.size() - heading - 1, linesThere);
+        QCOMPARE(pageText(doc.pages[size_t(startPage + 1)]).size(), 1 + 20);
     }
 
     void systemValuesAndStartHook()

@@ -3,13 +3,17 @@
 #include "reportengine.h"
 #include "reportpainter.h"
 #include "reportpreview.h"
+#include "reportwriters.h"
 #include "rowsources.h"
+#include "textmeasure.h"
 #include "testsupport.h"
 #include "unglobal.h"
 
 #include <QApplication>
 #include <QFontInfo>
 #include <QImage>
+#include <QPainter>
+#include <QtMath>
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -139,6 +143,142 @@ private Q_SLOTS:
         const Page p = s.r.fill().pages[0];
         QCOMPARE(p.items[1].x, mm(30 + 8.5)); // band left edge at the left margin
         QCOMPARE(p.items[0].y, mm(10));
+    }
+
+    // A fixed-width item holds on the page the characters that fit its box,
+    // whole, and the text file writes exactly those.
+    void fixedWidthTextIsCutOnThePage_data()
+    {
+        QTest::addColumn<int>("align");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        // A 10 mm box holds 6 half-width columns of the 9 pt font.
+        QTest::newRow("left keeps the start") << int(Align::Left) << "文学艺术概论" << "文学艺";
+        QTest::newRow("right keeps the end") << int(Align::Right) << "pictures/2024/long-name.jpg" << "me.jpg";
+        QTest::newRow("right, Chinese") << int(Align::Right) << "文学艺术概论" << "术概论";
+        QTest::newRow("centre keeps the middle") << int(Align::Center) << "0123456789" << "234567";
+        QTest::newRow("never half a character") << int(Align::Left) << "abc文学" << "abc文";
+        QTest::newRow("what fits is whole") << int(Align::Left) << "ab文学" << "ab文学";
+    }
+    void fixedWidthTextIsCutOnThePage()
+    {
+        QFETCH(int, align);
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        Report r;
+        TableRowSource rows({QStringLiteral("v")}, {{text}});
+        r.setRowSource(&rows);
+        r.detail().setHeight(mm(6));
+        r.detail().addField(QStringLiteral("v"), {mm(20), 0, mm(10), mm(4)}, Align(align))->setClip(true);
+        const ReportDocument doc = r.fill();
+        QCOMPARE(doc.pages[0].items[0].text, shown);
+        QCOMPARE(textLines(doc.pages[0], doc.info).first().trimmed(), shown);
+    }
+
+    // With any margins every text and rule stays between them, in the order
+    // designed; a long school name keeps every character in a smaller font.
+    void everythingInsideTheMargins_data()
+    {
+        QTest::addColumn<int>("left");
+        QTest::addColumn<int>("right");
+        QTest::addColumn<int>("paperWidth"); // tenths of a millimetre
+        QTest::newRow("designed page") << 10 << 10 << 2159;
+        QTest::newRow("left 30") << 30 << 10 << 2159;
+        QTest::newRow("left 25, right 5") << 25 << 5 << 2159;
+        QTest::newRow("right 40") << 10 << 40 << 2159;
+        QTest::newRow("A4") << 10 << 10 << 2100;
+        QTest::newRow("A3 landscape, left 30") << 30 << 10 << 4200;
+    }
+    void everythingInsideTheMargins()
+    {
+        QFETCH(int, left);
+        QFETCH(int, right);
+        QFETCH(int, paperWidth);
+        const QString school = QStringLiteral("砚山市第一实验学校附属中学暨北城区图书馆联合阅览中心总馆东楼第二分部"); // 34 characters
+        Report r;
+        PageSetup page = designedPage();
+        page.width = paperWidth;
+        page.marginLeft = mm(left);
+        page.marginRight = mm(right);
+        r.setPageSetup(page);
+        TableRowSource rows({QStringLiteral("n")}, {{1234567}});
+        r.setRowSource(&rows);
+        Band &h = r.pageHeader();
+        h.setHeight(mm(12));
+        h.addLabel(school, {0, 0, mm(96), mm(6)}, Align::Right)->setFont({QStringLiteral("宋体"), 14});
+        h.addLabel(QStringLiteral("图书馆电子图书分类统计"), {mm(97), 0, mm(98), mm(6)})
+            ->setFont({QStringLiteral("黑体"), 14});
+        h.addLabel(QStringLiteral("入库日期：2024-12-01到2024-12-31"), {mm(103), mm(7), mm(80), mm(4)}, Align::Right);
+        r.detail().setHeight(mm(6));
+        r.detail().setFrame(true, true);
+        r.detail().addField(QStringLiteral("n"), {mm(157), 0, mm(38.9), mm(4)}, Align::Right);
+        Band &f = r.pageFooter();
+        f.setHeight(mm(7));
+        f.addSystem(SystemValue::DateTime, {mm(150), mm(1), mm(40), mm(4)});
+        f.addLabel(QStringLiteral("第"), {mm(171.5), mm(1), mm(4), mm(4)});
+        f.addSystem(SystemValue::PageNumber, {mm(175.7), mm(1), mm(8), mm(4)}, Align::Center);
+        f.addLabel(QStringLiteral("页"), {mm(184.2), mm(1), mm(4), mm(4)});
+        const ReportDocument doc = r.fill();
+        const int L = page.marginLeft, R = page.width - page.marginRight;
+        const Page &p = doc.pages[0];
+        QString all;
+        int pageNumberAt = -1, pageWordAt = -1;
+        for (const PageItem &i : p.items) {
+            const int w = textWidth(i.text, doc.info.fonts[i.font].pointSize);
+            const int from = i.align == Align::Left ? i.x : i.align == Align::Right ? i.x + i.width - w : i.anchor() - w / 2;
+            QVERIFY2(from >= L - 1 && from + w <= R + 1, qPrintable(i.text));
+            all += i.text + QLatin1Char('|');
+            if (i.text == QLatin1String("1"))
+                pageNumberAt = from + w;
+            if (i.text == QStringLiteral("页"))
+                pageWordAt = from;
+        }
+        QVERIFY(pageNumberAt <= pageWordAt); // still in the designed order
+        QVERIFY(all.contains(school + QLatin1Char('|')));
+        QVERIFY(all.contains(QStringLiteral("|1234567|")));
+        for (const PageLine &l : p.lines)
+            QVERIFY(qMin(l.x1, l.x2) >= L && qMax(l.x1, l.x2) <= R);
+    }
+
+    // The painter shows the page model's text whole and inside its box, also
+    // where an installed font sets it wider than the engine measured it.
+    void painterKeepsTextInItsBox_data()
+    {
+        QTest::addColumn<int>("align");
+        QTest::newRow("left") << int(Align::Left);
+        QTest::newRow("right") << int(Align::Right);
+        QTest::newRow("centre") << int(Align::Center);
+    }
+    void painterKeepsTextInItsBox()
+    {
+        QFETCH(int, align);
+        DocumentInfo info;
+        info.page = designedPage();
+        info.fonts = {FontSpec{QStringLiteral("黑体"), 9}};
+        PageItem it;
+        it.text = QStringLiteral("WMWMWMWMWM"); // Latin letters wider than half an em in a Hei font
+        it.x = mm(50);
+        it.y = mm(20);
+        it.width = textWidth(it.text, 9);
+        it.height = mm(5);
+        it.align = Align(align);
+        it.clip = true;
+        Page page;
+        page.items = {it};
+        const qreal scale = 0.5; // pixels per tenth of a millimetre
+        QImage img(qCeil(info.page.width * scale), qCeil(mm(40) * scale), QImage::Format_RGB32);
+        img.fill(Qt::white);
+        {
+            QPainter painter(&img);
+            paintPage(painter, page, info, scale);
+        }
+        int inside = 0, outside = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                if (qGray(img.pixel(x, y)) < 160)
+                    ++((x >= qFloor(it.x * scale) - 1 && x <= qCeil((it.x + it.width) * scale) + 1) ? inside : outside);
+        QVERIFY(inside > 50);
+        QCOMPARE(outside, 0);
     }
 
     void chineseFontsAreInstalled_data()

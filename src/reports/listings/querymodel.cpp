@@ -60,7 +60,7 @@ void QueryTableModel::read(int n, QVector<QStringList> &into)
             const QSqlError error = m_query.lastError();
             m_query = QSqlQuery(); // the last row is read: release the statement
             if (error.isValid())
-                throw DbError(error.databaseText().trimmed().isEmpty() ? error.driverText() : error.databaseText());
+                throw DbError(dbErrorText(error));
             return;
         }
         QStringList row;

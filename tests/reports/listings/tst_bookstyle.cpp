@@ -4,6 +4,7 @@
 #include "listingkinds.h"
 #include "listinglayouts.h"
 #include "listingtestkit.h"
+#include "reportwriters.h"
 #include "unglobal.h"
 
 using namespace lectoria;
@@ -15,6 +16,8 @@ Q_DECLARE_METATYPE(QVector<QStringList>)
 namespace {
 
 QString times(const QString &s, int n) { return s.repeated(n); }
+
+QString fileName() { return "images/2024/" + times("0123456789/", 6) + "a123456789.jpg"; }
 
 } // namespace
 
@@ -166,6 +169,45 @@ private Q_SLOTS:
         const QVector<QStringList> tail = printedLines(doc.pages.back());
         QVERIFY(tail.contains(QStringList{"提要：", "短"}));
         QVERIFY(tail.contains(QStringList{"2", "条"}));
+    }
+
+    // A heading or file name too long for its box shows the same whole
+    // characters on the page and in the text file: the heading its start, the
+    // right-aligned file name its end.
+    void pageAndTextFileAgree_data()
+    {
+        QTest::addColumn<bool>("book");
+        QTest::addColumn<QString>("item"); // what the page holds of the long value
+        QTest::addColumn<QString>("more"); // the same with one character more
+        // 150 mm of 黑体 11 pt: 77 columns; 65 mm of 宋体 9 pt: 40 columns.
+        QTest::newRow("book-style heading") << true << "长" + times("书", 37) << "长" + times("书", 38);
+        QTest::newRow("listing: picture file name")
+            << false << fileName().right(40) << fileName().right(41);
+    }
+    void pageAndTextFileAgree()
+    {
+        QFETCH(bool, book);
+        QFETCH(QString, item);
+        QFETCH(QString, more);
+        TestDatabase db(bare());
+        db.exec("insert into www_pitype (lt_id, lt_notice) values (1, '风景')");
+        db.addRecord(Kind::Tpzl, {{"li_title", "长" + times("书", 59)}, {"li_typeid", 1},
+                                  {"li_logtime", "2024-05-02 10:00:00"},
+                                  {"li_image", fileName()}});
+        std::unique_ptr<ReportLayout> layout;
+        if (book)
+            layout = std::make_unique<BookLayout>(Kind::Tpzl);
+        else
+            layout = std::make_unique<ListingLayout>(Kind::Tpzl, nullptr, 0);
+        const report::ReportDocument doc = layout->report().fill();
+        bool onPage = false;
+        for (const report::PageItem &it : doc.pages[0].items)
+            onPage = onPage || it.text == item;
+        QVERIFY(onPage);
+        const QStringList text = report::textLines(doc.pages[0], doc.info);
+        const auto line = std::find_if(text.begin(), text.end(), [&](const QString &l) { return l.contains(item); });
+        QVERIFY(line != text.end());
+        QVERIFY(!line->contains(more));
     }
 
 private:
