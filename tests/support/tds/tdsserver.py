@@ -148,7 +148,7 @@ def date_text(dt):
     return s
 
 
-DATE_RE = re.compile(r'^(\d{4})-(\d\d)-(\d\d)(?:[ T](\d\d):(\d\d)(?::(\d\d)(?:\.(\d{1,7}))?)?)?$')
+DATE_RE = re.compile(r'^(\d{4})-(\d\d)-(\d\d)(?:[ T](\d\d):(\d\d)(?::(\d\d)(?:\.(\d{1,7}))?)?)?(?:Z|[+-]\d\d:?\d\d)?$')
 
 
 def parse_date(text):
@@ -618,6 +618,7 @@ CONTROL_RE = re.compile(
     r'|(?P<rollback>(?:if\s+@@trancount\s*>\s*0\s+)?rollback(?:\s+tran(?:saction)?)?(?:\s+(?P<rname>(?!(?:insert|update|delete|select|save|commit|begin|set|if|exec)\b)\w+))?)'
     r'|(?P<commit>(?:if\s+@@trancount\s*>\s*0\s+)?commit(?:\s+tran(?:saction)?)?(?:\s+(?!(?:insert|update|delete|select|save|rollback|begin|set|if|exec)\b)\w+)?)'
     r')\s*', re.I)
+PRINT_RE = re.compile(r'^\s*print\s*$', re.I)
 BACKUP_RE = re.compile(r"^\s*backup\s+database\s+\[?(\w+)\]?\s+to\s+disk\s*=\s*$", re.I)
 ALIAS_RE = re.compile(r'([\w.]+(?:\s*\([\w.*]*\))?)\s+as\s+(\w+)', re.I)
 FUNC_RE = re.compile(r'^(\w+)\s*\(\s*([\w.*]*)\s*\)$')
@@ -874,6 +875,8 @@ class Session:
         out, pieces = self.strip_control(pieces)
         if not any(kind == 'str' or text.strip() for kind, text in pieces):
             return out
+        if len(pieces) >= 2 and pieces[1][0] == 'str' and PRINT_RE.match(pieces[0][1]):
+            return out + info_token(0, pieces[1][1])
         if len(pieces) >= 2 and pieces[1][0] == 'str' and BACKUP_RE.match(pieces[0][1]):
             return out + self.backup(BACKUP_RE.match(pieces[0][1]).group(1), pieces[1][1], done_token)
         self.refresh_schema()
@@ -1035,8 +1038,28 @@ class Session:
 
     def rpc_sp_prepare(self, params):
         handle = self.new_handle()
-        self.prepared[handle] = (params[2][1], params[1][1])
-        return b'', False, [(0, params[0][0], handle)]
+        stmt, declared = params[2][1], params[1][1]
+        self.prepared[handle] = (stmt, declared)
+        return self.describe(stmt, declared), False, [(0, params[0][0], handle)]
+
+    def describe(self, stmt, declared):
+        """The columns a prepared SELECT will have, as SQL Server describes them
+        on sp_prepare (the driver asks before executing); nothing for others."""
+        statements = split_statements(stmt)
+        if len(statements) != 1:
+            return b''
+        _, pieces = self.strip_control(statements[0])
+        tsql = join_pieces(pieces)
+        if not re.match(r'\s*select\b', tsql, re.I):
+            return b''
+        self.refresh_schema()
+        nulls = {name: None for name in STMT_NAME_RE.findall(declared or '')}
+        try:
+            cur = self.db.execute('select * from (%s) limit 0' % translate(tsql), nulls)
+        except sqlite3.Error as e:
+            raise sql_error(e)
+        names = [d[0] for d in cur.description]
+        return self.result_set(names, self.column_types(tsql, names, []), []) + done(TOK_DONEINPROC, DONE_MORE, 0)
 
     def rpc_sp_prepexec(self, params):
         handle = self.new_handle()

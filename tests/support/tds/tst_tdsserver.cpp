@@ -322,6 +322,21 @@ private slots:
         QVERIFY2(server.requests().last().startsWith(QStringLiteral("rpc sp_executesql select count(*)")),
                  qPrintable(server.requests().last()));
 
+        // A prepared SELECT is described before it runs (sp_prepare).
+        Odbc d(server.connectionString());
+        std::u16string select = utf16(QStringLiteral("select li_title,li_logtime from www_shdh where li_id=?"));
+        QVERIFY(d.check(SQLPrepareW(d.stmt, reinterpret_cast<SQLWCHAR *>(select.data()), SQL_NTS)));
+        SQLSMALLINT columns = 0;
+        QVERIFY(d.check(SQLNumResultCols(d.stmt, &columns)));
+        QCOMPARE(columns, SQLSMALLINT(2));
+        SQLWCHAR name[64];
+        SQLSMALLINT nameLen = 0, columnType = 0, digits = 0, nullable = 0;
+        SQLULEN size = 0;
+        QVERIFY(d.check(SQLDescribeColW(d.stmt, 1, name, 64, &nameLen, &columnType, &size, &digits, &nullable)));
+        QCOMPARE(wide(name, nameLen * 2), QStringLiteral("li_title"));
+        QCOMPARE(columnType, SQLSMALLINT(SQL_CHAR));
+        QCOMPARE(size, SQLULEN(128));
+
         const QVector<QVariantList> rows = db.rows(QStringLiteral("select li_title,li_typeid,li_logtime,li_content from www_shdh order by li_id"));
         QCOMPARE(rows.size(), titles.size());
         for (int i = 0; i < titles.size(); ++i) {
