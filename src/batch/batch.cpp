@@ -11,6 +11,7 @@
 #include "text.h"
 #include "unglobal.h"
 
+#include <QRegularExpression>
 #include <QSqlQuery>
 
 namespace lectoria::batch {
@@ -60,11 +61,46 @@ QString usageText()
         "  5  导入已完成，但并非每条记录都已导入（有记录未能导入、文件意外结束或没有读到记录）。\n");
 }
 
+bool parsePeriod(const QString &text, const QDate &today, QDate *begin, QDate *end, QString *error)
+{
+    if (text == QLatin1String("today")) {
+        *begin = *end = today;
+    } else if (text == QLatin1String("month")) {
+        *begin = QDate(today.year(), today.month(), 1);
+        *end = today;
+    } else if (text == QLatin1String("all")) {
+        *begin = *end = QDate();
+    } else {
+        static const QRegularExpression shape(QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})\\.\\.(\\d{4}-\\d{2}-\\d{2})$"));
+        const QRegularExpressionMatch m = shape.match(text);
+        if (!m.hasMatch()) {
+            *error = QStringLiteral("--period 应为 today、month、all 或 YYYY-MM-DD..YYYY-MM-DD：%1").arg(text);
+            return false;
+        }
+        for (int i : {1, 2})
+            if (!parseDate(m.captured(i)).isValid()) {
+                *error = QStringLiteral("--period 中的日期不存在：%1").arg(m.captured(i));
+                return false;
+            }
+        const QDate b = parseDate(m.captured(1)), e = parseDate(m.captured(2));
+        if (b > e) {
+            *error = QStringLiteral("--period 的开始日期 %1 晚于结束日期 %2。").arg(m.captured(1), m.captured(2));
+            return false;
+        }
+        *begin = b;
+        *end = e;
+    }
+    return true;
+}
+
 bool parse(const QStringList &args, Request *r, QString *error)
 {
     QStringList positional;
+    QStringList given; // the options on the command line
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args.at(i);
+        if (a.startsWith(QLatin1String("--")))
+            given << a;
         auto value = [&](QString *into) {
             if (i + 1 >= args.size()) {
                 *error = QStringLiteral("%1 后面缺少值。").arg(a);
@@ -106,6 +142,20 @@ bool parse(const QStringList &args, Request *r, QString *error)
         return false;
     }
     r->command = positional.takeFirst();
+    // An option the command has no use for is a mistake in the request, not
+    // something to pass over: the file would not be what was asked for.
+    const QStringList takes = r->command == QLatin1String("report")
+                                ? QStringList{QStringLiteral("--period"), QStringLiteral("--category"),
+                                              QStringLiteral("--subcategory"), QStringLiteral("--format"),
+                                              QStringLiteral("--output")}
+                            : r->command == QLatin1String("export")
+                                ? QStringList{QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--output")}
+                                : QStringList();
+    for (const QString &option : given)
+        if (option != QLatin1String("--operator") && !takes.contains(option)) {
+            *error = QStringLiteral("%1 命令不接受 %2。").arg(r->command, option);
+            return false;
+        }
     auto kindArg = [&]() {
         if (positional.isEmpty()) {
             *error = QStringLiteral("缺少资料类别 KIND。");
@@ -149,14 +199,28 @@ bool parse(const QStringList &args, Request *r, QString *error)
                 return false;
             }
         }
+        const bool hasCategory = r->report != QLatin1String("stats");
+        if (!hasCategory && given.contains(QStringLiteral("--category"))) {
+            *error = QStringLiteral("%1 %2 没有类别选择，不接受 --category。").arg(r->kind, r->report);
+            return false;
+        }
+        if (given.contains(QStringLiteral("--subcategory"))) {
+            if (r->kind != QLatin1String("bklw") || (r->report != QLatin1String("listing") && r->report != QLatin1String("book"))) {
+                *error = QStringLiteral("%1 %2 没有子类别选择，不接受 --subcategory。").arg(r->kind, r->report);
+                return false;
+            }
+            if (r->category.isEmpty()) {
+                *error = QStringLiteral("--subcategory 需要同时给出 --category。");
+                return false;
+            }
+        }
         if (r->output.isEmpty()) {
             *error = QStringLiteral("缺少 --output。");
             return false;
         }
-        if (!applyPeriod(r->period, QDate(2000, 1, 1))) {
-            *error = QStringLiteral("--period 应为 today、month、all 或 YYYY-MM-DD..YYYY-MM-DD。");
+        QDate begin, end;
+        if (!parsePeriod(r->period, QDate(2000, 1, 1), &begin, &end, error))
             return false;
-        }
     } else if (r->command == QLatin1String("export")) {
         if (!kindArg()) return false;
         if (!r->from.isValid() || !r->to.isValid() || r->output.isEmpty()) {
@@ -194,24 +258,8 @@ bool parse(const QStringList &args, Request *r, QString *error)
 bool applyPeriod(const QString &period, const QDate &today)
 {
     Session &s = unGlobal();
-    if (period == QLatin1String("today")) {
-        s.ReportBegin = today;
-        s.ReportEnd = today;
-    } else if (period == QLatin1String("month")) {
-        s.ReportBegin = QDate(today.year(), today.month(), 1);
-        s.ReportEnd = today;
-    } else if (period == QLatin1String("all")) {
-        s.ReportBegin = QDate();
-        s.ReportEnd = QDate();
-    } else {
-        const QStringList parts = period.split(QStringLiteral(".."));
-        if (parts.size() != 2) return false;
-        const QDate b = parseDate(parts.at(0)), e = parseDate(parts.at(1));
-        if (!b.isValid() || !e.isValid()) return false;
-        s.ReportBegin = b;
-        s.ReportEnd = e;
-    }
-    return true;
+    QString error;
+    return parsePeriod(period, today, &s.ReportBegin, &s.ReportEnd, &error);
 }
 
 int run(const Request &r, const QString &password)

@@ -32,8 +32,13 @@ QString usageText();
 // when they are wrong.
 bool parse(const QStringList &args, Request *request, QString *error);
 
-// The report period as the dialogs set it: ReportBegin/ReportEnd from
-// today|month|all|YYYY-MM-DD..YYYY-MM-DD. False when the text is none of these.
+// A report period from today|month|all|YYYY-MM-DD..YYYY-MM-DD: the bounds
+// (null for "all"), or false with *error naming what is wrong (the shape, a
+// date that does not exist, a begin after the end).
+bool parsePeriod(const QString &text, const QDate &today, QDate *begin, QDate *end, QString *error);
+
+// The report period as the dialogs set it: ReportBegin/ReportEnd from the
+// text (parsePeriod). False when it is not a period.
 bool applyPeriod(const QString &period, const QDate &today);
 
 // Connects, runs the start-up steps, logs the operator in and runs the command.

@@ -2,6 +2,7 @@
 #include "catalogueexchange.h"
 #include "databasebackup.h"
 #include "kinds.h"
+#include "libdb.h"
 #include "prompt.h"
 #include "listingreports.h"
 #include "savereport.h"
@@ -16,9 +17,42 @@ namespace lectoria::batch {
 
 bool showProgress() { return isatty(STDERR_FILENO); }
 
+namespace {
+
+// The message naming a category or sub-category the database does not
+// have, or empty when both exist (or none was asked for). A report of a
+// category that does not exist would be an empty file that looks right.
+QString missingCategory(Kind kind, const Request &r)
+{
+    if (r.category.isEmpty())
+        return QString();
+    const int category = r.category.toInt();
+    const QString table = kindInfo(kind).categoryTable;
+    if (LibDB::scalar(QStringLiteral("select count(*) from %1 where lt_id=%2").arg(table).arg(category)).toInt() == 0)
+        return QStringLiteral("没有这个类别：%1").arg(category);
+    if (r.subcategory.isEmpty())
+        return QString();
+    const int sub = r.subcategory.toInt();
+    if (LibDB::scalar(QStringLiteral("select count(*) from %1 where ls_id=%2 and ls_sid=%3")
+                          .arg(kindInfo(kind).subCategoryTable)
+                          .arg(category)
+                          .arg(sub))
+            .toInt()
+        == 0)
+        return QStringLiteral("类别 %1 没有这个子类别：%2").arg(category).arg(sub);
+    return QString();
+}
+
+} // namespace
+
 int runReport(const Request &r)
 {
     const Kind kind = findKind(r.kind)->kind;
+    const QString missing = missingCategory(kind, r);
+    if (!missing.isEmpty()) {
+        showError(missing);
+        return Usage;
+    }
     ReportOutput output;
     reportOutputFromName(r.format, &output);
     if (r.report == QLatin1String("stats")) {

@@ -24,8 +24,12 @@ QStringList dateConditionLines(const QDate &begin, const QDate &end)
 {
     if (begin.isNull())
         return {};
-    return {QStringLiteral("  and li_logtime>=") + sqlDate(begin) + QStringLiteral(" "),
-            QStringLiteral("  and li_logtime<") + sqlDate(end.addDays(1)) + QStringLiteral(" ")};
+    const QString from = QStringLiteral("  and li_logtime>=") + sqlDate(begin) + QStringLiteral(" ");
+    // No entry date lies after the last day a date can name; the day after
+    // it would be the year 10000, which no database reads as a date.
+    if (end >= lastDay())
+        return {from};
+    return {from, QStringLiteral("  and li_logtime<") + sqlDate(end.addDays(1)) + QStringLiteral(" ")};
 }
 
 QString periodCaption(const QString &prefix, const QDate &begin, const QDate &end)

@@ -22,9 +22,13 @@ QDate firstDayOfMonth(const QDate &d);
 // then simply finds nothing).
 ReportPeriod periodFor(PeriodChoice choice, const QDate &today, const QDate &from, const QDate &to);
 
+// The last day a report period can end on (a four-digit year's last).
+inline QDate lastDay() { return QDate(9999, 12, 31); }
+
 // The two lines that follow a statement's where line: entry date from
 // midnight of the begin day up to, not including, midnight after the end
-// day. None for "no period".
+// day. None for "no period"; only the first when the period ends on the
+// last day.
 QStringList dateConditionLines(const QDate &begin, const QDate &end);
 
 // The period caption printed in a report heading: prefix, begin, "到", end;

@@ -1,5 +1,6 @@
 #include "gbk.h"
 #include "atomicfile.h"
+#include "batch.h"
 #include "dialogtestkit.h"
 #include "libdb.h"
 #include "listingdialog.h"
@@ -345,6 +346,108 @@ private Q_SLOTS:
         QVERIFY2(r.err.contains(QStringLiteral("数据导入在第[1]条记录处因数据库出错而中止：database is locked")), qPrintable(r.err));
         QVERIFY2(r.err.contains(QStringLiteral("此前已导入[0]条记录")), qPrintable(r.err));
         QCOMPARE(site.db.scalar(QStringLiteral("select count(*) from www_lineread")).toInt(), 0);
+    }
+
+    // Requests the runner refuses before it connects: an option the command
+    // or report has no use for, and periods that name no days.
+    void requestsRefused_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("error"); // empty: accepted
+        const QString out = QStringLiteral(" --format csv --output x.csv");
+        QTest::newRow("statistics have no category") << "report dzts stats --category 1" + out << "不接受 --category";
+        QTest::newRow("statistics have no sub-category") << "report bklw stats --subcategory 1" + out
+                                                         << "不接受 --subcategory";
+        QTest::newRow("sub-category statistics take a category only")
+            << "report bklw stats-sub --category 1 --subcategory 1" + out << "不接受 --subcategory";
+        QTest::newRow("sub-category outside periodical articles")
+            << "report dzts listing --category 1 --subcategory 1" + out << "不接受 --subcategory";
+        QTest::newRow("sub-category without a category") << "report bklw listing --subcategory 1" + out
+                                                          << "需要同时给出 --category";
+        QTest::newRow("export has no category") << QStringLiteral("export dzts --from 2024-01-01 --to 2024-12-31 "
+                                                                  "--output x.txt --category 1")
+                                                << "export 命令不接受 --category";
+        QTest::newRow("backup has no format") << QStringLiteral("backup /tmp --format csv") << "backup 命令不接受 --format";
+        QTest::newRow("reversed period") << "report dzts listing --period 2026-12-10..2026-12-01" + out
+                                         << "开始日期 2026-12-10 晚于结束日期 2026-12-01";
+        QTest::newRow("a day that does not exist") << "report dzts listing --period 2025-01-01..2025-02-29" + out
+                                                   << "日期不存在：2025-02-29";
+        QTest::newRow("not a period") << "report dzts listing --period 2025-1-1..2025-02-01" + out
+                                      << "2025-1-1..2025-02-01";
+        QTest::newRow("article listing of a sub-category")
+            << "report bklw listing --category 1 --subcategory 2" + out << QString();
+        QTest::newRow("one day, the last a date can name") << "report dzts stats --period 9999-12-31..9999-12-31" + out
+                                                           << QString();
+    }
+    void requestsRefused()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, error);
+        batch::Request request;
+        QString why;
+        const bool ok = batch::parse(line.split(QLatin1Char(' ')) << QStringLiteral("--operator")
+                                                                  << QStringLiteral("admin"),
+                                     &request, &why);
+        QCOMPARE(ok, error.isEmpty());
+        QVERIFY2(why.contains(error), qPrintable(why));
+    }
+
+    // Periods and categories the database decides: a category that does not
+    // exist is refused (status 1, no file); a period without records is a
+    // valid, empty report; a period to the last representable day finds
+    // every record from its start on.
+    void periodsAndCategories_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("sameAs"); // the period whose file it equals; empty: no data rows
+        QTest::newRow("category that does not exist") << "dzts listing --period all --category 999" << 1
+                                                      << "没有这个类别：999" << QString();
+        QTest::newRow("sub-category that does not exist")
+            << "bklw listing --period all --category 1 --subcategory 99" << 1 << "类别 1 没有这个子类别：99" << QString();
+        QTest::newRow("a period without records") << "dzts stats --period 2001-01-01..2001-12-31" << 0
+                                                  << "生成文件完成" << QString();
+        QTest::newRow("to the last day") << "dzts stats --period 2000-01-01..9999-12-31" << 0 << "生成文件完成"
+                                         << "all";
+        QTest::newRow("listing to the last day") << "dzts listing --period 2000-01-01..9999-12-31" << 0
+                                                 << "生成文件完成" << "all";
+    }
+    void periodsAndCategories()
+    {
+        QFETCH(QString, line);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QFETCH(QString, sameAs);
+        Site site(8);
+        QTemporaryDir files;
+        auto produce = [&](const QString &l, const QString &name) {
+            const QString path = files.filePath(name);
+            const Run r = runBatch(site.settings, QStringList{QStringLiteral("report")} + l.split(QLatin1Char(' '))
+                                                      + QStringList{QStringLiteral("--format"), QStringLiteral("csv"),
+                                                                    QStringLiteral("--output"), path,
+                                                                    QStringLiteral("--operator"), QStringLiteral("admin")});
+            return std::make_pair(r, path);
+        };
+        const auto [r, path] = produce(line, QStringLiteral("asked.csv"));
+        QCOMPARE(r.status, status);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        if (status != 0) {
+            QVERIFY(!QFile::exists(path));
+            return;
+        }
+        const QByteArray written = readWholeFile(path);
+        if (sameAs.isEmpty()) {
+            // The finished file's title and header lines, and no data row.
+            QCOMPARE(Gbk::decode(written).count(QStringLiteral("\r\n")), 2);
+            return;
+        }
+        QStringList other = line.split(QLatin1Char(' '));
+        other[other.indexOf(QStringLiteral("--period")) + 1] = sameAs;
+        const auto [r2, path2] = produce(other.join(QLatin1Char(' ')), QStringLiteral("other.csv"));
+        QCOMPARE(r2.status, 0);
+        QVERIFY(Gbk::decode(written).count(QStringLiteral("\r\n")) > 2);
+        QCOMPARE(written, readWholeFile(path2));
     }
 
     void failuresHaveTheirStatus()
