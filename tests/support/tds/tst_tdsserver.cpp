@@ -348,6 +348,35 @@ private slots:
         }
     }
 
+    void scrollsAStaticCursor()
+    {
+        // Qt's scrollable statements reach the server as static cursors.
+        TestDatabase db(plain());
+        TdsTestServer server(db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        Odbc c(server.connectionString());
+        QVERIFY2(c.connected, qPrintable(c.lastError));
+        QVERIFY(SQL_SUCCEEDED(SQLSetStmtAttr(c.stmt, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0)));
+        QVERIFY2(c.exec(QStringLiteral("select lt_id from www_shtype where lt_id <= 5 order by lt_id")), qPrintable(c.lastError));
+        const struct { SQLSMALLINT orientation; SQLLEN offset; int id; } steps[] = {
+            {SQL_FETCH_NEXT, 0, 1},  {SQL_FETCH_NEXT, 0, 2},     {SQL_FETCH_LAST, 0, 5},  {SQL_FETCH_NEXT, 0, 0},
+            {SQL_FETCH_FIRST, 0, 1}, {SQL_FETCH_ABSOLUTE, 3, 3}, {SQL_FETCH_PRIOR, 0, 2}, {SQL_FETCH_RELATIVE, 2, 4},
+            {SQL_FETCH_ABSOLUTE, -1, 5}, {SQL_FETCH_PRIOR, 0, 4}};
+        for (const auto &step : steps) {
+            const SQLRETURN r = SQLFetchScroll(c.stmt, step.orientation, step.offset);
+            if (!step.id) {
+                QCOMPARE(r, SQLRETURN(SQL_NO_DATA));
+                continue;
+            }
+            QVERIFY2(c.check(r), qPrintable(c.lastError));
+            QCOMPARE(c.integer(1), step.id);
+            SQLULEN row = 0;
+            QVERIFY(SQL_SUCCEEDED(SQLGetStmtAttr(c.stmt, SQL_ATTR_ROW_NUMBER, &row, SQL_IS_UINTEGER, nullptr)));
+            QCOMPARE(int(row), step.id);
+        }
+        QCOMPARE(server.countRequests(QStringLiteral("rpc sp_cursoropen")), 1);
+    }
+
     void transactionsAndSavepoints()
     {
         TestDatabase db(plain());
