@@ -276,12 +276,8 @@ def type_from_values(values):
 
 # ---------------------------------------------------------------- T-SQL to SQLite
 
-def _backup_rule(m):
-    return m.group(0)
-
-
-# (pattern, replacement): applied in order to every statement, outside nothing
-# in particular; the patterns are anchored on keywords literals will not hold.
+# (pattern, replacement): applied in order to the code of every statement,
+# never to the text of its literals.
 RULES = [
     # SQLite has its key from the IDENTITY column already.
     (r'^\s*alter\s+table\s+\w+\s+add\s+constraint\s+\w+\s+primary\s+key\b.*$', ''),
@@ -297,7 +293,8 @@ RULES = [
     (r'\bdatalength\s*\(', 'length('),
 ]
 RULES = [(re.compile(p, re.I | re.S), r) for p, r in RULES]
-TOP_RE = re.compile(r'^(\s*select\s+(?:distinct\s+)?)top\s+\(?(\d+)\)?\s+', re.I)
+TRANCOUNT_RE = re.compile(r'@@trancount\b', re.I)
+TOP_RE = re.compile(r'(\bselect\s+(?:distinct\s+)?)top\s+\(?(\d+)\)?\s+', re.I)
 DATE_LITERAL_RE = re.compile(r'^(\d{4})(\d\d)(\d\d)(?:\s+(\d\d?):(\d\d)(?::(\d\d)(?:\.(\d{1,3}))?)?)?$')
 
 
@@ -385,19 +382,31 @@ def split_statements(sql):
 
 
 def join_pieces(pieces):
-    return ''.join(text if kind == 'code' else literal(text) for kind, text in pieces)
+    """The statement as T-SQL again (for finding its tables and aliases)."""
+    return ''.join(text if kind == 'code' else "'" + text.replace("'", "''") + "'" for kind, text in pieces)
 
 
-@functools.lru_cache(maxsize=256)
-def translate(sql):
-    """T-SQL as the console sends it, in SQLite's dialect."""
-    s = sql
+@functools.lru_cache(maxsize=1024)
+def translate_code(code):
     for pattern, replacement in RULES:
-        s = pattern.sub(replacement, s)
-    m = TOP_RE.match(s)
-    if m:
-        s = m.group(1) + s[m.end():].rstrip().rstrip(';') + ' limit ' + m.group(2)
-    return s
+        code = pattern.sub(replacement, code)
+    return code
+
+
+def translate(pieces, trancount=0):
+    """A statement (its scan() pieces) as the console sends it, in SQLite's dialect."""
+    out, limit = [], None
+    for i, (kind, text) in enumerate(pieces):
+        if kind == 'str':
+            out.append(literal(text))
+            continue
+        m = TOP_RE.search(text) if limit is None else None
+        if m:
+            # One TOP, of the statement's outer SELECT: its LIMIT goes at the end.
+            limit, text = m.group(2), text[:m.start()] + m.group(1) + text[m.end():]
+        out.append(translate_code(TRANCOUNT_RE.sub(str(trancount), text)))
+    s = ''.join(out)
+    return s.rstrip().rstrip(';') + ' limit ' + limit if limit else s
 
 
 # ---------------------------------------------------------------- errors
@@ -881,8 +890,7 @@ class Session:
             return out + self.backup(BACKUP_RE.match(pieces[0][1]).group(1), pieces[1][1], done_token)
         self.refresh_schema()
         tsql = join_pieces(pieces)
-        tsql = re.sub(r'@@trancount\b', str(self.trancount), tsql, flags=re.I)
-        sqlite_sql = translate(tsql)
+        sqlite_sql = translate(pieces, self.trancount)
         if not sqlite_sql.strip():
             return out
         cur = self.db.execute(sqlite_sql, params)
@@ -1055,7 +1063,7 @@ class Session:
         self.refresh_schema()
         nulls = {name: None for name in STMT_NAME_RE.findall(declared or '')}
         try:
-            cur = self.db.execute('select * from (%s) limit 0' % translate(tsql), nulls)
+            cur = self.db.execute('select * from (%s) limit 0' % translate(pieces, self.trancount), nulls)
         except sqlite3.Error as e:
             raise sql_error(e)
         names = [d[0] for d in cur.description]
@@ -1102,7 +1110,7 @@ class Session:
             return out, False, [(0, params[0][0], 0)]
         self.refresh_schema()
         try:
-            cur = self.db.execute(translate(tsql), bound)
+            cur = self.db.execute(translate(pieces, self.trancount), bound)
         except sqlite3.Error as e:
             raise sql_error(e)
         rows = cur.fetchall()

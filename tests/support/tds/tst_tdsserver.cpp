@@ -271,6 +271,56 @@ private slots:
         }
     }
 
+    void translatesTheConsolesStatements_data()
+    {
+        QTest::addColumn<QStringList>("statements");
+        QTest::addColumn<QString>("check"); // on the SQLite file
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("literal text left alone")
+            << QStringList{QStringLiteral("insert www_shdh (li_id,li_content) values (50, N'图书''s isnull(x) dbo.y getdate() 20240101')")}
+            << QStringLiteral("select li_content from www_shdh where li_id=50") << QStringLiteral("图书's isnull(x) dbo.y getdate() 20240101");
+        QTest::newRow("date literals as stored dates")
+            << QStringList{QStringLiteral("update www_admin set lo_time='20240315 08:09:10' where ad_code='admin'"),
+                           QStringLiteral("update www_admin set lo_time='20240316' where ad_code='lib01'")}
+            << QStringLiteral("select group_concat(lo_time, '|') from (select lo_time from www_admin where ad_code in ('admin','lib01') order by ad_code)")
+            << QStringLiteral("2024-03-15 08:09:10|2024-03-16 00:00:00");
+        QTest::newRow("getdate")
+            << QStringList{QStringLiteral("update www_admin set lo_time=getdate() where ad_code='admin'")}
+            << QStringLiteral("select lo_time = datetime('now','localtime') or lo_time = datetime('now','localtime','-1 second') from www_admin where ad_code='admin'")
+            << QStringLiteral("1");
+        QTest::newRow("top, insert without into")
+            << QStringList{QStringLiteral("insert www_shtype (lt_id,lt_notice) select top 2 lt_id+100,lt_notice from www_shtype order by lt_id desc")}
+            << QStringLiteral("select count(*) from www_shtype where lt_id > 100") << QStringLiteral("2");
+        QTest::newRow("identity, key added afterwards")
+            << QStringList{QStringLiteral("create table lib_prtblank ( pb_no int NOT NULL IDENTITY (1, 1), pb_top int default(0) )"),
+                           QStringLiteral("ALTER TABLE lib_prtblank ADD CONSTRAINT PK_lib_prtblank PRIMARY KEY NONCLUSTERED(pb_no)"),
+                           QStringLiteral("insert into lib_prtblank(pb_top) values(10)"), QStringLiteral("insert into lib_prtblank(pb_top) values(20)")}
+            << QStringLiteral("select group_concat(pb_no || ':' || pb_top) from lib_prtblank") << QStringLiteral("1:10,2:20");
+        QTest::newRow("column added, existence checks")
+            << QStringList{QStringLiteral("alter table www_lineread add li_pages int  default(1)"),
+                           QStringLiteral("insert www_admin (ad_code,ad_name,ad_pass,ad_auth1,ad_auth2,ad_auth3,ad_auth4,ad_auth5,ad_auth6,"
+                                          "ad_auth7,ad_auth8,ad_auth9,ad_auth10,ad_auth11,ad_auth12,ad_auth13,ad_auth14,ad_auth15,ad_auth16,"
+                                          "ad_auth17,ad_auth18,ad_auth19) select 'x', 'y','z','1','1','1','1','1','1','1','1','1','1','1','1','1',"
+                                          "'1','1','1','1','1','1' from syscolumns where name='li_pages' and id in "
+                                          "(select id from sysobjects where name = 'www_lineread')")}
+            << QStringLiteral("select count(*) from www_admin where ad_name='y'") << QStringLiteral("1");
+    }
+
+    void translatesTheConsolesStatements()
+    {
+        QFETCH(QStringList, statements);
+        QFETCH(QString, check);
+        QFETCH(QString, expected);
+        TestDatabase db(plain());
+        TdsTestServer server(db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        Odbc c(server.connectionString());
+        QVERIFY2(c.connected, qPrintable(c.lastError));
+        for (const QString &sql : statements)
+            QVERIFY2(c.exec(sql), qPrintable(sql + QLatin1Char('\n') + c.lastError));
+        QCOMPARE(db.scalar(check).toString(), expected);
+    }
+
     void preparedInsertSendsEachRecordOnce()
     {
         TestDatabase db(plain());
