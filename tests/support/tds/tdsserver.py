@@ -58,7 +58,7 @@ import sqlite3
 import struct
 import sys
 import threading
-import time
+import traceback
 
 # Packet types
 PKT_BATCH, PKT_RPC, PKT_REPLY, PKT_ATTENTION, PKT_TM, PKT_LOGIN7, PKT_PRELOGIN = 1, 3, 4, 6, 0x0E, 0x10, 0x12
@@ -85,9 +85,10 @@ DATE_1 = datetime.date(1, 1, 1)
 
 
 class SqlError(Exception):
-    def __init__(self, number, text, severity=16, state=1):
+    def __init__(self, number, text, severity=16, state=1, then=None):
         super().__init__(text)
         self.number, self.text, self.severity, self.state = number, text, severity, state
+        self.then = then  # a second error SQL Server sends after this one
 
 
 class Cancelled(Exception):
@@ -128,7 +129,8 @@ def message(token, number, text, severity, state=1, proc=''):
 
 
 def error_token(e):
-    return message(TOK_ERROR, e.number, e.text, e.severity, e.state)
+    out = message(TOK_ERROR, e.number, e.text, e.severity, e.state)
+    return out + error_token(e.then) if e.then else out
 
 
 def info_token(number, text, state=1):
@@ -717,6 +719,13 @@ class Session:
                     self.send(self.request(kind, data))
                 except Cancelled:
                     self.send(done(TOK_DONE, DONE_ATTN))
+                except (EOFError, ConnectionError):
+                    return
+                except Exception as e:
+                    # A fault of this server: said to the client, which goes on.
+                    traceback.print_exc()
+                    self.send(error_token(SqlError(50000, 'TDS test server fault: %r' % e, severity=16))
+                              + done(TOK_DONE, DONE_ERROR))
 
     def prelogin(self):
         options = [(0, PRODUCT_VERSION + b'\0\0'), (1, b'\x02'), (2, b'\0'), (3, struct.pack('>I', 0)), (4, b'\0')]
@@ -1157,9 +1166,12 @@ class Session:
     def backup(self, database, target, done_token):
         folder = os.path.dirname(target)
         live = os.path.realpath(self.server.database)
+        abnormal = SqlError(3013, 'BACKUP DATABASE is terminating abnormally.')
+        if self.trancount:
+            raise SqlError(3021, 'Cannot perform a backup or restore operation within a transaction.', then=abnormal)
         if not os.path.isabs(target) or not os.path.isdir(folder) or os.path.realpath(target) == live:
             raise SqlError(3201, "Cannot open backup device '%s'. Operating system error 3(The system cannot "
-                                 "find the path specified.)." % target, state=2)
+                                 "find the path specified.)." % target, state=2, then=abnormal)
         pages = max(1, os.path.getsize(self.server.database) // 8192)
         steps = [info_token(3211, '%d percent processed.' % p) for p in (10, 20, 30, 40, 50, 60, 70, 80, 90, 100)]
         steps += [info_token(4035, "Processed %d pages for database '%s', file '%s' on file 1." % (pages, database, database)),
