@@ -12,6 +12,9 @@ driver, e.g.
     DRIVER={/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so};SERVER=127.0.0.1;
     PORT=<n>;DATABASE=www;TDS_Version=7.4;ClientCharset=UTF-8;UID=sa;PWD=x
 
+Add Language=british (or another language with days first) to read dashed
+date literals as such a login does.
+
 --log FILE appends one line per request ("login", "batch <first words>",
 "rpc <procedure> <first words>", "tm <begin|commit|rollback|save>",
 "attention"), so that tests can count round trips.
@@ -34,8 +37,13 @@ It answers the way SQL Server 2019 does where the console depends on it:
       several packets and writes the file (a whole copy of the SQLite
       database) only after the last message, unless the client cancelled.
 
-T-SQL is translated to SQLite by translate() with a table of rules; what the
-console sends is covered, not T-SQL at large.
+T-SQL is translated to SQLite by translate() with a table of rules (RULES);
+what the console sends is covered, not T-SQL at large. 'yyyymmdd' and
+'yyyymmdd hh:mm:ss' literals become SQLite's 'yyyy-mm-dd hh:mm:ss' text, as
+do bound DATETIME values. Statements in a batch are split at semicolons;
+leading SET options and transaction statements need none. Comparisons and
+sorting are SQLite's (binary, '=' case-sensitive), not the collation's.
+One thread and one SQLite connection per client; errors end the batch.
 
 Limit: SQLite does not tell the declared type of a result column. The server
 takes the declared types of every table's columns (PRAGMA table_info) and
@@ -297,27 +305,36 @@ RULES = [
 RULES = [(re.compile(p, re.I | re.S), r) for p, r in RULES]
 TRANCOUNT_RE = re.compile(r'@@trancount\b', re.I)
 TOP_RE = re.compile(r'(\bselect\s+(?:distinct\s+)?)top\s+\(?(\d+)\)?\s+', re.I)
+DASHED_DATE_RE = re.compile(r'^(\d{4})-(\d\d?)-(\d\d?)(?:\s+(\d\d?):(\d\d)(?::(\d\d)(?:\.(\d{1,3}))?)?)?$')
 DATE_LITERAL_RE = re.compile(r'^(\d{4})(\d\d)(\d\d)(?:\s+(\d\d?):(\d\d)(?::(\d\d)(?:\.(\d{1,3}))?)?)?$')
 
 
-def literal(content):
+def literal(content, days_first=False):
     """A string literal's text in SQLite form: 'yyyymmdd' and 'yyyymmdd hh:mm:ss'
     (the forms SQL Server reads alike under every language) become SQLite's
-    date text, which compares and sorts as stored dates do."""
+    date text, which compares and sorts as stored dates do. Under a login
+    language that puts days first (british, deutsch, ...) SQL Server reads
+    'yyyy-mm-dd' as year, day, month: so does this server."""
     m = DATE_LITERAL_RE.match(content)
     if m:
         y, mo, d, h, mi, s, ms = m.groups()
-        if 1 <= int(mo) <= 12 and 1 <= int(d) <= 31:
-            try:
-                dt = datetime.datetime(int(y), int(mo), int(d), int(h or 0), int(mi or 0), int(s or 0),
-                                       int((ms or '0').ljust(3, '0')) * 1000)
-            except ValueError:
-                dt = None
-            if dt is None or dt.year < 1753:
-                raise SqlError(242, 'The conversion of a varchar data type to a datetime data type '
-                                    'resulted in an out-of-range value.')
-            return "'" + date_text(dt) + "'"
-    return "'" + content.replace("'", "''") + "'"
+        if not (1 <= int(mo) <= 12 and 1 <= int(d) <= 31):
+            m = None  # eight digits that are no date
+    elif days_first:
+        m = DASHED_DATE_RE.match(content)
+        if m:
+            y, d, mo, h, mi, s, ms = m.groups()
+    if not m:
+        return "'" + content.replace("'", "''") + "'"
+    try:
+        dt = datetime.datetime(int(y), int(mo), int(d), int(h or 0), int(mi or 0), int(s or 0),
+                               int((ms or '0').ljust(3, '0')) * 1000)
+    except ValueError:
+        dt = None
+    if dt is None or dt.year < 1753:
+        raise SqlError(242, 'The conversion of a varchar data type to a datetime data type resulted in an '
+                            'out-of-range value.')
+    return "'" + date_text(dt) + "'"
 
 
 def scan(sql):
@@ -395,12 +412,12 @@ def translate_code(code):
     return code
 
 
-def translate(pieces, trancount=0):
+def translate(pieces, trancount=0, days_first=False):
     """A statement (its scan() pieces) as the console sends it, in SQLite's dialect."""
     out, limit = [], None
-    for i, (kind, text) in enumerate(pieces):
+    for kind, text in pieces:
         if kind == 'str':
-            out.append(literal(text))
+            out.append(literal(text, days_first))
             continue
         m = TOP_RE.search(text) if limit is None else None
         if m:
@@ -635,6 +652,11 @@ ALIAS_RE = re.compile(r'([\w.]+(?:\s*\([\w.*]*\))?)\s+as\s+(\w+)', re.I)
 FUNC_RE = re.compile(r'^(\w+)\s*\(\s*([\w.*]*)\s*\)$')
 
 
+# Login languages whose date order is dmy (SQL Server's sys.syslanguages).
+DAYS_FIRST_LANGUAGES = {'british', 'deutsch', 'français', 'french', 'español', 'spanish', 'italiano', 'italian',
+                        'nederlands', 'dutch', 'dansk', 'danish', 'norsk', 'norwegian', 'português', 'portuguese',
+                        'brazilian', 'русский', 'russian', 'polski', 'polish', 'türkçe', 'turkish', 'ελληνικά', 'greek'}
+
 # Where the statement is among a procedure's parameters.
 STATEMENT_PARAM = {'sp_executesql': 0, 'sp_prepare': 2, 'sp_prepexec': 2, 'sp_cursoropen': 1}
 
@@ -644,6 +666,7 @@ class Session:
         self.server, self.sock = server, sock
         self.packet_size = 4096
         self.packet_id = 1
+        self.days_first = False  # the login language reads dates as y-d-m
         self.db = None
         self.trancount = 0
         self.savepoints = []
@@ -740,14 +763,17 @@ class Session:
         self.packet_size = max(512, min(32767, struct.unpack('<I', data[8:12])[0] or 4096))
         off, n = struct.unpack('<HH', data[68:72])
         database = data[off:off + 2 * n].decode('utf-16-le') or 'www'
+        off, n = struct.unpack('<HH', data[64:68])
+        language = data[off:off + 2 * n].decode('utf-16-le') or 'us_english'
+        self.days_first = language.lower() in DAYS_FIRST_LANGUAGES
         self.open_database()
         self.server.log('login')
         loginack = (b'\x01' + bytes([0x74, 0, 0, 4]) + b_varchar('Microsoft SQL Server') + PRODUCT_VERSION)
         return (envchange(1, database, 'master')
                 + info_token(5701, "Changed database context to '%s'." % database, 2)
                 + envchange(7, COLLATION, b'')
-                + envchange(2, 'us_english')
-                + info_token(5703, 'Changed language setting to us_english.')
+                + envchange(2, language)
+                + info_token(5703, 'Changed language setting to %s.' % language)
                 + struct.pack('<BH', TOK_LOGINACK, len(loginack)) + loginack
                 + envchange(4, str(self.packet_size), '4096')
                 + done(TOK_DONE, DONE_FINAL))
@@ -885,9 +911,18 @@ class Session:
             if not m:
                 break
             pieces = (('code', code[m.end():]),) + tuple(pieces[1:])
-            if not m.group('set'):
+            if m.group('set'):
+                self.set_option(m.group('set'))
+            else:
                 out += self.transaction(m)
         return out, pieces
+
+    def set_option(self, text):
+        words = text.lower().split()
+        if words[1] == 'language':
+            self.days_first = words[2] in DAYS_FIRST_LANGUAGES
+        elif words[1] == 'dateformat':
+            self.days_first = words[2] in ('dmy', 'ydm')
 
     def run_statement(self, pieces, params, done_token):
         out, pieces = self.strip_control(pieces)
@@ -899,7 +934,7 @@ class Session:
             return out + self.backup(BACKUP_RE.match(pieces[0][1]).group(1), pieces[1][1], done_token)
         self.refresh_schema()
         tsql = join_pieces(pieces)
-        sqlite_sql = translate(pieces, self.trancount)
+        sqlite_sql = translate(pieces, self.trancount, self.days_first)
         if not sqlite_sql.strip():
             return out
         cur = self.db.execute(sqlite_sql, params)
@@ -1072,7 +1107,7 @@ class Session:
         self.refresh_schema()
         nulls = {name: None for name in STMT_NAME_RE.findall(declared or '')}
         try:
-            cur = self.db.execute('select * from (%s) limit 0' % translate(pieces, self.trancount), nulls)
+            cur = self.db.execute('select * from (%s) limit 0' % translate(pieces, self.trancount, self.days_first), nulls)
         except sqlite3.Error as e:
             raise sql_error(e)
         names = [d[0] for d in cur.description]
@@ -1119,7 +1154,7 @@ class Session:
             return out, False, [(0, params[0][0], 0)]
         self.refresh_schema()
         try:
-            cur = self.db.execute(translate(pieces, self.trancount), bound)
+            cur = self.db.execute(translate(pieces, self.trancount, self.days_first), bound)
         except sqlite3.Error as e:
             raise sql_error(e)
         rows = cur.fetchall()

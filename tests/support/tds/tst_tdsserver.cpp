@@ -321,6 +321,40 @@ private slots:
         QCOMPARE(db.scalar(check).toString(), expected);
     }
 
+    void readsDateLiteralsAsTheLoginLanguageDoes_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("literal");
+        QTest::addColumn<QString>("stored"); // empty: error 242
+        QTest::newRow("us_english, dashed") << QStringLiteral("us_english") << QStringLiteral("2024-03-15") << QStringLiteral("2024-03-15");
+        QTest::newRow("british, dashed, day 15") << QStringLiteral("british") << QStringLiteral("2024-03-15") << QString();
+        QTest::newRow("british, dashed, day 5") << QStringLiteral("british") << QStringLiteral("2024-03-05 10:20:30")
+                                                << QStringLiteral("2024-05-03 10:20:30");
+        QTest::newRow("british, digits") << QStringLiteral("british") << QStringLiteral("20240315 10:20:30")
+                                         << QStringLiteral("2024-03-15 10:20:30");
+        QTest::newRow("deutsch, digits") << QStringLiteral("deutsch") << QStringLiteral("20240229") << QStringLiteral("2024-02-29 00:00:00");
+    }
+
+    void readsDateLiteralsAsTheLoginLanguageDoes()
+    {
+        QFETCH(QString, language);
+        QFETCH(QString, literal);
+        QFETCH(QString, stored);
+        TestDatabase db(plain());
+        TdsTestServer server(db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        Odbc c(server.connectionString() + QStringLiteral(";Language=") + language);
+        QVERIFY2(c.connected, qPrintable(c.lastError));
+        const bool ok = c.exec(QStringLiteral("update www_admin set lo_time='%1' where ad_code='admin'").arg(literal));
+        if (stored.isEmpty()) {
+            QVERIFY(!ok);
+            QCOMPARE(c.nativeError, 242);
+        } else {
+            QVERIFY2(ok, qPrintable(c.lastError));
+            QCOMPARE(db.scalar(QStringLiteral("select lo_time from www_admin where ad_code='admin'")).toString(), stored);
+        }
+    }
+
     void preparedInsertSendsEachRecordOnce()
     {
         TestDatabase db(plain());
