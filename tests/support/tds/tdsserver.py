@@ -465,6 +465,13 @@ def sql_error(e):
     if m:
         return SqlError(515, "Cannot insert the value NULL into column '%s', table 'www.dbo.%s'; column does "
                              "not allow nulls. INSERT fails." % (m.group(2), m.group(1)), state=2)
+    m = re.match(r'(CHECK|FOREIGN KEY) constraint failed', text)
+    if m or getattr(e, 'sqlite_errorcode', 0) & 0xFF == 19:
+        # A constraint of another kind, or a trigger's RAISE: a conflict with a
+        # constraint to SQL Server, the statement refused for its values.
+        if m:
+            text = 'The statement conflicted with the %s constraint. The conflict occurred in database "www".' % m.group(1)
+        return SqlError(547, text, state=0)
     m = re.match(r'table (\w+) already exists', text)
     if m:
         return SqlError(2714, "There is already an object named '%s' in the database." % m.group(1), state=6)

@@ -238,6 +238,8 @@ private slots:
                                 << QStringLiteral("Incorrect syntax near");
         QTest::newRow("duplicate key") << QStringLiteral("insert into www_shtype values (1,'x')") << 2627
                                        << QStringLiteral("Violation of PRIMARY KEY constraint");
+        QTest::newRow("refused by a trigger") << QStringLiteral("insert into www_shtype values (90,'refuse')") << 547
+                                              << QStringLiteral("不收此记录");
         QTest::newRow("no such date") << QStringLiteral("select * from www_shdh where li_logtime >= '20240230'") << 242
                                       << QStringLiteral("out-of-range value");
         QTest::newRow("no date in a date column")
@@ -250,6 +252,8 @@ private slots:
         QFETCH(int, number);
         QFETCH(QString, text);
         TestDatabase db(plain());
+        db.exec(QStringLiteral("create trigger refuse before insert on www_shtype when new.lt_notice='refuse' "
+                               "begin select raise(abort, '不收此记录'); end"));
         TdsTestServer server(db.path());
         QVERIFY2(server.started(), qPrintable(server.error()));
         Odbc c(server.connectionString());
