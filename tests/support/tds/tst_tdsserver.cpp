@@ -9,6 +9,8 @@
 #include <QSqlQuery>
 #include <QTest>
 
+#include <functional>
+
 #include <sql.h>
 #include <sqlext.h>
 
@@ -159,6 +161,22 @@ TestDatabase::Options plain()
     return o;
 }
 
+// A test database, made ready by prepare, served over the wire with one ODBC
+// connection to it (options added to the connection string).
+struct Wire {
+    explicit Wire(const std::function<void(TestDatabase &)> &prepare = nullptr, const QString &options = QString())
+        : db(plain()), ready(((prepare ? prepare(db) : void()), true)), server(db.path()),
+          c(server.started() ? server.connectionString() + options : QString())
+    {
+    }
+    QString problem() const { return !server.started() ? server.error() : c.connected ? QString() : c.lastError; }
+
+    TestDatabase db;
+    bool ready; // set once prepare has run, before the server starts
+    TdsTestServer server;
+    Odbc c;
+};
+
 } // namespace
 
 class TdsServerTest : public QObject {
@@ -185,14 +203,13 @@ private slots:
     void readsValuesAsSqlServerSendsThem()
     {
         QFETCH(QString, title);
-        TestDatabase db(plain());
-        db.exec(QStringLiteral("insert into www_shdh (li_id,li_title,li_typeid,li_logtime,li_content) values (7,?,3,"
-                               "'2024-02-29 13:14:15',?)"),
+        Wire w([&](TestDatabase &db) {
+            db.exec(QStringLiteral("insert into www_shdh (li_id,li_title,li_typeid,li_logtime,li_content) values (7,?,3,"
+                                   "'2024-02-29 13:14:15',?)"),
                 {title, repeatChinese(5000)});
-        TdsTestServer server(db.path());
-        QVERIFY2(server.started(), qPrintable(server.error()));
-        Odbc c(server.connectionString());
-        QVERIFY2(c.connected, qPrintable(c.lastError));
+        });
+        QVERIFY2(w.problem().isEmpty(), qPrintable(w.problem()));
+        auto &[db, ready, server, c] = w;
 
         QVERIFY2(c.exec(QStringLiteral("select li_title,li_id,li_logtime,li_content,li_about,count(*) as iC "
                                        "from www_shdh group by li_id")),
@@ -251,13 +268,12 @@ private slots:
         QFETCH(QString, sql);
         QFETCH(int, number);
         QFETCH(QString, text);
-        TestDatabase db(plain());
-        db.exec(QStringLiteral("create trigger refuse before insert on www_shtype when new.lt_notice='refuse' "
-                               "begin select raise(abort, '不收此记录'); end"));
-        TdsTestServer server(db.path());
-        QVERIFY2(server.started(), qPrintable(server.error()));
-        Odbc c(server.connectionString());
-        QVERIFY2(c.connected, qPrintable(c.lastError));
+        Wire w([&](TestDatabase &db) {
+            db.exec(QStringLiteral("create trigger refuse before insert on www_shtype when new.lt_notice='refuse' "
+                                   "begin select raise(abort, '不收此记录'); end"));
+        });
+        QVERIFY2(w.problem().isEmpty(), qPrintable(w.problem()));
+        auto &[db, ready, server, c] = w;
         // As a batch and as a prepared statement (sp_prepexec).
         for (bool prepared : {false, true}) {
             if (prepared) {
@@ -315,11 +331,9 @@ private slots:
         QFETCH(QStringList, statements);
         QFETCH(QString, check);
         QFETCH(QString, expected);
-        TestDatabase db(plain());
-        TdsTestServer server(db.path());
-        QVERIFY2(server.started(), qPrintable(server.error()));
-        Odbc c(server.connectionString());
-        QVERIFY2(c.connected, qPrintable(c.lastError));
+        Wire w;
+        QVERIFY2(w.problem().isEmpty(), qPrintable(w.problem()));
+        auto &[db, ready, server, c] = w;
         for (const QString &sql : statements)
             QVERIFY2(c.exec(sql), qPrintable(sql + QLatin1Char('\n') + c.lastError));
         QCOMPARE(db.scalar(check).toString(), expected);
@@ -344,11 +358,9 @@ private slots:
         QFETCH(QString, language);
         QFETCH(QString, literal);
         QFETCH(QString, stored);
-        TestDatabase db(plain());
-        TdsTestServer server(db.path());
-        QVERIFY2(server.started(), qPrintable(server.error()));
-        Odbc c(server.connectionString() + QStringLiteral(";Language=") + language);
-        QVERIFY2(c.connected, qPrintable(c.lastError));
+        Wire w(nullptr, QStringLiteral(";Language=") + language);
+        QVERIFY2(w.problem().isEmpty(), qPrintable(w.problem()));
+        auto &[db, ready, server, c] = w;
         const bool ok = c.exec(QStringLiteral("update www_admin set lo_time='%1' where ad_code='admin'").arg(literal));
         if (stored.isEmpty()) {
             QVERIFY(!ok);
@@ -361,11 +373,9 @@ private slots:
 
     void preparedInsertSendsEachRecordOnce()
     {
-        TestDatabase db(plain());
-        TdsTestServer server(db.path());
-        QVERIFY2(server.started(), qPrintable(server.error()));
-        Odbc c(server.connectionString());
-        QVERIFY2(c.connected, qPrintable(c.lastError));
+        Wire w;
+        QVERIFY2(w.problem().isEmpty(), qPrintable(w.problem()));
+        auto &[db, ready, server, c] = w;
         server.clearRequests();
 
         std::u16string sql = utf16(QStringLiteral("insert www_shdh (li_title,li_typeid,li_logtime,li_content) values (?,?,?,?)"));
@@ -439,11 +449,9 @@ private slots:
     void scrollsAStaticCursor()
     {
         // Qt's scrollable statements reach the server as static cursors.
-        TestDatabase db(plain());
-        TdsTestServer server(db.path());
-        QVERIFY2(server.started(), qPrintable(server.error()));
-        Odbc c(server.connectionString());
-        QVERIFY2(c.connected, qPrintable(c.lastError));
+        Wire w;
+        QVERIFY2(w.problem().isEmpty(), qPrintable(w.problem()));
+        auto &[db, ready, server, c] = w;
         QVERIFY(SQL_SUCCEEDED(SQLSetStmtAttr(c.stmt, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0)));
         QVERIFY2(c.exec(QStringLiteral("select lt_id from www_shtype where lt_id <= 5 order by lt_id")), qPrintable(c.lastError));
         const struct { SQLSMALLINT orientation; SQLLEN offset; int id; } steps[] = {
@@ -467,11 +475,9 @@ private slots:
 
     void transactionsAndSavepoints()
     {
-        TestDatabase db(plain());
-        TdsTestServer server(db.path());
-        QVERIFY2(server.started(), qPrintable(server.error()));
-        Odbc c(server.connectionString());
-        QVERIFY2(c.connected, qPrintable(c.lastError));
+        Wire w;
+        QVERIFY2(w.problem().isEmpty(), qPrintable(w.problem()));
+        auto &[db, ready, server, c] = w;
         for (const char *sql : {"begin tran", "insert www_shtype values (91,'a')", "save tran one",
                                 "insert www_shtype values (92,'b')", "rollback tran one", "insert www_shtype values (93,'c')",
                                 "commit tran"})
@@ -490,12 +496,11 @@ private slots:
 
     void backupSendsItsMessagesThenWritesTheFile()
     {
-        TestDatabase db(plain());
-        db.exec(QStringLiteral("insert into www_shtype values (91,'中文')"));
-        TdsTestServer server(db.path());
-        QVERIFY2(server.started(), qPrintable(server.error()));
-        Odbc c(server.connectionString());
-        QVERIFY2(c.connected, qPrintable(c.lastError));
+        Wire w([&](TestDatabase &db) {
+            db.exec(QStringLiteral("insert into www_shtype values (91,'中文')"));
+        });
+        QVERIFY2(w.problem().isEmpty(), qPrintable(w.problem()));
+        auto &[db, ready, server, c] = w;
         const QString target = db.folder() + QStringLiteral("/www_3.dat");
 
         QVERIFY2(c.exec(QStringLiteral("backup database www to disk='%1' WITH FORMAT,INIT").arg(target)), qPrintable(c.lastError));
