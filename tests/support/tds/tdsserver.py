@@ -40,7 +40,8 @@ It answers the way SQL Server 2019 does where the console depends on it:
 T-SQL is translated to SQLite by translate() with a table of rules (RULES);
 what the console sends is covered, not T-SQL at large. 'yyyymmdd' and
 'yyyymmdd hh:mm:ss' literals become SQLite's 'yyyy-mm-dd hh:mm:ss' text, as
-do bound DATETIME values. Statements in a batch are split at semicolons;
+do bound DATETIME values; a literal without N holds only what code page
+936 can (the rest becomes '?'), as on SQL Server. Statements in a batch are split at semicolons;
 leading SET options and transaction statements need none. Comparisons and
 sorting are SQLite's (binary, '=' case-sensitive), not the collation's.
 One thread and one SQLite connection per client; errors end the batch.
@@ -120,6 +121,11 @@ def us_varchar(s):
 def gbk(s):
     # SQL Server stores what its code page cannot hold as '?'.
     return s.encode(SERVER_CHARSET, errors='replace')
+
+
+def in_code_page(s):
+    """A literal without N as SQL Server reads it: in the database's code page."""
+    return gbk(s).decode(SERVER_CHARSET)
 
 
 def envchange(kind, new, old=''):
@@ -230,10 +236,12 @@ class ColType:
                 return b'\x00'
             return b'\xFF' * 8 if k == 'varcharmax' else b'\xFF\xFF'
         data = v if isinstance(v, bytes) else gbk(str(v))
+        if k in ('char', 'varchar') and len(data) > self.size:
+            # Wider than SQL Server would have stored it (written past this
+            # server): cut at a whole character.
+            data = data[:self.size].decode(SERVER_CHARSET, errors='ignore').encode(SERVER_CHARSET)
         if k == 'char':
-            data = data[:self.size].ljust(self.size, b' ')
-        elif k == 'varchar':
-            data = data[:self.size]
+            data = data.ljust(self.size, b' ')
         if k == 'text':
             return b'\x10' + b'\x00' * 16 + b'\x00' * 8 + struct.pack('<i', len(data)) + data
         if k == 'varcharmax':
@@ -338,8 +346,8 @@ def literal(content, days_first=False):
 
 
 def scan(sql):
-    """Splits SQL into ('code', text) and ('str', content) pieces; N'' literals
-    lose their N, comments are dropped."""
+    """Splits SQL into ('code', text) and literal pieces, ('str', content) or
+    ('nstr', content) for N'' literals; comments are dropped."""
     out, i, n, code = [], 0, len(sql), []
     while i < n:
         c = sql[i]
@@ -359,7 +367,7 @@ def scan(sql):
                 raise SqlError(105, "Unclosed quotation mark after the character string '%s'." % ''.join(buf))
             out.append(('code', ''.join(code)))
             code = []
-            out.append(('str', ''.join(buf)))
+            out.append(('str' if c == "'" else 'nstr', ''.join(buf)))
             i = j + 1
         elif c == '-' and sql[i + 1:i + 2] == '-':
             j = sql.find('\n', i)
@@ -387,7 +395,7 @@ def split_statements(sql):
     its list of scan() pieces."""
     stmts, cur = [], []
     for kind, text in scan(sql):
-        if kind == 'str':
+        if kind != 'code':
             cur.append((kind, text))
             continue
         parts = text.split(';')
@@ -416,8 +424,8 @@ def translate(pieces, trancount=0, days_first=False):
     """A statement (its scan() pieces) as the console sends it, in SQLite's dialect."""
     out, limit = [], None
     for kind, text in pieces:
-        if kind == 'str':
-            out.append(literal(text, days_first))
+        if kind != 'code':
+            out.append(literal(text if kind == 'nstr' else in_code_page(text), days_first))
             continue
         m = TOP_RE.search(text) if limit is None else None
         if m:
@@ -933,11 +941,11 @@ class Session:
 
     def run_statement(self, pieces, params, done_token):
         out, pieces = self.strip_control(pieces)
-        if not any(kind == 'str' or text.strip() for kind, text in pieces):
+        if not any(kind != 'code' or text.strip() for kind, text in pieces):
             return out
-        if len(pieces) >= 2 and pieces[1][0] == 'str' and PRINT_RE.match(pieces[0][1]):
+        if len(pieces) >= 2 and pieces[1][0] != 'code' and PRINT_RE.match(pieces[0][1]):
             return out + info_token(0, pieces[1][1])
-        if len(pieces) >= 2 and pieces[1][0] == 'str' and BACKUP_RE.match(pieces[0][1]):
+        if len(pieces) >= 2 and pieces[1][0] != 'code' and BACKUP_RE.match(pieces[0][1]):
             return out + self.backup(BACKUP_RE.match(pieces[0][1]).group(1), pieces[1][1], done_token)
         self.refresh_schema()
         tsql = join_pieces(pieces)

@@ -299,6 +299,10 @@ private slots:
         QTest::newRow("literal text left alone")
             << QStringList{QStringLiteral("insert www_shdh (li_id,li_content) values (50, N'图书''s isnull(x) dbo.y getdate() 20240101')")}
             << QStringLiteral("select li_content from www_shdh where li_id=50") << QStringLiteral("图书's isnull(x) dbo.y getdate() 20240101");
+        QTest::newRow("text without N in the code page")
+            << QStringList{QStringLiteral("insert www_shdh (li_id,li_content) values (50, 'ß中')"),
+                           QStringLiteral("insert www_shdh (li_id,li_content) values (51, N'ß中')")}
+            << QStringLiteral("select group_concat(li_content, '|') from www_shdh where li_id in (50,51)") << QStringLiteral("?中|ß中");
         QTest::newRow("date literals as stored dates")
             << QStringList{QStringLiteral("update www_admin set lo_time='20240315 08:09:10' where ad_code='admin'"),
                            QStringLiteral("update www_admin set lo_time='20240316' where ad_code='lib01'")}
