@@ -1,6 +1,7 @@
 #include "exactodbc.h"
 
 #include <QDateTime>
+#include <QPointer>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlField>
@@ -114,20 +115,39 @@ bool readPieces(SQLHSTMT h, SQLUSMALLINT column, SQLSMALLINT cType, QByteArray &
 
 class ExactOdbcResult : public QSqlResult {
 public:
-    explicit ExactOdbcResult(const ExactOdbcDriver *driver, const QSqlDatabase &inner)
-        : QSqlResult(driver), m_inner(inner)
+    explicit ExactOdbcResult(ExactOdbcDriver *driver, const QSqlDatabase &inner)
+        : QSqlResult(driver), m_driver(driver), m_inner(inner)
     {
+    }
+    ~ExactOdbcResult() override
+    {
+        if (m_driver)
+            m_driver->done(this);
+    }
+
+    // Reads the rows not yet fetched into memory and frees the statement.
+    void bufferRest()
+    {
+        m_buffered = true;
+        while (m_inner.next()) {
+            readRow();
+            m_rest.append(m_row);
+        }
+        m_inner.finish();
+        m_row.clear();
     }
 
 protected:
     bool reset(const QString &sql) override
     {
+        startRun();
         m_inner.setForwardOnly(isForwardOnly());
         return finishExec(m_inner.exec(sql));
     }
 
     bool prepare(const QString &sql) override
     {
+        startRun();
         m_inner.setForwardOnly(isForwardOnly());
         if (!m_inner.prepare(sql)) {
             setLastError(m_inner.lastError());
@@ -138,17 +158,50 @@ protected:
 
     bool exec() override
     {
+        startRun();
         const QVariantList values = boundValues();
         for (qsizetype i = 0; i < values.size(); ++i)
             m_inner.bindValue(int(i), values.at(i), bindValueType(int(i)));
         return finishExec(m_inner.exec());
     }
 
-    bool fetchNext() override { return fetched(m_inner.next(), at() + 1); }
-    bool fetchPrevious() override { return fetched(m_inner.previous(), at() - 1); }
-    bool fetchFirst() override { return fetched(m_inner.first(), 0); }
-    bool fetchLast() override { return fetched(m_inner.last(), m_inner.at()); }
-    bool fetch(int i) override { return fetched(m_inner.seek(i), i); }
+    bool fetchNext() override
+    {
+        if (m_buffered) {
+            if (m_rest.isEmpty()) {
+                m_row.clear();
+                return false;
+            }
+            m_row = m_rest.takeFirst();
+            setAt(at() + 1);
+            return true;
+        }
+        const bool ok = fetched(m_inner.next(), at() + 1);
+        if (!ok && m_driver)
+            m_driver->done(this);
+        return ok;
+    }
+    bool fetchPrevious() override { return !m_buffered && fetched(m_inner.previous(), at() - 1); }
+    bool fetchFirst() override
+    {
+        if (m_buffered || isForwardOnly())
+            return at() == QSql::BeforeFirstRow && fetchNext();
+        return fetched(m_inner.first(), 0);
+    }
+    bool fetchLast() override { return !m_buffered && fetched(m_inner.last(), m_inner.at()); }
+    bool fetch(int i) override
+    {
+        if (m_buffered || isForwardOnly()) {
+            // Forward only: as far as row i, never back.
+            if (i < at())
+                return false;
+            while (at() < i)
+                if (!fetchNext())
+                    return false;
+            return true;
+        }
+        return fetched(m_inner.seek(i), i);
+    }
 
     QVariant data(int field) override
     {
@@ -174,9 +227,20 @@ protected:
     {
         m_inner.finish();
         m_row.clear();
+        m_rest.clear();
+        if (m_driver)
+            m_driver->done(this);
     }
 
 private:
+    void startRun()
+    {
+        if (m_driver)
+            m_driver->aboutToRun(this);
+        m_buffered = false;
+        m_rest.clear();
+    }
+
     bool finishExec(bool ok)
     {
         m_row.clear();
@@ -188,6 +252,8 @@ private:
         setSelect(m_inner.isSelect());
         setActive(true);
         describe();
+        if (isSelect() && isForwardOnly() && m_driver)
+            m_driver->streaming(this);
         return true;
     }
 
@@ -282,7 +348,10 @@ private:
         return null;
     }
 
+    QPointer<ExactOdbcDriver> m_driver; // results may outlive a closed connection
     QSqlQuery m_inner;
+    bool m_buffered = false;
+    QList<QVariantList> m_rest;
     QSqlRecord m_record;
     QVector<Read> m_reads;
     bool m_exact = false;
@@ -290,6 +359,15 @@ private:
     QByteArray m_buffer = QByteArray(16384, Qt::Uninitialized);
     QByteArray m_value;
 };
+
+// How many statements may have results pending at once; 0 means no limit.
+SQLUSMALLINT activeStatementsAllowed(SQLHDBC dbc)
+{
+    SQLUSMALLINT n = 0;
+    if (!dbc || !SQL_SUCCEEDED(SQLGetInfo(dbc, SQL_MAX_CONCURRENT_ACTIVITIES, &n, sizeof n, nullptr)))
+        return 1;
+    return n;
+}
 
 } // namespace
 
@@ -322,6 +400,7 @@ bool ExactOdbcDriver::open(const QString &db, const QString &user, const QString
     m_innerDb.setPort(port);
     m_innerDb.setConnectOptions(options);
     const bool ok = m_innerDb.open();
+    m_oneStatementAtATime = ok && activeStatementsAllowed(handleOf(m_innerDb.driver()->handle())) == 1;
     setOpen(ok);
     setOpenError(!ok);
     if (!ok)
@@ -337,6 +416,27 @@ void ExactOdbcDriver::close()
     setOpenError(false);
 }
 
+void ExactOdbcDriver::aboutToRun(QSqlResult *result)
+{
+    if (m_streaming && m_streaming != result) {
+        auto *other = static_cast<ExactOdbcResult *>(m_streaming);
+        m_streaming = nullptr;
+        other->bufferRest();
+    }
+}
+
+void ExactOdbcDriver::streaming(QSqlResult *result)
+{
+    if (m_oneStatementAtATime)
+        m_streaming = result;
+}
+
+void ExactOdbcDriver::done(QSqlResult *result)
+{
+    if (m_streaming == result)
+        m_streaming = nullptr;
+}
+
 bool ExactOdbcDriver::hasFeature(DriverFeature f) const
 {
     if (const QSqlDriver *d = inner())
@@ -346,7 +446,7 @@ bool ExactOdbcDriver::hasFeature(DriverFeature f) const
 
 QSqlResult *ExactOdbcDriver::createResult() const
 {
-    return new ExactOdbcResult(this, m_innerDb);
+    return new ExactOdbcResult(const_cast<ExactOdbcDriver *>(this), m_innerDb);
 }
 
 QVariant ExactOdbcDriver::handle() const

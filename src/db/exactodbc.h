@@ -43,10 +43,21 @@ public:
     QString escapeIdentifier(const QString &identifier, IdentifierType type) const override;
     QString formatValue(const QSqlField &field, bool trimStrings) const override;
 
+    // SQL Server answers no other statement on a connection while a result
+    // is still being read (without multiple active result sets). Before a
+    // statement runs, the result still being read takes the rest of its rows
+    // into memory; results that are read to their end or dropped first cost
+    // nothing. Called by this driver's results.
+    void aboutToRun(QSqlResult *result);
+    void streaming(QSqlResult *result);
+    void done(QSqlResult *result);
+
 private:
     QSqlDriver *inner() const;
     QString m_innerName;
     QSqlDatabase m_innerDb;
+    bool m_oneStatementAtATime = false;
+    QSqlResult *m_streaming = nullptr;
 };
 
 } // namespace lectoria
