@@ -178,7 +178,10 @@ ConnectionParams LibDB::paramsFromSettings(QString *settingsError)
 QString LibDB::odbcConnectionString(const ConnectionParams &p)
 {
     QString s = p.odbcName.contains(QLatin1Char('=')) ? p.odbcName : QStringLiteral("DSN=") + odbcValue(p.odbcName);
-    if (p.hasCredentials) {
+    // An empty stored user name passes none: SQL Server has no login without
+    // a name, and an empty UID would override the credentials a data source
+    // or the connection string carries.
+    if (p.hasCredentials && !p.user.isEmpty()) {
         if (!s.endsWith(QLatin1Char(';'))) s += QLatin1Char(';');
         s += QStringLiteral("UID=") + odbcValue(p.user) + QStringLiteral(";PWD=") + odbcValue(p.password) + QLatin1Char(';');
     }
