@@ -227,7 +227,7 @@ private Q_SLOTS:
         QCOMPARE(date->date(), QDate(2005, 3, 1));
         s.choose("cbOperate", QStringLiteral("大于"));
         s.get<QPushButton>("btAppend")->click();
-        QCOMPARE(unGlobal().SearchCondition, QStringLiteral("li_typeid = 1  and li_logtime>='2005-03-02' "));
+        QCOMPARE(unGlobal().SearchCondition, asWritten(QStringLiteral("li_typeid = 1  and li_logtime>='2005-03-02' ")));
 
         s.choose("cbField", QStringLiteral("标记"));
         QCOMPARE(list->count(), 2);

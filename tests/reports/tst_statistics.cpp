@@ -180,7 +180,7 @@ private Q_SLOTS:
         refresh(dlg);
         LibDB::setStatementLog(nullptr);
         QCOMPARE(log.size(), 1);
-        QCOMPARE(log.first().split(QLatin1Char('\n')), lines);
+        QCOMPARE(log.first().split(QLatin1Char('\n')), asWritten(lines));
 
         // The layout builds the same statement from the session and prints the period.
         LibDB::setStatementLog(&log);

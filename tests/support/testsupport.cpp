@@ -2,8 +2,11 @@
 #include "demodata.h"
 #include "errors.h"
 #include "libdb.h"
+#include "tdstestserver.h"
+#include "text.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QFileInfo>
 #include <QFile>
 #include <QSqlDatabase>
@@ -53,6 +56,48 @@ TestDatabase::~TestDatabase()
         if (db.isOpen()) db.close();
     }
     QSqlDatabase::removeDatabase(m_connection);
+}
+
+QString asWritten(const QString &sql)
+{
+    if (sqlDateStyle() == SqlDateStyle::Dashed)
+        return sql;
+    static const QRegularExpression date(QStringLiteral("'(\\d{4})-(\\d{2})-(\\d{2})'"));
+    QString s = sql;
+    return s.replace(date, QStringLiteral("'\\1\\2\\3'"));
+}
+
+QStringList asWritten(const QStringList &lines)
+{
+    QStringList r;
+    for (const QString &l : lines)
+        r << asWritten(l);
+    return r;
+}
+
+bool TestDatabase::overTheWire()
+{
+    static const bool wire = qEnvironmentVariable("LECTORIA_TEST_BACKEND") == QLatin1String("freetds");
+    return wire;
+}
+
+TdsTestServer *TestDatabase::server() const
+{
+    if (!overTheWire())
+        return nullptr;
+    if (!m_server) {
+        m_server = std::make_unique<TdsTestServer>(m_path);
+        if (!m_server->started())
+            throw DbError(QStringLiteral("TDS test server: ") + m_server->error());
+    }
+    return m_server.get();
+}
+
+QString TestDatabase::odbcName() const
+{
+    if (const TdsTestServer *s = server())
+        return s->connectionString();
+    return QStringLiteral("sqlite:") + m_path;
 }
 
 void TestDatabase::openAsLibDB()

@@ -12,6 +12,14 @@
 
 namespace lectoria::test {
 
+class TdsTestServer;
+
+// A statement as the console writes it for the connection now open: the
+// dates of 'yyyy-mm-dd' literals in the connection's form ('yyyymmdd' on
+// SQL Server), so that tests can state the written text once.
+QString asWritten(const QString &sql);
+QStringList asWritten(const QStringList &lines);
+
 // A real SQLite database with the site's schema in a temporary folder, opened
 // as LibDB. Each test that needs one makes its own.
 class TestDatabase {
@@ -30,9 +38,15 @@ public:
 
     QString path() const { return m_path; }
     QString folder() const { return m_dir.path(); }
-    // The settings value that names this database.
-    QString odbcName() const { return QStringLiteral("sqlite:") + m_path; }
+    // The settings value that names this database: the file itself, or with
+    // LECTORIA_TEST_BACKEND=freetds the TDS test server serving it, reached
+    // through unixODBC, FreeTDS and Qt's ODBC driver (started on first use).
+    QString odbcName() const;
     void openAsLibDB();
+    // True when the fixtures run over the TDS test server.
+    static bool overTheWire();
+    // The server serving this database, started on first use; nullptr on SQLite.
+    TdsTestServer *server() const;
 
     // Runs a statement on the database through a connection of its own
     // (fixture set-up and checks; independent of LibDB).
@@ -48,6 +62,7 @@ private:
     QTemporaryDir m_dir;
     QString m_path;
     QString m_connection;
+    mutable std::unique_ptr<TdsTestServer> m_server;
 };
 
 // Points the machine settings at a file in a temporary folder (LECTORIA_SETTINGS)

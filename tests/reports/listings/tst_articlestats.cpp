@@ -137,7 +137,7 @@ private Q_SLOTS:
         LibDB::setStatementLog(&log);
         refresh(dlg);
         QCOMPARE(log.size(), 1);
-        QCOMPARE(log.first().split('\n'), lines);
+        QCOMPARE(log.first().split('\n'), asWritten(lines));
         QCOMPARE(unGlobal().QueryCondition, condition);
         if (bySub) {
             SubCategoryLayout layout(&dlg);

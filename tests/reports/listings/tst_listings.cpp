@@ -208,13 +208,13 @@ private Q_SLOTS:
         LibDB::setStatementLog(&log);
         refresh(dlg);
         QCOMPARE(log.size(), 1);
-        QCOMPARE(log.first().split('\n'), lines);
+        QCOMPARE(log.first().split('\n'), asWritten(lines));
         QCOMPARE(unGlobal().QueryCondition, condition);
 
         // The layouts run their own copy from the session, with their select line.
         log.clear();
         ListingLayout listing(k, &dlg);
-        QStringList expected = lines;
+        QStringList expected = asWritten(lines);
         expected[0] = layoutSelect;
         QCOMPARE(log.last().split('\n'), expected);
         if (listingFacts(k).hasBook()) {
