@@ -1,4 +1,5 @@
 #include "connection.h"
+#include "desktop.h"
 #include "helperlib.h"
 #include "keyfilters.h"
 #include "libdb.h"
@@ -42,8 +43,9 @@ bool TLibDM::connect(bool showSplash, QString *why)
     return true;
 }
 
-TDbPara::TDbPara(QWidget *parent) : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+TDbPara::TDbPara(QWidget *parent) : QDialog(parent)
 {
+    makeFixedDialog(this, BorderIcons::SystemMenu);
     setObjectName(QStringLiteral("TDbPara"));
     setWindowTitle(QStringLiteral("设置数据库连接参数"));
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -78,7 +80,7 @@ TDbPara::TDbPara(QWidget *parent) : QDialog(parent, Qt::Dialog | Qt::MSWindowsFi
         auto *e = new QLineEdit(grbBox);
         e->setObjectName(QLatin1String(name));
         e->setGeometry(92, 8 + row * 24, 150, 20);
-        if (masked) e->setEchoMode(QLineEdit::Password);
+        if (masked) maskWithStars(e);
         return e;
     };
     edOdbc = addField(QStringLiteral("ODBC名称"), "edOdbc", 0, false);
