@@ -100,8 +100,8 @@ int main(int argc, char **argv)
     }
     Session &s = unGlobal();
     s.SchoolName = QStringLiteral("砚山实验中学");
-    s.ReportBegin = QDate();
-    s.QueryCondition.clear();
+    ReportRequest request; // e-books, every date and category
+    request.kind = Kind::Dzts;
     const qint64 records = LibDB::scalar(QStringLiteral("select count(*) from www_lineread")).toLongLong();
     std::printf("records: %lld\n", records);
 
@@ -119,7 +119,8 @@ int main(int argc, char **argv)
             double best = 1e9;
             for (int run = 0; run < 3; ++run) {
                 t.start();
-                produceListingReport(Kind::Dzts, ListingReport::Listing, {}, f.format, path);
+                request.output = f.format;
+                produceListingReport(request, ListingReport::Listing, path);
                 best = qMin(best, t.nsecsElapsed() / 1e9);
             }
             if (f.format == ReportOutput::Csv)
@@ -153,7 +154,8 @@ int main(int argc, char **argv)
         app.installEventFilter(&watch);
         t.start();
         {
-            ListingLayout layout(Kind::Dzts, nullptr, 0);
+            request.output = ReportOutput::Preview;
+            ListingLayout layout(request);
             layout.preview(nullptr);
         }
         app.removeEventFilter(&watch);

@@ -255,13 +255,6 @@ bool parse(const QStringList &args, Request *r, QString *error)
     return true;
 }
 
-bool applyPeriod(const QString &period, const QDate &today)
-{
-    Session &s = unGlobal();
-    QString error;
-    return parsePeriod(period, today, &s.ReportBegin, &s.ReportEnd, &error);
-}
-
 int run(const Request &r, const QString &password)
 {
     QString why;
@@ -290,10 +283,8 @@ int run(const Request &r, const QString &password)
             return Refused;
         }
 
-        if (r.command == QLatin1String("report")) {
-            applyPeriod(r.period, Clock::today());
+        if (r.command == QLatin1String("report"))
             return runReport(r);
-        }
         if (r.command == QLatin1String("export"))
             return runExport(r);
         if (r.command == QLatin1String("import"))

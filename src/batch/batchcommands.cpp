@@ -1,4 +1,5 @@
 #include "batchcommands.h"
+#include "clock.h"
 #include "catalogueexchange.h"
 #include "databasebackup.h"
 #include "kinds.h"
@@ -47,23 +48,25 @@ QString missingCategory(Kind kind, const Request &r)
 
 int runReport(const Request &r)
 {
-    const Kind kind = findKind(r.kind)->kind;
-    const QString missing = missingCategory(kind, r);
+    ReportRequest request;
+    request.kind = findKind(r.kind)->kind;
+    const QString missing = missingCategory(request.kind, r);
     if (!missing.isEmpty()) {
         showError(missing);
         return Usage;
     }
-    ReportOutput output;
-    reportOutputFromName(r.format, &output);
+    QString unused;
+    parsePeriod(r.period, Clock::today(), &request.period.begin, &request.period.end, &unused); // checked by parse()
+    if (!r.category.isEmpty()) request.category = r.category.toInt();
+    if (!r.subcategory.isEmpty()) request.subCategory = r.subcategory.toInt();
+    reportOutputFromName(r.format, &request.output);
     if (r.report == QLatin1String("stats")) {
-        produceReportFile([kind] { return std::make_unique<StatisticsLayout>(kind); }, output, r.output);
+        StatisticsLayout layout(request);
+        produceReportFile(layout, request.output, r.output);
     } else {
         ListingReport which;
         listingReportFromName(r.report, &which);
-        ListingSelection selection;
-        if (!r.category.isEmpty()) selection.category = r.category.toInt();
-        if (!r.subcategory.isEmpty()) selection.subCategory = r.subcategory.toInt();
-        produceListingReport(kind, which, selection, output, r.output);
+        produceListingReport(request, which, r.output);
     }
     inform(QStringLiteral("生成文件完成！"));
     return Ok;
