@@ -324,8 +324,11 @@ private:
         if (!check(waitFor([&] { return (box = messageBox(&ok)) != 0; }), QStringLiteral("no message for a wrong old password")))
             return;
         screenshot(QStringLiteral("4-no-window-manager"));
+        // Away from the dialog the pointer cannot lead the keys back to it.
+        xdotool({QStringLiteral("mousemove"), QStringLiteral("2"), QStringLiteral("2")});
         key(QStringLiteral("Return"));
-        waitFor([&] { return inputFocus() == change; }, 3000);
+        check(waitFor([&] { return inputFocus() == change; }, 3000),
+              QStringLiteral("after the message the X input focus is not on the dialog: %1").arg(inputFocus()));
         type(QStringLiteral("12"));
         QString typed;
         waitFor([&] {
