@@ -460,6 +460,8 @@ private Q_SLOTS:
                                          QStringLiteral("--operator"), QStringLiteral("admin")});
         QCOMPARE(r.status, 4);
         QVERIFY(!QFile::exists(QStringLiteral("/nonexistent/out.txt")));
+        // The system's reason in Qt's Chinese words, whatever the machine's language.
+        QVERIFY2(r.err.contains(QStringLiteral("此文件或目录不存在")), qPrintable(r.err));
         // A file that cannot be read.
         r = runBatch(site.settings, {QStringLiteral("import"), QStringLiteral("dzts"), QStringLiteral("/nonexistent/in.txt"),
                                      QStringLiteral("--operator"), QStringLiteral("admin")});
