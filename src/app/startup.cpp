@@ -49,6 +49,9 @@ int runConsole()
     if (QScreen *screen = QGuiApplication::primaryScreen())
         main->setGeometry(screen->availableGeometry());
     main->showMaximized();
+    // Qt activates only modal windows by itself; without a window manager
+    // nobody else would give the main window the keyboard.
+    main->activateWindow();
     return QApplication::exec();
 }
 
