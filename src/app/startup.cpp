@@ -1,9 +1,11 @@
 #include "startup.h"
 #include "connection.h"
+#include "connectiondialog.h"
 #include "desktop.h"
 #include "mainwindow.h"
 #include "prompt.h"
 #include "reportpainter.h"
+#include "splash.h"
 #include "unglobal.h"
 
 #include <QApplication>
@@ -57,7 +59,15 @@ int runConsole()
 
 std::unique_ptr<QWidget> createFirstWindow()
 {
-    if (!TLibDM::connect(true) || unGlobal().ConnectionState != QLatin1String("OK"))
+    bool connected = false;
+    {
+        const ConnectionParams params = TLibDM::readParams();
+        // Connecting may take a while: the splash says so meanwhile.
+        TFlash splash;
+        splash.showNow();
+        connected = TLibDM::open(params);
+    }
+    if (!connected || unGlobal().ConnectionState != QLatin1String("OK"))
         return std::make_unique<TDbPara>();
     auto main = std::make_unique<TWebMain>();
     registerCommands(*main);

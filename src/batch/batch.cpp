@@ -258,7 +258,7 @@ bool parse(const QStringList &args, Request *r, QString *error)
 int run(const Request &r, const QString &password)
 {
     QString why;
-    if (!TLibDM::connect(false, &why)) {
+    if (!TLibDM::connect(&why)) {
         say(QStringLiteral("数据库连接出错！！！") + (why.isEmpty() ? QString() : QStringLiteral("\n") + why));
         return DatabaseFailed;
     }

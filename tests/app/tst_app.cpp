@@ -1,5 +1,6 @@
 #include "clock.h"
 #include "connection.h"
+#include "connectiondialog.h"
 #include "desktop.h"
 #include "gbk.h"
 #include "helpwindow.h"
