@@ -165,9 +165,9 @@ int main(int argc, char **argv)
         const ReportDocument doc = r.fill(); // every page kept, as for the preview
         pages = qint64(doc.pages.size());
     } else {
-        const FileFormat format = what == QLatin1String("text") ? FileFormat::Text
-                                : what == QLatin1String("html") ? FileFormat::Html
-                                                                 : FileFormat::Csv;
+        const lectoria::ReportOutput format = what == QLatin1String("text") ? lectoria::ReportOutput::Text
+                                : what == QLatin1String("html") ? lectoria::ReportOutput::Html
+                                                                 : lectoria::ReportOutput::Csv;
         writeReportFile(r, format, path);
         bytes = QFileInfo(path).size();
     }

@@ -1,4 +1,5 @@
 #include "login.h"
+#include "desktop.h"
 #include "errors.h"
 #include "keyfilters.h"
 #include "libdb.h"
@@ -21,7 +22,7 @@ QLineEdit *codeField(QWidget *parent, const char *name, bool masked)
     auto *e = new QLineEdit(parent);
     e->setObjectName(QLatin1String(name));
     e->setMaxLength(6);
-    if (masked) e->setEchoMode(QLineEdit::Password);
+    if (masked) maskWithStars(e);
     // Codes and passwords are typed with the input method closed.
     e->setAttribute(Qt::WA_InputMethodEnabled, false);
     return e;
@@ -36,11 +37,9 @@ QPushButton *button(QWidget *parent, const char *name, const QString &caption, c
     return b;
 }
 
-constexpr Qt::WindowFlags fixedDialog = Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
-
 } // namespace
 
-TLogin::TLogin(QWidget *owner) : QDialog(owner, fixedDialog)
+TLogin::TLogin(QWidget *owner) : QDialog(owner)
 {
     setObjectName(QStringLiteral("TLogin"));
     QFont f(QStringLiteral("宋体"));
@@ -49,6 +48,8 @@ TLogin::TLogin(QWidget *owner) : QDialog(owner, fixedDialog)
 
     edCode = codeField(this, "edCode", false);
     edPass = codeField(this, "edPass", true);
+    // Wide enough for the whole caption in the title bar.
+    edCode->setMinimumWidth(200);
     btOk = button(this, "btOk", QStringLiteral("登录(&L)"), QStringLiteral("用户登录"));
     btCancel = button(this, "btCancel", QStringLiteral("取消(&C)"), QStringLiteral("退出此界面"));
     btExit = button(this, "btExit", QStringLiteral("退出系统(X)"), QStringLiteral("退出整个系统"));
@@ -63,7 +64,7 @@ TLogin::TLogin(QWidget *owner) : QDialog(owner, fixedDialog)
     buttons->addWidget(btCancel);
     buttons->addWidget(btExit);
     grid->addLayout(buttons, 2, 0, 1, 2);
-    grid->setSizeConstraint(QLayout::SetFixedSize);
+    makeFixedDialog(this, BorderIcons::None);
 
     setTabOrder(edCode, edPass);
     setTabOrder(edPass, btOk);
@@ -115,7 +116,7 @@ void TLogin::btOkClick()
     });
 }
 
-TChgPass::TChgPass(QWidget *owner) : QDialog(owner, fixedDialog)
+TChgPass::TChgPass(QWidget *owner) : QDialog(owner)
 {
     setObjectName(QStringLiteral("TChgPass"));
     setWindowTitle(QStringLiteral("修改密码"));
@@ -136,7 +137,7 @@ TChgPass::TChgPass(QWidget *owner) : QDialog(owner, fixedDialog)
     buttons->addWidget(btOk);
     buttons->addWidget(btCancel);
     grid->addLayout(buttons, 3, 0, 1, 2);
-    grid->setSizeConstraint(QLayout::SetFixedSize);
+    makeFixedDialog(this, BorderIcons::None);
 
     setTabOrder(edPass, edPass1);
     setTabOrder(edPass1, edPass2);

@@ -162,7 +162,7 @@ TWebMain::TWebMain(QWidget *parent) : QMainWindow(parent)
     m_handlers.insert(QStringLiteral("s_datetime"), [](QWidget *) { Utilities::startFirstInstalled(Utilities::dateSettingsPrograms()); });
     m_handlers.insert(QStringLiteral("s_printer"), [](QWidget *) { Utilities::startFirstInstalled(Utilities::printerSettingsPrograms()); });
     m_handlers.insert(QStringLiteral("s_jsq"), [](QWidget *) { Utilities::startFirstInstalled(Utilities::calculatorPrograms()); });
-    m_handlers.insert(QStringLiteral("h_help"), [](QWidget *) { Utilities::openHelp(); });
+    m_handlers.insert(QStringLiteral("h_help"), [](QWidget *owner) { Utilities::openHelp(owner); });
     m_handlers.insert(QStringLiteral("h_about"), [](QWidget *owner) {
         unGlobal().TitleText = applicationTitle();
         TAboutBox(owner).exec();

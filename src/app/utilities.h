@@ -7,6 +7,8 @@ class QLabel;
 
 namespace lectoria {
 
+class THelp;
+
 // Choosing the default input method for Chinese text fields.
 class TChinese : public QDialog {
     Q_OBJECT
@@ -45,8 +47,11 @@ QStringList printerSettingsPrograms();
 QStringList calculatorPrograms();
 // Starts the first installed program of the list; false when none is installed.
 bool startFirstInstalled(const QStringList &programs);
-// Opens "Help/Index.htm" of the current folder with the desktop's default action.
-void openHelp();
+// "Help/Index.htm" of the current folder, or else the one beside the program.
+QString helpIndexPath();
+// Shows the help index in the owner's help window (made on first use) and
+// brings it to the front; says so and returns nullptr when the page is missing.
+THelp *openHelp(QWidget *owner);
 } // namespace Utilities
 
 } // namespace lectoria

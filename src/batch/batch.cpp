@@ -49,6 +49,8 @@ QString usageText()
         "REPORT：stats 分类统计；stats-sub 按子类别统计（仅 bklw）；listing 目录清单；book 书本目录（shdh 除外）。\n"
         "report 写出的 txt/csv/htm 文件与对话框保存的文件相同；pdf 为预览的页面。\n"
         "export 导出加入日期在 --from 与 --to 之间（含两端）的记录；import 导入交换文件，不再询问。\n"
+        "--output - 把报表或导出文件写到标准输出（完整生成后再输出）。输出文件不能是正在使用的数据库或其附属文件，\n"
+        "也不能是设备、管道等非普通文件。\n"
         "backup 由数据库服务器把数据库备份到 DIRECTORY 中当天星期对应的文件。\n"
         "export、import、backup 需要“数据备份”权限。\n"
         "\n"
@@ -255,17 +257,10 @@ bool parse(const QStringList &args, Request *r, QString *error)
     return true;
 }
 
-bool applyPeriod(const QString &period, const QDate &today)
-{
-    Session &s = unGlobal();
-    QString error;
-    return parsePeriod(period, today, &s.ReportBegin, &s.ReportEnd, &error);
-}
-
 int run(const Request &r, const QString &password)
 {
     QString why;
-    if (!TLibDM::connect(false, &why)) {
+    if (!TLibDM::connect(&why)) {
         say(QStringLiteral("数据库连接出错！！！") + (why.isEmpty() ? QString() : QStringLiteral("\n") + why));
         return DatabaseFailed;
     }
@@ -290,10 +285,8 @@ int run(const Request &r, const QString &password)
             return Refused;
         }
 
-        if (r.command == QLatin1String("report")) {
-            applyPeriod(r.period, Clock::today());
+        if (r.command == QLatin1String("report"))
             return runReport(r);
-        }
         if (r.command == QLatin1String("export"))
             return runExport(r);
         if (r.command == QLatin1String("import"))

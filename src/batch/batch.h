@@ -37,10 +37,6 @@ bool parse(const QStringList &args, Request *request, QString *error);
 // date that does not exist, a begin after the end).
 bool parsePeriod(const QString &text, const QDate &today, QDate *begin, QDate *end, QString *error);
 
-// The report period as the dialogs set it: ReportBegin/ReportEnd from the
-// text (parsePeriod). False when it is not a period.
-bool applyPeriod(const QString &period, const QDate &today);
-
 // Connects, runs the start-up steps, logs the operator in and runs the command.
 int run(const Request &request, const QString &password);
 

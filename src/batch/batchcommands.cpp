@@ -1,6 +1,8 @@
 #include "batchcommands.h"
+#include "clock.h"
 #include "catalogueexchange.h"
 #include "databasebackup.h"
+#include "errors.h"
 #include "kinds.h"
 #include "libdb.h"
 #include "prompt.h"
@@ -9,7 +11,13 @@
 #include "statisticslayout.h"
 #include "unglobal.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include <unistd.h>
 
@@ -43,28 +51,75 @@ QString missingCategory(Kind kind, const Request &r)
     return QString();
 }
 
+// Where a report or an export is written. "--output -" means standard
+// output: the file is made whole in a folder of its own, as any output is,
+// and only then copied to standard output, so that a failing run puts
+// nothing half made into the pipe.
+class Output {
+public:
+    explicit Output(const QString &output) : m_output(output) {}
+    bool toStandardOutput() const { return m_output == QLatin1String("-"); }
+    QString path()
+    {
+        if (!toStandardOutput())
+            return m_output;
+        if (!m_folder)
+            m_folder = std::make_unique<QTemporaryDir>();
+        if (!m_folder->isValid())
+            throw FileError(QStringLiteral("不能建立临时文件夹：%1").arg(m_folder->errorString()));
+        return m_folder->filePath(QStringLiteral("output"));
+    }
+    void deliver()
+    {
+        if (!toStandardOutput())
+            return;
+        QFile file(path());
+        if (!file.open(QIODevice::ReadOnly))
+            throw FileError(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
+        QByteArray chunk;
+        while (!(chunk = file.read(1 << 16)).isEmpty()) {
+            for (qsizetype done = 0; done < chunk.size();) {
+                const ssize_t wrote = ::write(STDOUT_FILENO, chunk.constData() + done, size_t(chunk.size() - done));
+                if (wrote < 0 && errno == EINTR)
+                    continue;
+                if (wrote <= 0)
+                    throw FileError(QStringLiteral("标准输出: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+                done += wrote;
+            }
+        }
+    }
+
+private:
+    QString m_output;
+    std::unique_ptr<QTemporaryDir> m_folder;
+};
+
 } // namespace
 
 int runReport(const Request &r)
 {
-    const Kind kind = findKind(r.kind)->kind;
-    const QString missing = missingCategory(kind, r);
+    ReportRequest request;
+    request.kind = findKind(r.kind)->kind;
+    const QString missing = missingCategory(request.kind, r);
     if (!missing.isEmpty()) {
         showError(missing);
         return Usage;
     }
-    ReportOutput output;
-    reportOutputFromName(r.format, &output);
+    QString unused;
+    parsePeriod(r.period, Clock::today(), &request.period.begin, &request.period.end, &unused); // checked by parse()
+    if (!r.category.isEmpty()) request.category = r.category.toInt();
+    if (!r.subcategory.isEmpty()) request.subCategory = r.subcategory.toInt();
+    reportOutputFromName(r.format, &request.output);
+    Output target(r.output);
     if (r.report == QLatin1String("stats")) {
-        produceReportFile([kind] { return std::make_unique<StatisticsLayout>(kind); }, output, r.output);
+        StatisticsLayout layout(request);
+        produceReportFile(layout, request.output, target.path());
     } else {
         ListingReport which;
         listingReportFromName(r.report, &which);
-        ListingSelection selection;
-        if (!r.category.isEmpty()) selection.category = r.category.toInt();
-        if (!r.subcategory.isEmpty()) selection.subCategory = r.subcategory.toInt();
-        produceListingReport(kind, which, selection, output, r.output);
+        produceListingReport(request, which, target.path());
     }
+    target.deliver();
     inform(QStringLiteral("生成文件完成！"));
     return Ok;
 }
@@ -94,9 +149,11 @@ int runExport(const Request &r)
     request.kind = findKind(r.kind)->kind;
     request.first = r.from;
     request.last = r.to;
-    request.path = r.output;
+    Output target(r.output);
+    request.path = target.path();
     const ExportResult result = exportCatalogue(request, progressLine("导出"));
     endProgressLine();
+    target.deliver();
     inform(exportMessage(result));
     return Ok;
 }

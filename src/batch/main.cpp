@@ -1,6 +1,7 @@
 // lectoria-batch: the console's reports, export, import and backup without
 // windows, for a scheduler. Same settings, connection, statements and files.
 #include "batch.h"
+#include "desktop.h"
 #include "prompt.h"
 #include "reportpainter.h"
 
@@ -56,6 +57,8 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("lectoria-batch"));
     // The designed fonts are Windows' Chinese fonts; installed CJK fonts stand in for them.
     lectoria::report::installFontSubstitutes();
+    // Qt's own texts it may pass on (file and driver errors) in Chinese, like the rest.
+    lectoria::installQtChineseTexts();
 
     QStringList args = QApplication::arguments().mid(1);
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {

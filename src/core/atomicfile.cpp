@@ -4,8 +4,11 @@
 
 #include <QFile>
 #include <QDir>
+#include <QFileInfo>
 
 #include <cstring>
+
+#include <sys/stat.h>
 
 namespace lectoria {
 namespace {
@@ -21,12 +24,77 @@ namespace {
 constexpr qsizetype flushAt = 1 << 16;
 } // namespace
 
+namespace {
+
+struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileId &o) const { return device == o.device && inode == o.inode; }
+};
+
+bool identify(const QString &path, FileId *id, struct stat *st = nullptr)
+{
+    struct stat s {};
+    if (::stat(QFile::encodeName(path).constData(), &s) != 0)
+        return false;
+    *id = {s.st_dev, s.st_ino};
+    if (st)
+        *st = s;
+    return true;
+}
+
+// A path by its folder's identity and its own name, for a file that may not exist.
+struct PlaceId {
+    FileId folder;
+    QString name;
+    bool operator==(const PlaceId &o) const { return folder == o.folder && name == o.name; }
+};
+
+bool place(const QString &path, PlaceId *id)
+{
+    const QFileInfo info(path);
+    id->name = info.fileName();
+    return identify(info.absolutePath(), &id->folder);
+}
+
+QStringList &guardedFiles()
+{
+    static QStringList paths;
+    return paths;
+}
+
+} // namespace
+
+void setGuardedFiles(const QStringList &paths) { guardedFiles() = paths; }
+
+void checkOutputTarget(const QString &path)
+{
+    FileId target;
+    struct stat st {};
+    const bool exists = identify(path, &target, &st);
+    if (exists && !S_ISREG(st.st_mode))
+        throw FileError(describe(path, QStringLiteral("不是普通文件（而是设备、管道、文件夹等），不能用作输出文件。")));
+    PlaceId where;
+    const bool placed = !exists && place(path, &where);
+    for (const QString &guarded : guardedFiles()) {
+        FileId id;
+        PlaceId at;
+        const bool same = exists ? identify(guarded, &id) && id == target
+                                 : placed && !QFileInfo::exists(guarded) && place(guarded, &at) && at == where;
+        if (same)
+            throw FileError(describe(path, QStringLiteral("是正在使用的数据库文件（或其附属文件），不能用作输出文件。")));
+    }
+}
+
 GbkFileWriter::GbkFileWriter(const QString &path) : m_path(path), m_file(path)
 {
+    checkOutputTarget(path);
     // Writing straight to the target when the folder forbids a temporary file
     // would risk a half-written target; refuse instead.
     m_file.setDirectWriteFallback(false);
-    if (!m_file.open(QIODevice::WriteOnly))
+    // Unbuffered: the writer gathers its own chunks, and each write reaches
+    // the system at once, so that its failure comes with the system's reason.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw FileError(describe(path, m_file.errorString()));
     m_buffer.resize(2 * flushAt);
 }
@@ -41,8 +109,14 @@ void GbkFileWriter::flushBuffer()
 {
     if (m_used == 0)
         return;
-    if (m_file.write(m_buffer.constData(), m_used) != m_used)
-        throw FileError(describe(m_path, m_file.errorString()));
+    // A disk that fills up takes part of a write without a complaint; only
+    // the next write fails, with the system's reason.
+    for (qsizetype done = 0; done < m_used;) {
+        const qint64 wrote = m_file.write(m_buffer.constData() + done, m_used - done);
+        if (wrote <= 0)
+            throw FileError(describe(m_path, m_file.errorString()));
+        done += wrote;
+    }
     m_used = 0;
 }
 

@@ -1,43 +1,27 @@
 #pragma once
-#include <QDialog>
-#include <QString>
+#include "libdb.h"
 
-class QGroupBox;
-class QLineEdit;
-class QPushButton;
+#include <QString>
 
 namespace lectoria {
 
-// The connection module: reads the parameters from the machine settings,
-// shows the connecting splash and opens LibDB. ConnectionState becomes "OK"
-// once the connection has been made.
+// The connection module, without windows: reads the parameters from the
+// machine settings and opens LibDB. ConnectionState becomes "OK" once the
+// connection has been made. The console shows its splash between the two
+// steps; the runner calls connect().
 class TLibDM {
 public:
-    // Runs the whole connection start. Returns whether the connection was made;
-    // *why receives the driver's reason otherwise (for the terminal, not shown
-    // by the console: the connection dialog's warning lines stand for it).
-    static bool connect(bool showSplash, QString *why = nullptr);
-};
-
-// The connection dialog: the program's only window when no connection could
-// be made. Its parameters take effect at the next start.
-class TDbPara : public QDialog {
-    Q_OBJECT
-public:
-    explicit TDbPara(QWidget *parent = nullptr);
-
-public Q_SLOTS:
-    void btModClick();
-    void btOkClick();
-
-private:
-    QGroupBox *grbBox;
-    QLineEdit *edOdbc;
-    QLineEdit *edUser;
-    QLineEdit *edPass;
-    QPushButton *btMod;
-    QPushButton *btExit;
-    QPushButton *btOk;
+    // The parameters of the machine settings, the stored user name and
+    // password unprotected. Settings that exist but cannot be read are
+    // reported in the standard error box (the defaults are used). Sets the
+    // splash message of the connecting step.
+    static ConnectionParams readParams();
+    // Opens LibDB. False, with the driver's reason in *why (for the
+    // terminal; the console's connection dialog stands for it), when the
+    // connection cannot be made.
+    static bool open(const ConnectionParams &params, QString *why = nullptr);
+    // Both steps.
+    static bool connect(QString *why = nullptr);
 };
 
 } // namespace lectoria

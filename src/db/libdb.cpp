@@ -1,4 +1,5 @@
 #include "libdb.h"
+#include "atomicfile.h"
 #include "errors.h"
 #include "exactodbc.h"
 #include "helperlib.h"
@@ -240,6 +241,14 @@ QString openConnection(const ConnectionParams &p)
         QSqlQuery q(db);
         q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
         q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+        // No report or export may land on the database or its companions.
+        q.exec(QStringLiteral("PRAGMA database_list"));
+        while (q.next()) {
+            const QString file = q.value(2).toString();
+            if (q.value(1).toString() == QLatin1String("main") && !file.isEmpty())
+                setGuardedFiles({file, file + QLatin1String("-wal"), file + QLatin1String("-shm"),
+                                 file + QLatin1String("-journal")});
+        }
     }
     return QString();
 }
@@ -269,6 +278,7 @@ void LibDB::close()
     ExactOdbcDriver::removeInner(odbcInnerName);
     state().dialect = Dialect::SqlServer;
     setSqlDateStyle(SqlDateStyle::Dashed);
+    setGuardedFiles({});
 }
 
 bool LibDB::isOpen() { return QSqlDatabase::contains(QLatin1String(Name)) && database().isOpen(); }

@@ -67,10 +67,65 @@ struct DocumentInfo {
     QVector<FontSpec> fonts; // fonts[0] is the report font
 };
 
+// The pages of a filled report, held compactly: a report of a million
+// records keeps tens of thousands of pages for its preview. Each page is
+// stored as packed items and one run of text bytes (Latin-1 where the
+// text allows, UTF-16 otherwise), and is unpacked into a Page when it is
+// read, so reading gives a Page by value.
+class PageList {
+public:
+    size_t size() const { return m_pages.size(); }
+    bool empty() const { return m_pages.empty(); }
+    void clear() { m_pages.clear(); }
+    void push_back(const Page &page);
+    Page operator[](size_t i) const;
+    Page at(size_t i) const { return (*this)[i]; }
+    Page front() const { return (*this)[0]; }
+    Page back() const { return (*this)[size() - 1]; }
+
+    class const_iterator {
+    public:
+        const_iterator(const PageList *list, size_t i) : m_list(list), m_i(i) {}
+        Page operator*() const { return (*m_list)[m_i]; }
+        const_iterator &operator++()
+        {
+            ++m_i;
+            return *this;
+        }
+        bool operator==(const const_iterator &o) const { return m_i == o.m_i; }
+        bool operator!=(const const_iterator &o) const { return m_i != o.m_i; }
+
+    private:
+        const PageList *m_list;
+        size_t m_i;
+    };
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, size()}; }
+
+private:
+    struct PackedItem {
+        qint32 x, y;
+        qint16 width, height;
+        quint16 font;
+        quint8 align;
+        quint8 flags; // Clip, Wide
+        QRgb color;
+        quint32 text;   // offset into the page's text bytes
+        quint32 length; // characters
+    };
+    struct PackedPage {
+        int number = 1;
+        std::vector<PackedItem> items;
+        std::vector<PageLine> lines;
+        QByteArray text;
+    };
+    std::vector<PackedPage> m_pages;
+};
+
 // A whole filled report, kept for the preview and printing.
 struct ReportDocument {
     DocumentInfo info;
-    std::vector<Page> pages;
+    PageList pages;
 };
 
 // Receives the pages of a fill pass one after another; the file writers are

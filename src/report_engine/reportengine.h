@@ -57,10 +57,10 @@
 //   SqlRowSource rows(LibDB::exec(lines));          // rowsources.h
 //   r.setRowSource(&rows);
 //   r.setStartHook([&](Report &) { rows.setQuery(LibDB::exec(lines)); }); // optional: re-run each time
-//   if (ExportChoice == 2 or 3) { r.pageHeader().setEnabled(false); ... }
+//   if (isGridFile(output)) { r.pageHeader().setEnabled(false); ... }
 //
 //   showPreview(r, parent);                         // reportpreview.h: modal, page/zoom/print/PDF
-//   writeReportFile(r, FileFormat::Csv, path);      // reportwriters.h: streams pages, GBK CR LF,
+//   writeReportFile(r, ReportOutput::Csv, path);    // reportwriters.h: streams pages, GBK CR LF,
 //                                                    // FileError and no partial file on failure
 //   ReportDocument doc = r.fill();                   // or keep every page (tests, printing)
 

@@ -1,4 +1,5 @@
 #include "reportpainter.h"
+#include "atomicfile.h"
 #include "errors.h"
 #include "textmeasure.h"
 
@@ -152,6 +153,7 @@ void printDocument(const ReportDocument &doc, QPrinter &printer)
 
 void writePdf(const ReportDocument &doc, const QString &path)
 {
+    checkOutputTarget(path);
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly))

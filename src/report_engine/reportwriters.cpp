@@ -1,5 +1,6 @@
 #include "reportwriters.h"
 #include "atomicfile.h"
+#include "errors.h"
 #include "gbk.h"
 #include "reportengine.h"
 #include "textmeasure.h"
@@ -220,9 +221,11 @@ QStringList htmlLines(const Page &page, const DocumentInfo &info)
     return out;
 }
 
-FileSink::FileSink(FileFormat format, const QString &path)
-    : m_format(format), m_writer(new GbkFileWriter(path))
+FileSink::FileSink(ReportOutput format, const QString &path) : m_format(format)
 {
+    if (!isWrittenFile(format))
+        throw Error(QStringLiteral("报表不能以此格式写入文件。"));
+    m_writer.reset(new GbkFileWriter(path));
 }
 
 FileSink::~FileSink() = default;
@@ -231,15 +234,18 @@ void FileSink::page(const Page &page, const DocumentInfo &info)
 {
     QStringList lines;
     switch (m_format) {
-    case FileFormat::Text:
+    case ReportOutput::Text:
         lines = textLines(page, info);
         break;
-    case FileFormat::Csv:
+    case ReportOutput::Csv:
         lines = csvLines(page);
         break;
-    case FileFormat::Html:
+    case ReportOutput::Html:
         lines = htmlLines(page, info);
         break;
+    case ReportOutput::Preview:
+    case ReportOutput::Pdf:
+        break; // refused by the constructor
     }
     // One conversion per page rather than per line.
     QString text;
@@ -256,14 +262,14 @@ void FileSink::page(const Page &page, const DocumentInfo &info)
 
 void FileSink::commit() { m_writer->commit(); }
 
-void writeReportFile(Report &report, FileFormat format, const QString &path)
+void writeReportFile(Report &report, ReportOutput format, const QString &path)
 {
     FileSink sink(format, path);
     report.run(sink);
     sink.commit();
 }
 
-void writeDocumentFile(const ReportDocument &doc, FileFormat format, const QString &path)
+void writeDocumentFile(const ReportDocument &doc, ReportOutput format, const QString &path)
 {
     FileSink sink(format, path);
     sink.begin(doc.info);

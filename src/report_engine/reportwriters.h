@@ -1,5 +1,6 @@
 #pragma once
 #include "pagemodel.h"
+#include "reportoutput.h"
 
 #include <QStringList>
 
@@ -12,9 +13,6 @@ class GbkFileWriter;
 namespace lectoria::report {
 
 class Report;
-
-// The file formats, numbered as the session's ExportChoice.
-enum class FileFormat { Text = 1, Csv = 2, Html = 3 };
 
 // One character column of the text grid, in tenths of a millimetre (about one
 // half-width character of a 9 pt report font). Column 0 is the left margin.
@@ -43,23 +41,24 @@ QStringList htmlLines(const Page &page, const DocumentInfo &info);
 // A sink that writes the pages into a file in GBK with CR LF line ends,
 // through a temporary file; commit() replaces the target. Without commit()
 // (an error on the way) the target is left as it was. Throws FileError with
-// the system's text.
+// the system's text. The format is one of the written files (text, CSV,
+// HTML); anything else throws Error.
 class FileSink : public PageSink {
 public:
-    FileSink(FileFormat format, const QString &path);
+    FileSink(ReportOutput format, const QString &path);
     ~FileSink() override;
     void page(const Page &page, const DocumentInfo &info) override;
     void commit();
 
 private:
-    FileFormat m_format;
+    ReportOutput m_format;
     std::unique_ptr<GbkFileWriter> m_writer;
 };
 
 // Runs the report (one fill pass) straight into the file: pages are written
 // as they are made, so the memory does not grow with the pages.
-void writeReportFile(Report &report, FileFormat format, const QString &path);
+void writeReportFile(Report &report, ReportOutput format, const QString &path);
 // Writes an already filled document.
-void writeDocumentFile(const ReportDocument &doc, FileFormat format, const QString &path);
+void writeDocumentFile(const ReportDocument &doc, ReportOutput format, const QString &path);
 
 } // namespace lectoria::report

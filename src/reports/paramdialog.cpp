@@ -216,7 +216,7 @@ QMenu *ReportParamDialog::makeMenu(const QString &name, QPushButton *button, boo
     struct Entry {
         const char *name;
         QString caption;
-        int choice;
+        int choice; // an ExportChoice; -1: a separator
         const char *icon;
     };
     QVector<Entry> entries;
@@ -245,7 +245,7 @@ QMenu *ReportParamDialog::makeMenu(const QString &name, QPushButton *button, boo
                 a->setIcon(QIcon::fromTheme(QLatin1String(e.icon)));
             const int choice = e.choice;
             connect(a, &QAction::triggered, this, [this, choice, buttonIndex] {
-                outputCommand(choice, buttonIndex);
+                outputCommand(ReportOutput(choice), buttonIndex);
             });
             m_outputActions << a;
         }
@@ -310,51 +310,44 @@ void ReportParamDialog::btRefreshClick()
             choice = PeriodChoice::All;
         else if (m_range->isChecked())
             choice = PeriodChoice::Range;
-        const ReportPeriod period = periodFor(choice, Clock::today(), m_begin->date(), m_end->date());
+        ReportRequest request;
+        request.period = periodFor(choice, Clock::today(), m_begin->date(), m_end->date());
         Session &s = unGlobal();
-        s.ReportBegin = period.begin;
-        s.ReportEnd = period.end;
-        prepareRefresh();
+        s.ReportBegin = request.period.begin;
+        s.ReportEnd = request.period.end;
+        prepareRefresh(request);
+        m_request = request;
         setPrintEnabled(runRefresh() > 0);
     });
 }
 
-void ReportParamDialog::printCommand(int button)
+void ReportParamDialog::printCommand(int button, ReportOutput output)
 {
-    guarded([this, button] {
-        Session &s = unGlobal();
-        if (s.ExportChoice == 0)
+    guarded([this, button, output] {
+        if (output == ReportOutput::Preview)
             inform(QStringLiteral("请准备好打印机，纸大小为【窄行】打印纸"));
         showWait();
         ScopeExit done([this] { hideWait(); });
-        std::unique_ptr<ReportLayout> layout = createLayout(button);
-        if (s.ExportChoice != 0)
-            SaveReportToFile(*layout, s.SchoolName + layout->fileTitle(), layout->headerLine(), -100);
+        ReportRequest request = m_request;
+        request.output = output;
+        std::unique_ptr<ReportLayout> layout = createLayout(request, button);
+        if (output != ReportOutput::Preview)
+            SaveReportToFile(*layout, output, unGlobal().SchoolName + layout->fileTitle(), layout->headerLine(), -100);
         else
             layout->preview(this);
     });
 }
 
-void ReportParamDialog::btPrintClick() { printCommand(0); }
-void ReportParamDialog::btPrint1Click() { printCommand(1); }
+void ReportParamDialog::btPrintClick() { printCommand(0, ReportOutput::Preview); }
+void ReportParamDialog::btPrint1Click() { printCommand(1, ReportOutput::Preview); }
 
-void ReportParamDialog::outputCommand(int choice, int button)
+void ReportParamDialog::outputCommand(ReportOutput output, int button)
 {
     Session &s = unGlobal();
-    s.ExportChoice = choice;
-    // Back to 0 however the command ends, so a later plain click previews.
+    s.ExportChoice = int(output);
+    // Back to 0 however the command ends.
     ScopeExit reset([&s] { s.ExportChoice = 0; });
-    if (button == 0)
-        btPrintClick();
-    else
-        btPrint1Click();
+    printCommand(button, output);
 }
-
-void ReportParamDialog::pmThisClick() { outputCommand(0, 0); }
-void ReportParamDialog::pmTxtClick() { outputCommand(1, 0); }
-void ReportParamDialog::pmCsvClick() { outputCommand(2, 0); }
-void ReportParamDialog::pmHtmClick() { outputCommand(3, 0); }
-void ReportParamDialog::MenuItem1Click() { outputCommand(0, 1); }
-void ReportParamDialog::MenuItem3Click() { outputCommand(1, 1); }
 
 } // namespace lectoria

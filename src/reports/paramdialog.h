@@ -1,4 +1,6 @@
 #pragma once
+#include "reportrequest.h"
+
 #include <QDialog>
 #include <QStringList>
 #include <QVector>
@@ -42,8 +44,11 @@ int fillGrid(QTableView *grid, const QStringList &statement, const QVector<GridC
 //
 // The print button is enabled only by a refresh that returned rows; every
 // change of a parameter disables it again (subclasses call disablePrint()
-// from their own controls). ExportChoice is 0 again after every output
-// command, however it ended.
+// from their own controls). A refresh builds the report request (period,
+// and what the subclass adds) that the print commands hand to the layout;
+// the session's ReportBegin/ReportEnd and ExportChoice are still written for
+// the operator's session, ExportChoice 0 again after every output command,
+// however it ended.
 class ReportParamDialog : public QDialog {
     Q_OBJECT
 public:
@@ -59,6 +64,9 @@ public:
     ~ReportParamDialog() override;
 
     bool printEnabled() const;
+    // The request of the last refresh (its output is the preview's); a print
+    // command makes its layout for it with the command's output.
+    const ReportRequest &request() const { return m_request; }
 
 public Q_SLOTS:
     void rdbTodayClick();
@@ -66,28 +74,25 @@ public Q_SLOTS:
     void btRefreshClick();
     void btPrintClick();
     void btPrint1Click();
-    void pmThisClick();
-    void pmTxtClick();
-    void pmCsvClick();
-    void pmHtmClick();
-    void MenuItem1Click();
-    void MenuItem3Click();
     void disablePrint();
 
 protected:
-    // The statement of the grid, built from the session values the refresh
-    // has just set.
+    // The statement of the grid, built from the request the refresh has just
+    // made (request()).
     virtual QStringList refreshStatement() const = 0;
     virtual QVector<GridColumn> gridColumns() const = 0;
-    // After ReportBegin/ReportEnd are set, before the statement is built:
-    // hand-over values of the dialog's own (QueryCondition).
-    virtual void prepareRefresh() {}
+    // After the period is set into the new request (and ReportBegin/ReportEnd
+    // into the session), before the statement is built: the kind and the
+    // dialog's own choices (a category), and the session values the dialog
+    // hands over (QueryCondition).
+    virtual void prepareRefresh(ReportRequest &request) = 0;
     // Runs the refresh query; returns the number of rows. By default the
     // refresh statement into DBGrid1.
     virtual int runRefresh();
-    // The layout a print command makes: button 0 is btPrint, 1 is btPrint1.
-    // It is created owned by this dialog and destroyed when the command ends.
-    virtual std::unique_ptr<ReportLayout> createLayout(int button) = 0;
+    // The layout a print command makes for the request of the last refresh
+    // with the command's output: button 0 is btPrint, 1 is btPrint1. It is
+    // created owned by this dialog and destroyed when the command ends.
+    virtual std::unique_ptr<ReportLayout> createLayout(const ReportRequest &request, int button) = 0;
 
     // Where subclasses add their parameter controls (below the period box).
     QVBoxLayout *parameterArea() const { return m_parameterArea; }
@@ -100,8 +105,8 @@ protected:
 
 private:
     void setPrintEnabled(bool on);
-    void printCommand(int button);
-    void outputCommand(int choice, int button);
+    void printCommand(int button, ReportOutput output);
+    void outputCommand(ReportOutput output, int button);
     QMenu *makeMenu(const QString &name, QPushButton *button, bool allFormats, int buttonIndex);
 
     QGroupBox *m_periodBox = nullptr;
@@ -121,6 +126,7 @@ private:
     QTableView *m_grid = nullptr;
     QVBoxLayout *m_parameterArea = nullptr;
     QVector<QAction *> m_outputActions;
+    ReportRequest m_request;
 };
 
 } // namespace lectoria

@@ -18,7 +18,7 @@ ReportLayout::~ReportLayout() = default;
 
 void ReportLayout::create(const Creation &c)
 {
-    if (c.exportChoice == 2 || c.exportChoice == 3)
+    if (isGridFile(c.request.output))
         for (report::Band *band : c.offInGridFiles)
             band->setEnabled(false);
 
@@ -30,7 +30,7 @@ void ReportLayout::create(const Creation &c)
     if (report::Item *company = m_report.item(QStringLiteral("qlbCompany")))
         company->setText(productTitle());
     if (report::Item *date = m_report.item(QStringLiteral("qlbDate")))
-        date->setText(periodCaption(c.datePrefix, s.ReportBegin, s.ReportEnd));
+        date->setText(periodCaption(c.datePrefix, c.request.period.begin, c.request.period.end));
 
     m_rows.setQuery(LibDB::exec(c.statement));
     m_report.setRowSource(&m_rows);

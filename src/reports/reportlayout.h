@@ -1,5 +1,6 @@
 #pragma once
 #include "reportengine.h"
+#include "reportrequest.h"
 #include "rowsources.h"
 
 #include <QObject>
@@ -16,7 +17,8 @@ QString productTitle();
 // A report layout: one banded report and the query that feeds it, made for
 // one print or save command and destroyed right after; never shown itself.
 // A family's layout designs its bands in its constructor and then calls
-// create(), which runs the steps every layout shares, in this order:
+// create(), which runs the steps every layout shares for the request it was
+// made for, in this order:
 //   1. for a comma-separated or HTML file, switch off the bands it names, so
 //      that only the data rows reach the grid;
 //   2. the page from the default printer and the installation's margins;
@@ -44,7 +46,7 @@ protected:
         QVector<report::Band *> offInGridFiles; // switched off for CSV and HTML
         QString datePrefix;                      // "入库日期：" or "加入日期："
         QStringList statement;
-        int exportChoice = 0;                    // the session's ExportChoice at creation
+        ReportRequest request;                   // its period and output
     };
     void create(const Creation &c);
 

@@ -11,14 +11,17 @@
 
 namespace lectoria {
 
-const ReportFileType &reportFileType(report::FileFormat format)
+const ReportFileType &reportFileType(ReportOutput format)
 {
     static const ReportFileType types[] = {
-        {report::FileFormat::Text, QStringLiteral("txt"), QStringLiteral("文本文件(*.txt)")},
-        {report::FileFormat::Csv, QStringLiteral("csv"), QStringLiteral("逗号分隔文件(*.csv)")},
-        {report::FileFormat::Html, QStringLiteral("htm"), QStringLiteral("Html文件(*.htm)")},
+        {ReportOutput::Text, QStringLiteral("txt"), QStringLiteral("文本文件(*.txt)")},
+        {ReportOutput::Csv, QStringLiteral("csv"), QStringLiteral("逗号分隔文件(*.csv)")},
+        {ReportOutput::Html, QStringLiteral("htm"), QStringLiteral("Html文件(*.htm)")},
     };
-    return types[int(format) - 1];
+    for (const ReportFileType &t : types)
+        if (t.format == format)
+            return t;
+    throw Error(QStringLiteral("报表不能以此格式写入文件。"));
 }
 
 QString withDefaultExtension(const QString &path, const QString &extension)
@@ -28,21 +31,24 @@ QString withDefaultExtension(const QString &path, const QString &extension)
     return path + (path.endsWith(QLatin1Char('.')) ? QString() : QStringLiteral(".")) + extension;
 }
 
-void writeFinishedReport(ReportLayout &layout, report::FileFormat format, const QString &path, const QString &title,
+void writeFinishedReport(ReportLayout &layout, ReportOutput format, const QString &path, const QString &title,
                          const QString &header, int htmlNumber)
 {
     report::writeReportFile(layout.report(), format, path);
     try {
         switch (format) {
-        case report::FileFormat::Text:
+        case ReportOutput::Text:
             qyChangThisTextFile(path, title, header, true);
             break;
-        case report::FileFormat::Csv:
+        case ReportOutput::Csv:
             qyChangThisCSVFile(path, title, header, true);
             break;
-        case report::FileFormat::Html:
+        case ReportOutput::Html:
             qyChangThisHTMLFile(path, title, header, htmlNumber, true);
             break;
+        case ReportOutput::Preview:
+        case ReportOutput::Pdf:
+            break; // refused by the writer
         }
     } catch (...) {
         // The engine's output is not the file the operator asked for; leave nothing half done.
@@ -51,12 +57,12 @@ void writeFinishedReport(ReportLayout &layout, report::FileFormat format, const 
     }
 }
 
-void SaveReportToFile(ReportLayout &layout, const QString &title, const QString &header, int htmlNumber)
+void SaveReportToFile(ReportLayout &layout, ReportOutput output, const QString &title, const QString &header,
+                      int htmlNumber)
 {
-    const int choice = unGlobal().ExportChoice;
-    if (choice < 1 || choice > 3)
+    if (!isWrittenFile(output))
         return;
-    const ReportFileType &type = reportFileType(report::FileFormat(choice));
+    const ReportFileType &type = reportFileType(output);
     FileRequest request;
     request.filter = type.filter;
     request.defaultSuffix = type.extension;
@@ -84,22 +90,13 @@ bool reportOutputFromName(const QString &name, ReportOutput *out)
     return true;
 }
 
-void produceReportFile(const std::function<std::unique_ptr<ReportLayout>()> &makeLayout, ReportOutput output,
-                       const QString &path)
+void produceReportFile(ReportLayout &layout, ReportOutput output, const QString &path)
 {
-    Session &s = unGlobal();
-    std::unique_ptr<ReportLayout> layout;
-    {
-        s.ExportChoice = output == ReportOutput::Pdf ? 0 : int(output);
-        ScopeExit reset([&s] { s.ExportChoice = 0; });
-        layout = makeLayout();
-    }
     if (output == ReportOutput::Pdf) {
-        report::writePdf(layout->report().fill(), path);
+        report::writePdf(layout.report().fill(), path);
         return;
     }
-    writeFinishedReport(*layout, report::FileFormat(int(output)), path, s.SchoolName + layout->fileTitle(),
-                        layout->headerLine());
+    writeFinishedReport(layout, output, path, unGlobal().SchoolName + layout.fileTitle(), layout.headerLine());
 }
 
 } // namespace lectoria

@@ -1,22 +1,22 @@
 #pragma once
+#include "reportrequest.h"
 #include "reportwriters.h"
 
 #include <QString>
 
-#include <functional>
 #include <memory>
 
 namespace lectoria {
 
 class ReportLayout;
 
-// What a saved report file is, by the session's ExportChoice (1, 2, 3).
+// What a saved report file is (text, CSV, HTML).
 struct ReportFileType {
-    report::FileFormat format;
+    ReportOutput format;
     QString extension; // "txt"
     QString filter;    // "文本文件(*.txt)"
 };
-const ReportFileType &reportFileType(report::FileFormat format);
+const ReportFileType &reportFileType(ReportOutput format);
 
 // The path with the format's extension when it was given none.
 QString withDefaultExtension(const QString &path, const QString &extension);
@@ -26,27 +26,25 @@ QString withDefaultExtension(const QString &path, const QString &extension);
 // temporary file), then the helper library finishes it with the title and
 // the header line. Throws DbError / FileError with the database's or the
 // system's text; a failure leaves no partial file at path.
-void writeFinishedReport(ReportLayout &layout, report::FileFormat format, const QString &path, const QString &title,
+void writeFinishedReport(ReportLayout &layout, ReportOutput format, const QString &path, const QString &title,
                          const QString &header, int htmlNumber = -100);
 
-// Saves a freshly created layout in the format of the session's ExportChoice
-// (nothing with 0): asks for the file (one filter, default extension, an
+// Saves a freshly created layout as a file of the given output (nothing for
+// the preview or PDF): asks for the file (one filter, default extension, an
 // existing file replaced without a question), writes and finishes it, and
 // says "生成文件完成！". Cancelling writes nothing and says nothing. Errors
 // pass to the caller's guard.
-void SaveReportToFile(ReportLayout &layout, const QString &title, const QString &header, int htmlNumber);
+void SaveReportToFile(ReportLayout &layout, ReportOutput output, const QString &title, const QString &header,
+                      int htmlNumber);
 
-// Outputs a report can be produced as without any window.
-enum class ReportOutput { Text = 1, Csv = 2, Html = 3, Pdf = 4 };
+// Outputs a report can be produced as without any window:
 // "txt", "csv", "htm"/"html", "pdf" (any letter case); false for anything else.
 bool reportOutputFromName(const QString &name, ReportOutput *out);
 
-// For a runner without windows: makes the layout for the session values as
-// the matching output command would (ExportChoice set while it is created,
-// 0 again afterwards) and writes the file: text, CSV and HTML finished as
-// SaveReportToFile does, PDF as printed. The title is SchoolName + the
-// layout's file title. Throws DbError / FileError.
-void produceReportFile(const std::function<std::unique_ptr<ReportLayout>()> &makeLayout, ReportOutput output,
-                       const QString &path);
+// For a runner without windows: writes a layout made for a request with the
+// given output (text, CSV or HTML finished as SaveReportToFile does, PDF as
+// printed). The title is SchoolName + the layout's file title. Throws
+// DbError / FileError.
+void produceReportFile(ReportLayout &layout, ReportOutput output, const QString &path);
 
 } // namespace lectoria

@@ -1,6 +1,6 @@
 #pragma once
 #include "kinds.h"
-#include "unglobal.h"
+#include "reportrequest.h"
 
 #include <QDate>
 #include <QStringList>
@@ -8,16 +8,16 @@
 namespace lectoria {
 
 // The statements of the report dialogs and their layouts, as lists of lines.
-// Each is a pure function of the kind and the session values it reads, so a
-// dialog's grid and the layout it prints run the very same text. The period
+// Each is a pure function of the kind and the report request, so a dialog's
+// grid and the layout it prints run the very same text. The period
 // lines come from dateConditionLines (reportperiod.h).
 
 // Records per category over the period: li_typeid, lt_notice, iC and, for
 // e-books, iNum (copies) or, for video, iLong (minutes).
 QStringList statisticsStatement(Kind kind, const QDate &begin, const QDate &end);
-inline QStringList statisticsStatement(Kind kind, const Session &s)
+inline QStringList statisticsStatement(const ReportRequest &r)
 {
-    return statisticsStatement(kind, s.ReportBegin, s.ReportEnd);
+    return statisticsStatement(r.kind, r.period.begin, r.period.end);
 }
 
 } // namespace lectoria

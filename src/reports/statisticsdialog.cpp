@@ -2,7 +2,6 @@
 #include "statements.h"
 #include "statistics.h"
 #include "statisticslayout.h"
-#include "unglobal.h"
 
 namespace lectoria {
 
@@ -22,7 +21,9 @@ StatisticsDialog::StatisticsDialog(Kind kind, QWidget *owner)
 {
 }
 
-QStringList StatisticsDialog::refreshStatement() const { return statisticsStatement(m_kind, unGlobal()); }
+QStringList StatisticsDialog::refreshStatement() const { return statisticsStatement(request()); }
+
+void StatisticsDialog::prepareRefresh(ReportRequest &request) { request.kind = m_kind; }
 
 QVector<GridColumn> StatisticsDialog::gridColumns() const
 {
@@ -32,9 +33,9 @@ QVector<GridColumn> StatisticsDialog::gridColumns() const
     return columns;
 }
 
-std::unique_ptr<ReportLayout> StatisticsDialog::createLayout(int)
+std::unique_ptr<ReportLayout> StatisticsDialog::createLayout(const ReportRequest &request, int)
 {
-    return std::make_unique<StatisticsLayout>(m_kind, this);
+    return std::make_unique<StatisticsLayout>(request, this);
 }
 
 std::unique_ptr<ReportParamDialog> makeStatisticsDialog(Kind kind, QWidget *owner)

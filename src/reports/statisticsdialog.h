@@ -18,7 +18,8 @@ public:
 protected:
     QStringList refreshStatement() const override;
     QVector<GridColumn> gridColumns() const override;
-    std::unique_ptr<ReportLayout> createLayout(int button) override;
+    void prepareRefresh(ReportRequest &request) override;
+    std::unique_ptr<ReportLayout> createLayout(const ReportRequest &request, int button) override;
 
 private:
     Kind m_kind;

@@ -7,9 +7,10 @@ namespace lectoria {
 using report::Align;
 using report::mm;
 
-StatisticsLayout::StatisticsLayout(Kind kind, QObject *owner, int exportChoice)
-    : ReportLayout(statisticsLayoutName(kind), owner), m_kind(kind)
+StatisticsLayout::StatisticsLayout(const ReportRequest &request, QObject *owner)
+    : ReportLayout(statisticsLayoutName(request.kind), owner), m_kind(request.kind)
 {
+    const Kind kind = request.kind;
     const StatisticsFacts &facts = statisticsFacts(kind);
     report::Report &r = report();
     r.setFont({QStringLiteral("宋体"), 9});
@@ -54,8 +55,8 @@ StatisticsLayout::StatisticsLayout(Kind kind, QObject *owner, int exportChoice)
     Creation c;
     c.offInGridFiles = {&header, &columns, &summary};
     c.datePrefix = QStringLiteral("入库日期：");
-    c.statement = statisticsStatement(kind, unGlobal());
-    c.exportChoice = exportChoice;
+    c.statement = statisticsStatement(request);
+    c.request = request;
     create(c);
 }
 

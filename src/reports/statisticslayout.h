@@ -1,18 +1,18 @@
 #pragma once
 #include "kinds.h"
 #include "reportlayout.h"
-#include "unglobal.h"
 
 namespace lectoria {
 
 // The statistics report of one kind (objectName T + code + TJ): records per
-// category over the session's period, with the totals. Made from the session
-// values when constructed (period, school name, margins); exportChoice
-// decides the bands (CSV and HTML keep only the data rows).
+// category over the request's period, with the totals. Made for the request
+// (kind, period) and the session's school name and margins when constructed;
+// the request's output decides the bands (CSV and HTML keep only the data
+// rows).
 class StatisticsLayout : public ReportLayout {
     Q_OBJECT
 public:
-    StatisticsLayout(Kind kind, QObject *owner = nullptr, int exportChoice = unGlobal().ExportChoice);
+    explicit StatisticsLayout(const ReportRequest &request, QObject *owner = nullptr);
 
     Kind kind() const { return m_kind; }
     QString fileTitle() const override;

@@ -16,7 +16,8 @@ void ensureResources()
 }
 
 TFlash::TFlash(QWidget *owner)
-    : QWidget(owner, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    // Not kept above other windows: the login window has to come up over it.
+    : QWidget(owner, Qt::SplashScreen | Qt::FramelessWindowHint)
 {
     ensureResources();
     setObjectName(QStringLiteral("TFlash"));

@@ -1,8 +1,13 @@
 #include "clock.h"
 #include "connection.h"
+#include "connectiondialog.h"
+#include "desktop.h"
+#include "gbk.h"
+#include "helpwindow.h"
 #include "helperlib.h"
 #include "libdb.h"
 #include "login.h"
+#include "messageboxprompt.h"
 #include "machinesettings.h"
 #include "mainwindow.h"
 #include "startup.h"
@@ -20,10 +25,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <functional>
 
@@ -97,6 +104,7 @@ private Q_SLOTS:
         QVERIFY(QFile::copy(QStringLiteral(LECTORIA_SOURCE_DIR "/data/pictures/web.jpg"),
                             pictures.filePath(QStringLiteral("web.jpg"))));
         TWebMain::setPictureFolder(pictures.path());
+        QVERIFY2(installQtChineseTexts(), "Qt's Chinese translation is installed");
     }
 
     void init()
@@ -498,6 +506,9 @@ private Q_SLOTS:
         QCOMPARE(box.findChild<QLabel *>(QStringLiteral("Version"))->text(), QStringLiteral("V" LECTORIA_VERSION));
         auto *product = box.findChild<QLabel *>(QStringLiteral("ProductName"));
         QCOMPARE(box.findChild<QLabel *>(QStringLiteral("lbVerStr"))->x(), product->x() + product->width());
+        // A picture painted for the box, not a small one blown up.
+        const QPixmap picture = box.findChild<QLabel *>(QStringLiteral("imgAbout"))->pixmap();
+        QCOMPARE(picture.deviceIndependentSize(), QSizeF(box.size()));
         box.show();
         QTest::mouseClick(&box, Qt::LeftButton);
         QVERIFY(!box.isVisible());
@@ -540,6 +551,143 @@ private Q_SLOTS:
         main.findChild<QAction *>(command)->trigger();
         QCOMPARE(opened, window);
         QVERIFY(prompt.shown.isEmpty());
+    }
+
+    // The windows whose design fixes their border: no minimise or maximise
+    // button ever, a close button only where the design has the system menu,
+    // not resizable; their password fields show "*".
+    void fixedDialogs_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<bool>("closeButton");
+        QTest::addColumn<QStringList>("passwords");
+        QTest::newRow("TLogin") << "TLogin" << false << QStringList{"edPass"};
+        QTest::newRow("TChgPass") << "TChgPass" << false << QStringList{"edPass", "edPass1", "edPass2"};
+        QTest::newRow("TChinese") << "TChinese" << false << QStringList();
+        QTest::newRow("TAboutBox") << "TAboutBox" << true << QStringList();
+        QTest::newRow("TDbPara") << "TDbPara" << true << QStringList{"edUser", "edPass"};
+    }
+    void fixedDialogs()
+    {
+        QFETCH(QString, window);
+        QFETCH(bool, closeButton);
+        QFETCH(QStringList, passwords);
+        TestSettings settings;
+        std::unique_ptr<QDialog> dialog;
+        if (window == QLatin1String("TLogin")) dialog = std::make_unique<TLogin>(nullptr);
+        if (window == QLatin1String("TChgPass")) dialog = std::make_unique<TChgPass>(nullptr);
+        if (window == QLatin1String("TChinese")) dialog = std::make_unique<TChinese>(nullptr);
+        if (window == QLatin1String("TAboutBox")) dialog = std::make_unique<TAboutBox>(nullptr);
+        if (window == QLatin1String("TDbPara")) dialog = std::make_unique<TDbPara>(nullptr);
+        QCOMPARE(dialog->objectName(), window);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+
+        const Qt::WindowFlags flags = dialog->windowFlags();
+        QCOMPARE(flags & Qt::WindowType_Mask, Qt::Dialog);
+        QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));
+        QVERIFY(flags.testFlag(Qt::WindowTitleHint));
+        QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
+        QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+        QCOMPARE(flags.testFlag(Qt::WindowCloseButtonHint), closeButton);
+        QCOMPARE(dialog->minimumSize(), dialog->maximumSize());
+
+        for (const QString &name : passwords) {
+            auto *field = dialog->findChild<QLineEdit *>(name);
+            QVERIFY2(field, qPrintable(name));
+            field->setText(QStringLiteral("ab1"));
+            QCOMPARE(field->displayText(), QStringLiteral("***"));
+            QCOMPARE(field->text(), QStringLiteral("ab1"));
+        }
+    }
+
+    // F1: the help window shows the GBK index page and follows its links.
+    void helpWindowShowsPagesAndFollowsLinks()
+    {
+        QTemporaryDir folder;
+        QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("Help")));
+        auto writeGbk = [&](const QString &name, const QString &html) {
+            QFile f(folder.filePath(QStringLiteral("Help/") + name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(Gbk::encode(html));
+        };
+        writeGbk(QStringLiteral("Index.htm"),
+                 QStringLiteral("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
+                                "<title>帮助首页</title></head><body><p>报刊论文分类统计</p>"
+                                "<p><a href=\"Page2.htm\">数据导入</a></p></body></html>"));
+        writeGbk(QStringLiteral("Page2.htm"),
+                 QStringLiteral("<html><head><title>导入说明</title></head><body><p>交换文件的格式</p></body></html>"));
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(folder.path());
+        auto restore = qScopeGuard([&] { QDir::setCurrent(previous); });
+
+        ScriptedPrompt prompt;
+        TWebMain main;
+        main.show();
+        main.findChild<QAction *>(QStringLiteral("h_help"))->trigger();
+        auto *help = main.findChild<THelp *>();
+        QVERIFY(help);
+        QVERIFY(help->isVisible());
+        QCOMPARE(help->windowTitle(), QStringLiteral("帮助首页"));
+        HelpBrowser *browser = help->browser();
+        QVERIFY(browser->toPlainText().contains(QStringLiteral("报刊论文分类统计")));
+
+        // The link, reached and followed from the keyboard.
+        browser->setFocus();
+        QTest::keyClick(browser, Qt::Key_Tab);
+        QTest::keyClick(browser, Qt::Key_Return);
+        QTRY_COMPARE(help->windowTitle(), QStringLiteral("导入说明"));
+        QVERIFY(browser->toPlainText().contains(QStringLiteral("交换文件的格式")));
+        QTest::mouseClick(help->findChild<QPushButton *>(QStringLiteral("btBack")), Qt::LeftButton);
+        QCOMPARE(help->windowTitle(), QStringLiteral("帮助首页"));
+
+        // F1 again: the same window, on its first page.
+        browser->setSource(QUrl(QStringLiteral("Page2.htm")));
+        main.findChild<QAction *>(QStringLiteral("h_help"))->trigger();
+        QCOMPARE(main.findChildren<THelp *>().size(), 1);
+        QCOMPARE(help->windowTitle(), QStringLiteral("帮助首页"));
+        QVERIFY(prompt.shown.isEmpty());
+
+        // No help pages anywhere: said so, and no empty window.
+        help->close();
+        QVERIFY(QFile::rename(folder.filePath(QStringLiteral("Help")), folder.filePath(QStringLiteral("Gone"))));
+        QVERIFY(!Utilities::openHelp(nullptr));
+        QCOMPARE(prompt.texts(), QStringList{QStringLiteral("帮助文件") + QDir::toNativeSeparators(
+                                                 folder.filePath(QStringLiteral("Help/Index.htm")))
+                                             + QStringLiteral("不存在！")});
+    }
+
+    // The real message box speaks Chinese and gives the focus back to the
+    // field of the window it was about.
+    void messageBoxReturnsFocusAndSpeaksChinese()
+    {
+        QDialog dialog;
+        auto *first = new QLineEdit(&dialog);
+        auto *second = new QLineEdit(&dialog);
+        auto *layout = new QVBoxLayout(&dialog);
+        layout->addWidget(first);
+        layout->addWidget(second);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        second->setFocus();
+
+        MessageBoxPrompt real;
+        QString okText;
+        QWidget *boxOwner = nullptr;
+        whenModal([&](QWidget *w) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            if (!box) return;
+            boxOwner = box->parentWidget();
+            okText = box->button(QMessageBox::Ok)->text();
+            // The box takes the focus from the dialog, as on a desktop.
+            first->setFocus();
+            box->button(QMessageBox::Ok)->click();
+        });
+        real.message(QStringLiteral("错误提示"), QStringLiteral("密码错误！请再试一次。"), PromptIcon::Error);
+        QCOMPARE(okText, QStringLiteral("确定"));
+        QCOMPARE(boxOwner, &dialog);
+        QTRY_COMPARE(QApplication::activeWindow(), &dialog);
+        QCOMPARE(QApplication::focusWidget(), second);
     }
 
     void utilityProgramsAreOptional()

@@ -17,6 +17,14 @@
 #include <QProcess>
 #include <QTest>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <functional>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 using namespace lectoria;
 using namespace lectoria::test;
 
@@ -30,9 +38,12 @@ struct Run {
 
 // Runs the runner as a scheduler would: no terminal, the settings and the
 // password in the environment.
-Run runBatch(const QString &settingsFile, const QStringList &args, const QString &password = QStringLiteral("qzmvt"))
+Run runBatch(const QString &settingsFile, const QStringList &args, const QString &password = QStringLiteral("qzmvt"),
+             const std::function<void()> &inChild = {})
 {
     QProcess p;
+    if (inChild)
+        p.setChildProcessModifier(inChild);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LECTORIA_SETTINGS"), settingsFile);
     if (password.isNull()) env.remove(QStringLiteral("LECTORIA_PASSWORD"));
@@ -452,6 +463,139 @@ private Q_SLOTS:
         QCOMPARE(written, readWholeFile(path2));
     }
 
+    // An output that is the open database (by any name) or one of its
+    // companions, or that is not a regular file, is refused before anything
+    // is written, by every command that writes one.
+    void outputsThatMustNotBeReplaced_data()
+    {
+        QTest::addColumn<QString>("target"); // in the database's folder; "/" starts an absolute path
+        QTest::addColumn<QString>("reason");
+        const QString database = QStringLiteral("数据库文件");
+        const QString notRegular = QStringLiteral("不是普通文件");
+        // An embedded database's own files; SQL Server keeps its files on the server.
+        if (!TestDatabase::overTheWire()) {
+            QTest::newRow("the database") << QStringLiteral("www.db") << database;
+            QTest::newRow("a link to the database") << QStringLiteral("link.db") << database;
+            QTest::newRow("its WAL file") << QStringLiteral("www.db-wal") << database;
+            QTest::newRow("its journal, not there yet") << QStringLiteral("sub/../www.db-journal") << database;
+        }
+        QTest::newRow("a device") << QStringLiteral("/dev/null") << notRegular;
+        QTest::newRow("a FIFO") << QStringLiteral("fifo") << notRegular;
+        QTest::newRow("a folder") << QStringLiteral("sub") << notRegular;
+    }
+    void outputsThatMustNotBeReplaced()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, reason);
+        const QString database = QStringLiteral("数据库文件");
+        Site site(5);
+        const QDir folder = QFileInfo(site.db.path()).dir();
+        QVERIFY(QFile::link(site.db.path(), folder.filePath(QStringLiteral("link.db"))));
+        QVERIFY(folder.mkdir(QStringLiteral("sub")));
+        QCOMPARE(::mkfifo(QFile::encodeName(folder.filePath(QStringLiteral("fifo"))).constData(), 0600), 0);
+        const QString path = target.startsWith(QLatin1Char('/')) ? target : folder.filePath(target);
+        const QFileInfo before(path);
+        const qint64 databaseSize = QFileInfo(site.db.path()).size();
+
+        const QStringList commands[] = {
+            {QStringLiteral("report"), QStringLiteral("dzts"), QStringLiteral("listing"), QStringLiteral("--format"), QStringLiteral("txt")},
+            {QStringLiteral("report"), QStringLiteral("dzts"), QStringLiteral("stats"), QStringLiteral("--format"), QStringLiteral("pdf")},
+            {QStringLiteral("export"), QStringLiteral("dzts"), QStringLiteral("--from"), QStringLiteral("2000-01-01"),
+             QStringLiteral("--to"), QStringLiteral("2099-12-31")},
+        };
+        for (const QStringList &command : commands) {
+            const Run r = runBatch(site.settings, command + QStringList{QStringLiteral("--output"), path,
+                                                                        QStringLiteral("--operator"), QStringLiteral("admin")});
+            QCOMPARE(r.status, 4);
+            QVERIFY2(r.err.contains(reason), qPrintable(r.err));
+        }
+        if (reason == database) { // the console's save command refuses it as well
+            resetSession();
+            site.db.openAsLibDB();
+            std::unique_ptr<ReportParamDialog> dlg = makeListingDialog(Kind::Dzts, nullptr);
+            ScriptedPrompt prompt;
+            prompt.files << path;
+            choose(*dlg, QStringLiteral("rdbAllDate"));
+            refresh(*dlg);
+            child<QAction>(*dlg, "pmTxt")->trigger();
+            dlg.reset();
+            LibDB::close();
+            QVERIFY2(prompt.texts().join(QLatin1Char('\n')).contains(reason), qPrintable(prompt.texts().join(QLatin1Char('\n'))));
+        }
+        const QFileInfo after(path);
+        QCOMPARE(after.isFile(), before.isFile());
+        QCOMPARE(after.isDir(), before.isDir());
+        QCOMPARE(after.exists(), before.exists());
+        QCOMPARE(QFileInfo(site.db.path()).size(), databaseSize);
+        QCOMPARE(site.db.scalar(QStringLiteral("select count(*) from www_lineread")).toInt(), 5);
+        struct stat st {};
+        QVERIFY(::stat("/dev/null", &st) == 0 && S_ISCHR(st.st_mode));
+    }
+
+    // "--output -": the same bytes as a file, into a pipe.
+    void outputToStandardOutput()
+    {
+        Site site(20);
+        QTemporaryDir files;
+        const QStringList runs[] = {
+            {QStringLiteral("report"), QStringLiteral("dzts"), QStringLiteral("listing"), QStringLiteral("--period"),
+             QStringLiteral("all"), QStringLiteral("--format"), QStringLiteral("csv")},
+            {QStringLiteral("export"), QStringLiteral("dzts"), QStringLiteral("--from"), QStringLiteral("2000-01-01"),
+             QStringLiteral("--to"), QStringLiteral("2099-12-31")},
+        };
+        for (const QStringList &command : runs) {
+            const QString file = files.filePath(command.at(0));
+            const QStringList login = {QStringLiteral("--operator"), QStringLiteral("admin")};
+            QCOMPARE(runBatch(site.settings, command + QStringList{QStringLiteral("--output"), file} + login).status, 0);
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("LECTORIA_SETTINGS"), site.settings);
+            env.insert(QStringLiteral("LECTORIA_PASSWORD"), QStringLiteral("qzmvt"));
+            p.setProcessEnvironment(env);
+            p.start(QStringLiteral(LECTORIA_BATCH), command + QStringList{QStringLiteral("--output"), QStringLiteral("-")} + login);
+            QVERIFY(p.waitForFinished(60000));
+            QCOMPARE(p.exitCode(), 0);
+            QCOMPARE(withoutRunTime(p.readAllStandardOutput()), withoutRunTime(readWholeFile(file)));
+        }
+    }
+
+    // A write that fails midway (here: past the file size the process may
+    // write) is reported with the system's reason, and leaves no file.
+    void failingWriteSaysWhy()
+    {
+        Site site(2000);
+        QTemporaryDir files;
+        // A first run brings the database into shape: the limited runs only read it.
+        QCOMPARE(runBatch(site.settings, {QStringLiteral("backup"), files.path(), QStringLiteral("--operator"), QStringLiteral("admin")}).status, 0);
+        for (const QString &backup : QDir(files.path()).entryList(QDir::Files))
+            QFile::remove(files.filePath(backup));
+        const QString reason = QString::fromLocal8Bit(std::strerror(EFBIG));
+        auto smallFiles = [] {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{40000, 40000}; // room for the database's 32 KiB index file
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        };
+        const QStringList commands[] = {
+            {QStringLiteral("report"), QStringLiteral("dzts"), QStringLiteral("listing"), QStringLiteral("--format"), QStringLiteral("txt")},
+            {QStringLiteral("report"), QStringLiteral("dzts"), QStringLiteral("listing"), QStringLiteral("--format"), QStringLiteral("csv")},
+            {QStringLiteral("report"), QStringLiteral("dzts"), QStringLiteral("listing"), QStringLiteral("--format"), QStringLiteral("htm")},
+            {QStringLiteral("export"), QStringLiteral("dzts"), QStringLiteral("--from"), QStringLiteral("2000-01-01"),
+             QStringLiteral("--to"), QStringLiteral("2099-12-31")},
+        };
+        for (const QStringList &command : commands) {
+            const QString out = files.filePath(QStringLiteral("out"));
+            const Run r = runBatch(site.settings,
+                                   command + QStringList{QStringLiteral("--period"), QStringLiteral("all"), QStringLiteral("--output"),
+                                                         out, QStringLiteral("--operator"), QStringLiteral("admin")}
+                                       .mid(command.at(0) == QLatin1String("export") ? 2 : 0),
+                                   QStringLiteral("qzmvt"), smallFiles);
+            QVERIFY2(r.status == 4, qPrintable(r.err));
+            QVERIFY2(r.err.contains(reason), qPrintable(r.err));
+            QVERIFY2(!r.err.contains(QStringLiteral("Unknown error")), qPrintable(r.err));
+            QCOMPARE(QDir(files.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        }
+    }
+
     void failuresHaveTheirStatus()
     {
         Site site(3);
@@ -462,6 +606,8 @@ private Q_SLOTS:
                                          QStringLiteral("--operator"), QStringLiteral("admin")});
         QCOMPARE(r.status, 4);
         QVERIFY(!QFile::exists(QStringLiteral("/nonexistent/out.txt")));
+        // The system's reason in Qt's Chinese words, whatever the machine's language.
+        QVERIFY2(r.err.contains(QStringLiteral("此文件或目录不存在")), qPrintable(r.err));
         // A file that cannot be read.
         r = runBatch(site.settings, {QStringLiteral("import"), QStringLiteral("dzts"), QStringLiteral("/nonexistent/in.txt"),
                                      QStringLiteral("--operator"), QStringLiteral("admin")});

@@ -375,6 +375,51 @@ private Q_SLOTS:
         QCOMPARE(starts, 2);
     }
 
+    // The pages a document keeps (packed) read back as the fill made them:
+    // every field of every item and line, Latin-1, Chinese and characters
+    // beyond the basic plane alike.
+    void keptPagesReadBackWhole()
+    {
+        struct Copies : PageSink {
+            std::vector<Page> pages;
+            void page(const Page &p, const DocumentInfo &) override { pages.push_back(p); }
+        };
+        Listing l(mm(60));
+        TableRowSource rows({QStringLiteral("cat"), QStringLiteral("title"), QStringLiteral("n")},
+                            {{QStringLiteral("甲"), QStringLiteral("café"), 1},
+                             {QStringLiteral("甲"), QStringLiteral("文学😀"), -7},
+                             {QStringLiteral("乙"), QString(), 300000},
+                             {QStringLiteral("乙"), QStringLiteral("x"), 2}});
+        l.r.setRowSource(&rows);
+        l.r.detail().addLine(0, mm(1), mm(50), mm(1), 3);
+        Item *title = l.r.detail().items().front().get();
+        title->setClip(true);
+        title->setColor(0xffcc0000);
+        Copies made;
+        l.r.run(made);
+        const ReportDocument kept = l.r.fill();
+        QCOMPARE(kept.pages.size(), made.pages.size());
+        QVERIFY(made.pages.size() > 1);
+        size_t i = 0;
+        for (const Page &p : kept.pages) {
+            const Page &m = made.pages[i++];
+            QCOMPARE(p.number, m.number);
+            QCOMPARE(p.items.size(), m.items.size());
+            for (int k = 0; k < p.items.size(); ++k) {
+                const PageItem &a = p.items[k], &b = m.items[k];
+                QCOMPARE(QList<int>({a.x, a.y, a.width, a.height, a.font, int(a.align), a.clip, int(a.color)}),
+                         QList<int>({b.x, b.y, b.width, b.height, b.font, int(b.align), b.clip, int(b.color)}));
+                QCOMPARE(a.text, b.text);
+            }
+            QCOMPARE(p.lines.size(), m.lines.size());
+            for (int k = 0; k < p.lines.size(); ++k)
+                QCOMPARE(QList<int>({p.lines[k].x1, p.lines[k].y1, p.lines[k].x2, p.lines[k].y2, p.lines[k].penWidth}),
+                         QList<int>({m.lines[k].x1, m.lines[k].y1, m.lines[k].x2, m.lines[k].y2, m.lines[k].penWidth}));
+        }
+        QVERIFY(allText(kept).join(QString()).contains(QStringLiteral("文学😀")));
+        QVERIFY(allText(kept).join(QString()).contains(QStringLiteral("café")));
+    }
+
     void sqlRowSourceRunsTheQueryAgain()
     {
         {

@@ -179,11 +179,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("format");
         QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("text") << int(FileFormat::Text)
+        QTest::newRow("text") << int(ReportOutput::Text)
                               << QByteArray("\xc0\xe0\xb1\xf0" "     1\r\n" "ab       2\r\n");
-        QTest::newRow("csv") << int(FileFormat::Csv)
+        QTest::newRow("csv") << int(ReportOutput::Csv)
                              << QByteArray("\"\xc0\xe0\xb1\xf0\",\"1\"\r\n" "\"ab\",\"2\"\r\n");
-        QTest::newRow("html") << int(FileFormat::Html)
+        QTest::newRow("html") << int(ReportOutput::Html)
                               << QByteArray("<TABLE WIDTH=100% CELLPADDING=2 BORDER=0>\r\n"
                                             "<TR><TD>\xc0\xe0\xb1\xf0</TD><TD>1</TD></TR>\r\n</TABLE>\r\n"
                                             "<TABLE WIDTH=100% CELLPADDING=2 BORDER=0>\r\n"
@@ -201,10 +201,10 @@ private Q_SLOTS:
                                   at(10, 10, 6.4, Align::Right, QStringLiteral("2"))}, 2));
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("out"));
-        writeDocumentFile(doc, FileFormat(format), path);
+        writeDocumentFile(doc, ReportOutput(format), path);
         QCOMPARE(readWholeFile(path), bytes);
         // Written again: replaced, not appended.
-        writeDocumentFile(doc, FileFormat(format), path);
+        writeDocumentFile(doc, ReportOutput(format), path);
         QCOMPARE(readWholeFile(path), bytes);
     }
 
@@ -232,7 +232,7 @@ private Q_SLOTS:
         r.detail().addField(QStringLiteral("v"), {0, 0, mm(10), mm(4)});
         const QString path = dir.filePath(relative);
         try {
-            writeReportFile(r, FileFormat::Csv, path);
+            writeReportFile(r, ReportOutput::Csv, path);
             QFAIL("no error");
         } catch (const FileError &e) {
             QVERIFY2(e.text().contains(QDir::toNativeSeparators(path)), qPrintable(e.text()));
@@ -258,7 +258,7 @@ private Q_SLOTS:
         r.setRowSource(&rows);
         r.detail().setHeight(mm(5));
         r.detail().addField(QStringLiteral("v"), {0, 0, mm(20), mm(4)});
-        QVERIFY_THROWS_EXCEPTION(DbError, writeReportFile(r, FileFormat::Text, path));
+        QVERIFY_THROWS_EXCEPTION(DbError, writeReportFile(r, ReportOutput::Text, path));
         QCOMPARE(readWholeFile(path), QByteArray("old"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"report.txt"}));
     }

@@ -112,7 +112,7 @@ private Q_SLOTS:
         // Every report made from now on lies on those margins.
         NoPrinter none;
         PrintersScope scope(&none);
-        StatisticsLayout layout(Kind::Zxsp);
+        StatisticsLayout layout(ReportRequest{Kind::Zxsp});
         const report::PageSetup &page = layout.report().pageSetup();
         QCOMPARE(QVariantList({1, page.marginTop / 10, page.marginBottom / 10, page.marginLeft / 10,
                                page.marginRight / 10}),

@@ -109,7 +109,7 @@ private Q_SLOTS:
             const QString code = QLatin1String(k.code);
             auto dlg = makeStatisticsDialog(k.kind, nullptr);
             QCOMPARE(dlg->objectName(), "T" + code + "TJP");
-            StatisticsLayout layout(k.kind);
+            StatisticsLayout layout(ReportRequest{k.kind});
             QCOMPARE(layout.objectName(), "T" + code + "TJ");
             // The periodical-article dialog carries no hint lines.
             QCOMPARE(dlg->findChild<QLabel *>(QStringLiteral("Label1")) != nullptr, k.kind != Kind::Bklw);
@@ -182,9 +182,9 @@ private Q_SLOTS:
         QCOMPARE(log.size(), 1);
         QCOMPARE(log.first().split(QLatin1Char('\n')), asWritten(lines));
 
-        // The layout builds the same statement from the session and prints the period.
+        // The layout builds the same statement from the dialog's request and prints the period.
         LibDB::setStatementLog(&log);
-        StatisticsLayout layout(Kind(kind), &dlg);
+        StatisticsLayout layout(dlg.request(), &dlg);
         LibDB::setStatementLog(nullptr);
         QCOMPARE(log.last(), log.first());
         QCOMPARE(layout.report().item(QStringLiteral("qlbDate"))->text(), caption);
@@ -241,7 +241,7 @@ private Q_SLOTS:
         QCOMPARE(gridRows(dlg), rows);
         QVERIFY(dlg.printEnabled());
 
-        StatisticsLayout layout(Kind(kind), &dlg);
+        StatisticsLayout layout(dlg.request(), &dlg);
         const report::ReportDocument doc = layout.report().fill();
         QCOMPARE(printedLine(doc, "合计"), total);
         QCOMPARE(printedLine(doc, "历史"), rows.at(1));
@@ -546,9 +546,10 @@ private Q_SLOTS:
         s.MarginBottom = 15;
         s.MarginLeft = 25;
         s.MarginRight = 12;
-        for (int choice : {0, 2}) { // the file writers see the same page as the preview
-            s.ExportChoice = choice;
-            StatisticsLayout layout(Kind::Shdh);
+        for (ReportOutput output : {ReportOutput::Preview, ReportOutput::Csv}) { // the file writers see the preview's page
+            ReportRequest request{Kind::Shdh};
+            request.output = output;
+            StatisticsLayout layout(request);
             const report::PageSetup &ps = layout.report().pageSetup();
             QCOMPARE((QVector<int>{ps.width, ps.height, ps.marginLeft, ps.marginTop, ps.marginRight, ps.marginBottom}),
                      page);
@@ -561,16 +562,15 @@ private Q_SLOTS:
         addStatisticsFixture(db, Kind::Dzts);
         Session &s = unGlobal();
         s.SchoolName = QStringLiteral("育才中学");
-        s.ReportBegin = QDate(2024, 12, 20);
-        s.ReportEnd = QDate(2024, 12, 31);
         QTemporaryDir dir;
         ScriptedPrompt prompt;
         for (const QString &name : {QStringLiteral("csv"), QStringLiteral("txt"), QStringLiteral("pdf")}) {
-            ReportOutput out;
-            QVERIFY(reportOutputFromName(name, &out));
+            ReportRequest request{Kind::Dzts};
+            request.period = {QDate(2024, 12, 20), QDate(2024, 12, 31)};
+            QVERIFY(reportOutputFromName(name, &request.output));
             const QString path = dir.filePath("batch." + name);
-            produceReportFile([] { return std::make_unique<StatisticsLayout>(Kind::Dzts); }, out, path);
-            QCOMPARE(s.ExportChoice, 0);
+            StatisticsLayout layout(request);
+            produceReportFile(layout, request.output, path);
             if (name != QLatin1String("pdf"))
                 QCOMPARE(readWholeFile(path),
                          readWholeFile(QStringLiteral(LECTORIA_GOLDEN_DIR "/dzts_stats.") + name));

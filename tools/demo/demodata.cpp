@@ -264,10 +264,13 @@ void makeDatabase(const QString &path, int recordsPerKind, const QDate &today, c
         {
             QSqlQuery q(db);
             q.exec(QStringLiteral("select sql, name from sqlite_master where type='index' and sql is not null"));
-            while (q.next()) indexes << q.value(0).toString();
-            for (const QString &name : QStringList{QStringLiteral("ix_shdh_logtime"), QStringLiteral("ix_lineread_logtime"),
-                                                    QStringLiteral("ix_article_logtime"), QStringLiteral("ix_picture_logtime"),
-                                                    QStringLiteral("ix_music_logtime"), QStringLiteral("ix_video_logtime")})
+            QStringList names;
+            while (q.next()) {
+                indexes << q.value(0).toString();
+                names << q.value(1).toString();
+            }
+            q.finish();
+            for (const QString &name : names)
                 run(db, QStringLiteral("drop index ") + name);
         }
         addCategories(db);

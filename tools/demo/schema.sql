@@ -53,6 +53,14 @@ create index ix_article_logtime on www_article (li_logtime);
 create index ix_picture_logtime on www_picture (li_logtime);
 create index ix_music_logtime on www_music (li_logtime);
 create index ix_video_logtime on www_video (li_logtime);
+-- The listings' order (category, newest first): a listing's first page is
+-- read without sorting the whole table first.
+create index ix_shdh_type on www_shdh (li_typeid, li_logtime desc);
+create index ix_lineread_type on www_lineread (li_typeid, li_logtime desc);
+create index ix_article_type on www_article (li_typeid, li_subid, li_logtime desc);
+create index ix_picture_type on www_picture (li_typeid, li_logtime desc);
+create index ix_music_type on www_music (li_typeid, li_logtime desc);
+create index ix_video_type on www_video (li_typeid, li_logtime desc);
 
 create table www_admin (
   ad_code char(6) not null constraint PK_www_admin primary key,

@@ -7,6 +7,7 @@
 #include "statements.h"
 #include "statistics.h"
 #include "statisticslayout.h"
+#include "unglobal.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -101,20 +102,19 @@ void ArticleStatisticsDialog::RadioButton1Click()
 
 void ArticleStatisticsDialog::cbTypeChange() { disablePrint(); }
 
-void ArticleStatisticsDialog::prepareRefresh()
+void ArticleStatisticsDialog::prepareRefresh(ReportRequest &request)
 {
-    Session &s = unGlobal();
-    s.QueryCondition.clear();
+    StatisticsDialog::prepareRefresh(request);
     if (bySubCategory())
-        s.QueryCondition = subCategoryStatisticsCondition(categoryIdOfEntry(m_type->currentText()));
+        request.category = categoryIdOfEntry(m_type->currentText());
+    unGlobal().QueryCondition = subCategoryStatisticsCondition(request.category);
 }
 
 QStringList ArticleStatisticsDialog::refreshStatement() const
 {
-    const Session &s = unGlobal();
     if (bySubCategory())
-        return subCategoryStatisticsStatement(s.ReportBegin, s.ReportEnd, s.QueryCondition);
-    return statisticsStatement(Kind::Bklw, s);
+        return subCategoryStatisticsStatement(request());
+    return statisticsStatement(request());
 }
 
 int ArticleStatisticsDialog::runRefresh()
@@ -124,11 +124,11 @@ int ArticleStatisticsDialog::runRefresh()
     return fillGrid(m_grid2, refreshStatement(), subCategoryColumns());
 }
 
-std::unique_ptr<ReportLayout> ArticleStatisticsDialog::createLayout(int button)
+std::unique_ptr<ReportLayout> ArticleStatisticsDialog::createLayout(const ReportRequest &request, int button)
 {
     if (!bySubCategory())
-        return StatisticsDialog::createLayout(button);
-    return std::make_unique<SubCategoryLayout>(this);
+        return StatisticsDialog::createLayout(request, button);
+    return std::make_unique<SubCategoryLayout>(request, this);
 }
 
 std::unique_ptr<ReportParamDialog> makeArticleStatisticsDialog(QWidget *owner)
@@ -138,7 +138,7 @@ std::unique_ptr<ReportParamDialog> makeArticleStatisticsDialog(QWidget *owner)
 
 // ---------------------------------------------------------------- TBklwTJ1
 
-SubCategoryLayout::SubCategoryLayout(QObject *owner, int exportChoice)
+SubCategoryLayout::SubCategoryLayout(const ReportRequest &request, QObject *owner)
     : ReportLayout(QStringLiteral("TBklwTJ1"), owner)
 {
     report::Report &r = report();
@@ -185,9 +185,8 @@ SubCategoryLayout::SubCategoryLayout(QObject *owner, int exportChoice)
     Creation c;
     c.offInGridFiles = {&heading, &columns, &summary, &r.pageFooter()};
     c.datePrefix = QStringLiteral("入库日期：");
-    const Session &s = unGlobal();
-    c.statement = subCategoryStatisticsStatement(s.ReportBegin, s.ReportEnd, s.QueryCondition);
-    c.exportChoice = exportChoice;
+    c.statement = subCategoryStatisticsStatement(request);
+    c.request = request;
     create(c);
 }
 

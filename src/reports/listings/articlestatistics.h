@@ -1,7 +1,6 @@
 #pragma once
 #include "reportlayout.h"
 #include "statisticsdialog.h"
-#include "unglobal.h"
 
 #include <memory>
 
@@ -32,9 +31,9 @@ public Q_SLOTS:
 
 protected:
     QStringList refreshStatement() const override;
-    void prepareRefresh() override;
+    void prepareRefresh(ReportRequest &request) override;
     int runRefresh() override;
-    std::unique_ptr<ReportLayout> createLayout(int button) override;
+    std::unique_ptr<ReportLayout> createLayout(const ReportRequest &request, int button) override;
 
 private:
     QRadioButton *m_byCategory = nullptr;
@@ -46,13 +45,13 @@ private:
 // The dialog the menu command "报刊论文分类统计" opens.
 std::unique_ptr<ReportParamDialog> makeArticleStatisticsDialog(QWidget *owner);
 
-// Articles per category and sub-category over the session's period, for the
-// category in QueryCondition or every one (objectName TBklwTJ1). A category's
-// name is printed only on its first row (compared by name, across pages too).
+// Articles per category and sub-category over the request's period, for its
+// category or every one (objectName TBklwTJ1). A category's name is printed
+// only on its first row (compared by name, across pages too).
 class SubCategoryLayout : public ReportLayout {
     Q_OBJECT
 public:
-    explicit SubCategoryLayout(QObject *owner = nullptr, int exportChoice = unGlobal().ExportChoice);
+    explicit SubCategoryLayout(const ReportRequest &request, QObject *owner = nullptr);
 
     QString fileTitle() const override;
     QString headerLine() const override;

@@ -133,16 +133,18 @@ void ListingDialog::cbTypeChange()
 
 void ListingDialog::cbTypeSChange() { disablePrint(); }
 
-void ListingDialog::prepareRefresh()
+void ListingDialog::prepareRefresh(ReportRequest &request)
 {
-    unGlobal().QueryCondition =
-        listingConditionOfEntries(m_kind, m_type->currentText(), m_typeS ? m_typeS->currentText() : QString());
+    request.kind = m_kind;
+    request.category = categoryIdOfEntry(m_type->currentText());
+    if (m_typeS && request.category)
+        request.subCategory = categoryIdOfEntry(m_typeS->currentText());
+    unGlobal().QueryCondition = listingCondition(m_kind, request.category, request.subCategory);
 }
 
 QStringList ListingDialog::refreshStatement() const
 {
-    const Session &s = unGlobal();
-    return listingStatement(m_kind, listingFacts(m_kind).dialogSelect, s.ReportBegin, s.ReportEnd, s.QueryCondition);
+    return listingStatement(request(), listingFacts(m_kind).dialogSelect);
 }
 
 QVector<GridColumn> ListingDialog::gridColumns() const { return listingFacts(m_kind).grid; }
@@ -155,12 +157,12 @@ int ListingDialog::runRefresh()
     return m_model->rowCount();
 }
 
-std::unique_ptr<ReportLayout> ListingDialog::createLayout(int button)
+std::unique_ptr<ReportLayout> ListingDialog::createLayout(const ReportRequest &request, int button)
 {
     releaseGridQuery();
     if (button == 1)
-        return std::make_unique<BookLayout>(m_kind, this);
-    return std::make_unique<ListingLayout>(m_kind, this);
+        return std::make_unique<BookLayout>(request, this);
+    return std::make_unique<ListingLayout>(request, this);
 }
 
 std::unique_ptr<ReportParamDialog> makeListingDialog(Kind kind, QWidget *owner)

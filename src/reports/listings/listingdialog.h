@@ -37,9 +37,9 @@ public Q_SLOTS:
 protected:
     QStringList refreshStatement() const override;
     QVector<GridColumn> gridColumns() const override;
-    void prepareRefresh() override;
+    void prepareRefresh(ReportRequest &request) override;
     int runRefresh() override;
-    std::unique_ptr<ReportLayout> createLayout(int button) override;
+    std::unique_ptr<ReportLayout> createLayout(const ReportRequest &request, int button) override;
 
 private:
     void releaseGridQuery();

@@ -4,6 +4,7 @@
 #include "listingstatements.h"
 #include "streamingpreview.h"
 #include "text.h"
+#include "unglobal.h"
 
 #include <QtGlobal>
 
@@ -51,12 +52,6 @@ report::Item *addCounts(report::Band &footer, report::Band &summary, const QStri
     return total;
 }
 
-QStringList layoutStatement(Kind kind, const QString &select)
-{
-    const Session &s = unGlobal();
-    return listingStatement(kind, select, s.ReportBegin, s.ReportEnd, s.QueryCondition);
-}
-
 } // namespace
 
 // ---------------------------------------------------------------- shared
@@ -76,19 +71,18 @@ void CatalogueLayout::preview(QWidget *parent)
 
 // ---------------------------------------------------------------- listing
 
-ListingLayout::ListingLayout(Kind kind, QObject *owner, int exportChoice)
-    : CatalogueLayout(listingLayoutName(kind), kind, owner)
+ListingLayout::ListingLayout(const ReportRequest &request, QObject *owner)
+    : CatalogueLayout(listingLayoutName(request.kind), request.kind, owner)
 {
-    const ListingFacts &f = listingFacts(kind);
-    const QString condition = unGlobal().QueryCondition;
-    const bool gridFile = exportChoice == 2 || exportChoice == 3;
+    const ListingFacts &f = listingFacts(request.kind);
+    const bool gridFile = isGridFile(request.output);
     report::Report &r = report();
     r.setFont({QStringLiteral("宋体"), 9});
 
     report::Band &heading = r.pageHeader();
     listing::addHeading(heading, f.pageTitle, 97, true);
 
-    report::Group &group = listing::addCategoryGroup(r, kind, condition);
+    report::Group &group = listing::addCategoryGroup(r, request);
     group.header().setFrame(false, true);
     report::Band &captions = group.header().addChild(mm(6));
     captions.setFrame(false, true);
@@ -124,24 +118,25 @@ ListingLayout::ListingLayout(Kind kind, QObject *owner, int exportChoice)
     Creation c;
     c.offInGridFiles = {&heading, &group.header(), &captions, &footer, &summary, &r.pageFooter()};
     c.datePrefix = QStringLiteral("加入日期：");
-    c.statement = layoutStatement(kind, f.layoutSelect);
-    c.exportChoice = exportChoice;
+    c.statement = listingStatement(request, f.layoutSelect);
+    c.request = request;
     create(c);
 }
 
 
 // ---------------------------------------------------------------- book style
 
-BookLayout::BookLayout(Kind kind, QObject *owner) : CatalogueLayout(bookLayoutName(kind), kind, owner)
+BookLayout::BookLayout(const ReportRequest &request, QObject *owner)
+    : CatalogueLayout(bookLayoutName(request.kind), request.kind, owner)
 {
-    const ListingFacts &f = listingFacts(kind);
+    const ListingFacts &f = listingFacts(request.kind);
     Q_ASSERT(f.hasBook());
     report::Report &r = report();
     r.setFont({QStringLiteral("宋体"), 9});
 
     listing::addHeading(r.pageHeader(), f.pageTitle, 97, false);
 
-    report::Group &group = listing::addCategoryGroup(r, kind, unGlobal().QueryCondition);
+    report::Group &group = listing::addCategoryGroup(r, request);
     group.header().setHeight(mm(9));
     group.header().addLabel(QString(), {mm(100), mm(1.5), mm(listing::BandMm - 100), mm(4)}, Align::Right,
                             QStringLiteral("qlbDate"));
@@ -177,7 +172,8 @@ BookLayout::BookLayout(Kind kind, QObject *owner) : CatalogueLayout(bookLayoutNa
 
     Creation c;
     c.datePrefix = QStringLiteral("加入日期：");
-    c.statement = layoutStatement(kind, f.bookSelect);
+    c.statement = listingStatement(request, f.bookSelect);
+    c.request = request;
     create(c);
 }
 

@@ -2,7 +2,6 @@
 #include "kinds.h"
 #include "listingparts.h"
 #include "reportlayout.h"
-#include "unglobal.h"
 
 namespace lectoria {
 
@@ -27,17 +26,16 @@ private:
 };
 
 // The catalogue listing of one kind (objectName T + code + ML, e.g.
-// TDztsML): the records of the session's period and category (ReportBegin,
-// ReportEnd, QueryCondition), grouped by category, newest first within a
-// group, with a count (and for e-books and video a sum) per group and a grand
-// total. Made from the session values when constructed; exportChoice decides
-// the bands (CSV and HTML keep only the data rows, the e-book category column
-// only there). Its pages are made as they are written, so a file of any
+// TDztsML): the records of the request's period and category, grouped by
+// category, newest first within a group, with a count (and for e-books and
+// video a sum) per group and a grand total. Made for the request when
+// constructed; its output decides the bands (CSV and HTML keep only the data
+// rows, the e-book category column only there). Its pages are made as they are written, so a file of any
 // length is written in constant memory.
 class ListingLayout : public CatalogueLayout {
     Q_OBJECT
 public:
-    ListingLayout(Kind kind, QObject *owner = nullptr, int exportChoice = unGlobal().ExportChoice);
+    explicit ListingLayout(const ReportRequest &request, QObject *owner = nullptr);
 };
 
 // The book-style catalogue of one kind (objectName T + code + SB; every kind
@@ -47,7 +45,7 @@ public:
 class BookLayout : public CatalogueLayout {
     Q_OBJECT
 public:
-    explicit BookLayout(Kind kind, QObject *owner = nullptr);
+    explicit BookLayout(const ReportRequest &request, QObject *owner = nullptr);
 };
 
 } // namespace lectoria

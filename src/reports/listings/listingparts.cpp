@@ -30,11 +30,11 @@ void addPageFooter(report::Band &band)
     band.addLabel(QStringLiteral("页"), {mm(184.2), y, mm(4), h});
 }
 
-report::Group &addCategoryGroup(report::Report &r, Kind kind, const QString &condition)
+report::Group &addCategoryGroup(report::Report &r, const ReportRequest &request)
 {
     // Articles with a category chosen list one group per sub-category, named
     // "category[sub-category]"; otherwise a group is a category name.
-    const bool bySub = kind == Kind::Bklw && !condition.isEmpty();
+    const bool bySub = request.kind == Kind::Bklw && request.category.has_value();
     report::Group &g = r.addGroup(bySub ? QStringList{QStringLiteral("lt_notice"), QStringLiteral("ls_notice")}
                                         : QStringList{QStringLiteral("lt_notice")});
     report::Band &h = g.header();

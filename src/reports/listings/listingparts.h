@@ -1,6 +1,7 @@
 #pragma once
 #include "kinds.h"
 #include "reportengine.h"
+#include "reportrequest.h"
 
 #include <QString>
 
@@ -22,7 +23,7 @@ void addPageFooter(report::Band &band);
 // The group of a listing or book-style layout: one group per category, for
 // periodical articles with a category chosen one per sub-category; its header
 // reads "类别：" and the group's name (qlbType) in 黑体 12 pt bold.
-report::Group &addCategoryGroup(report::Report &r, Kind kind, const QString &condition);
+report::Group &addCategoryGroup(report::Report &r, const ReportRequest &request);
 
 // The number of detail rows since the last group header, written into the
 // group footer's label `total` before the footer prints.

@@ -34,32 +34,28 @@ void checkAvailable(Kind kind, ListingReport which)
 
 } // namespace
 
-std::unique_ptr<ReportLayout> makeListingReportLayout(Kind kind, ListingReport which, QObject *owner,
-                                                      int exportChoice)
+std::unique_ptr<ReportLayout> makeListingReportLayout(const ReportRequest &request, ListingReport which,
+                                                      QObject *owner)
 {
-    checkAvailable(kind, which);
+    checkAvailable(request.kind, which);
     switch (which) {
     case ListingReport::Book:
-        return std::make_unique<BookLayout>(kind, owner);
+        return std::make_unique<BookLayout>(request, owner);
     case ListingReport::SubCategoryStatistics:
-        return std::make_unique<SubCategoryLayout>(owner, exportChoice);
+        return std::make_unique<SubCategoryLayout>(request, owner);
     case ListingReport::Listing:
         break;
     }
-    return std::make_unique<ListingLayout>(kind, owner, exportChoice);
+    return std::make_unique<ListingLayout>(request, owner);
 }
 
-void produceListingReport(Kind kind, ListingReport which, const ListingSelection &selection, ReportOutput output,
-                          const QString &path)
+void produceListingReport(const ReportRequest &request, ListingReport which, const QString &path)
 {
-    checkAvailable(kind, which);
-    if (which == ListingReport::Book && output != ReportOutput::Text && output != ReportOutput::Pdf)
+    checkAvailable(request.kind, which);
+    if (which == ListingReport::Book && request.output != ReportOutput::Text && request.output != ReportOutput::Pdf)
         throw Error(QStringLiteral("书本式目录只能保存为文本文件或PDF文件。"));
-    unGlobal().QueryCondition = which == ListingReport::SubCategoryStatistics
-                                  ? subCategoryStatisticsCondition(selection.category)
-                                  : listingCondition(kind, selection.category, selection.subCategory);
-    produceReportFile(
-        [&] { return makeListingReportLayout(kind, which, nullptr, unGlobal().ExportChoice); }, output, path);
+    const std::unique_ptr<ReportLayout> layout = makeListingReportLayout(request, which);
+    produceReportFile(*layout, request.output, path);
 }
 
 } // namespace lectoria

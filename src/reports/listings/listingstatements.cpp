@@ -30,12 +30,6 @@ QString listingCondition(Kind kind, std::optional<int> category, std::optional<i
     return c;
 }
 
-QString listingConditionOfEntries(Kind kind, const QString &categoryEntry, const QString &subCategoryEntry)
-{
-    return listingCondition(kind, categoryIdOfEntry(categoryEntry),
-                            kind == Kind::Bklw ? categoryIdOfEntry(subCategoryEntry) : std::nullopt);
-}
-
 QStringList listingStatement(Kind kind, const QString &selectLine, const QDate &begin, const QDate &end,
                              const QString &condition)
 {
@@ -56,6 +50,12 @@ QStringList listingStatement(Kind kind, const QString &selectLine, const QDate &
     lines << (articles ? QStringLiteral("order by li_typeid,li_subid,li_logtime DESC")
                        : QStringLiteral("order by li_typeid,li_logtime DESC"));
     return lines;
+}
+
+QStringList listingStatement(const ReportRequest &r, const QString &selectLine)
+{
+    return listingStatement(r.kind, selectLine, r.period.begin, r.period.end,
+                            listingCondition(r.kind, r.category, r.subCategory));
 }
 
 QString categoryListStatement(Kind kind)
@@ -85,6 +85,11 @@ QStringList subCategoryStatisticsStatement(const QDate &begin, const QDate &end,
     lines << QStringLiteral("group by li_typeid,lt_notice,li_subid,ls_notice ")
           << QStringLiteral("order by li_typeid,li_subid ");
     return lines;
+}
+
+QStringList subCategoryStatisticsStatement(const ReportRequest &r)
+{
+    return subCategoryStatisticsStatement(r.period.begin, r.period.end, subCategoryStatisticsCondition(r.category));
 }
 
 } // namespace lectoria

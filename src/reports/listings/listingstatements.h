@@ -1,5 +1,6 @@
 #pragma once
 #include "kinds.h"
+#include "reportrequest.h"
 
 #include <QDate>
 #include <QString>
@@ -11,7 +12,7 @@ namespace lectoria {
 
 // The statements of the listings, the book-style catalogues and the
 // sub-category statistics, as lists of lines. Pure functions of the kind and
-// the session values, so a dialog's grid and the layout it prints run the
+// the report request, so a dialog's grid and the layout it prints run the
 // same text.
 
 // The id of a category list entry ("12:文学" gives 12). Only the text before
@@ -25,13 +26,13 @@ std::optional<int> categoryIdOfEntry(const QString &entry);
 // the sub-category id when one is chosen too. Empty: every category. A
 // sub-category without a category is ignored.
 QString listingCondition(Kind kind, std::optional<int> category, std::optional<int> subCategory = std::nullopt);
-// The same from the texts of the category lists (cbType, and cbTypeS for articles).
-QString listingConditionOfEntries(Kind kind, const QString &categoryEntry, const QString &subCategoryEntry = QString());
 
 // A listing statement with the given select line: the kind's from and where
 // lines, the period lines, the category line, the order.
 QStringList listingStatement(Kind kind, const QString &selectLine, const QDate &begin, const QDate &end,
                              const QString &condition);
+// The same for a request: its kind, period, category and sub-category.
+QStringList listingStatement(const ReportRequest &request, const QString &selectLine);
 
 // The category list of a kind's dialogs: every category in id order.
 QString categoryListStatement(Kind kind);
@@ -44,5 +45,7 @@ QString subCategoryStatisticsCondition(std::optional<int> category);
 // Articles per category and sub-category: li_typeid, lt_notice, li_subid,
 // ls_notice, iC.
 QStringList subCategoryStatisticsStatement(const QDate &begin, const QDate &end, const QString &condition);
+// The same for a request: its period and category (its sub-category is not used).
+QStringList subCategoryStatisticsStatement(const ReportRequest &request);
 
 } // namespace lectoria

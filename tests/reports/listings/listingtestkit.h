@@ -8,6 +8,7 @@
 #include "previewcloser.h"
 #include "printerfakes.h"
 #include "reportengine.h"
+#include "reportrequest.h"
 #include "testsupport.h"
 #include "unglobal.h"
 
@@ -66,6 +67,16 @@ public:
 private:
     NoPrinter m_noPrinter;
 };
+
+// The request of the fixtures' reports: 2024-05-01 to 2024-05-20, every category.
+inline ReportRequest listingRequest(Kind kind, ReportOutput output = ReportOutput::Preview)
+{
+    ReportRequest r;
+    r.kind = kind;
+    r.period = {QDate(2024, 5, 1), QDate(2024, 5, 20)};
+    r.output = output;
+    return r;
+}
 
 // Types a text into an editable list, as an operator would.
 inline void typeInto(QWidget &dlg, const char *list, const QString &text)

@@ -140,7 +140,7 @@ private Q_SLOTS:
         QCOMPARE(log.first().split('\n'), asWritten(lines));
         QCOMPARE(unGlobal().QueryCondition, condition);
         if (bySub) {
-            SubCategoryLayout layout(&dlg);
+            SubCategoryLayout layout(dlg.request(), &dlg);
             QCOMPARE(layout.objectName(), QStringLiteral("TBklwTJ1"));
             QCOMPARE(log.last(), log.first());
             QCOMPARE(layout.report().item("qlbDate")->text(), QStringLiteral("入库日期：2024-05-01到2024-05-20"));
@@ -154,7 +154,7 @@ private Q_SLOTS:
         addArticles(db);
         FakePrinter small(customPaper(2159, 600)); // two rows a page
         PrintersScope printers(&small);
-        SubCategoryLayout layout;
+        SubCategoryLayout layout(ReportRequest{Kind::Bklw});
         const report::ReportDocument doc = layout.report().fill();
         QVERIFY(doc.pages.size() >= 3);
         QVector<QStringList> rows;

@@ -114,11 +114,13 @@ private Q_SLOTS:
         QCOMPARE(type->currentIndex(), 0);
         QCOMPARE(gridHeadings(*dlg), headings);
 
-        ListingLayout listing(k);
+        ReportRequest request;
+        request.kind = k;
+        ListingLayout listing(request);
         QCOMPARE(listing.objectName(), "T" + code + "ML");
         QCOMPARE(listing.fileTitle(), " " + listing.report().item("qlbTitle")->text());
         if (book) {
-            BookLayout layout(k);
+            BookLayout layout(request);
             QCOMPARE(layout.objectName(), "T" + code + "SB");
             QCOMPARE(layout.headerLine(), listing.headerLine());
             // The book-style button offers the preview and the text file only.
@@ -211,14 +213,14 @@ private Q_SLOTS:
         QCOMPARE(log.first().split('\n'), asWritten(lines));
         QCOMPARE(unGlobal().QueryCondition, condition);
 
-        // The layouts run their own copy from the session, with their select line.
+        // The layouts run their own copy from the dialog's request, with their select line.
         log.clear();
-        ListingLayout listing(k, &dlg);
+        ListingLayout listing(dlg.request(), &dlg);
         QStringList expected = asWritten(lines);
         expected[0] = layoutSelect;
         QCOMPARE(log.last().split('\n'), expected);
         if (listingFacts(k).hasBook()) {
-            BookLayout book(k, &dlg);
+            BookLayout book(dlg.request(), &dlg);
             expected[0] = listingFacts(k).bookSelect;
             QCOMPARE(log.last().split('\n'), expected);
         }
@@ -271,11 +273,11 @@ private Q_SLOTS:
     void listingReport_data()
     {
         QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("condition");
+        QTest::addColumn<int>("category"); // 0: every category
         QTest::addColumn<QVector<QStringList>>("body"); // between the heading and the page footer
         const QStringList books = {"标题", "册数", "加入日期"};
         QTest::newRow("e-books: counts and copies per category, grand totals")
-            << int(Kind::Dzts) << ""
+            << int(Kind::Dzts) << 0
             << QVector<QStringList>{{"类别：", "文学"}, books,
                                     {"乙书", "3", "2024-05-10"}, {"甲书", "2", "2024-05-02"}, {"2", "条", "5", "册"},
                                     {"类别：", "历史"}, books,
@@ -283,7 +285,7 @@ private Q_SLOTS:
                                     {"共计", "4", "条", "15", "册"}};
         const QStringList video = {"标题", "文件连接", "长度(分)", "加入日期"};
         QTest::newRow("video: minutes per category only")
-            << int(Kind::Zxsp) << "3"
+            << int(Kind::Zxsp) << 3
             << QVector<QStringList>{{"类别：", "文学"}, video,
                                     {"乙书", "http://site/乙书", "3", "2024-05-10"},
                                     {"甲书", "http://site/甲书", "2", "2024-05-02"},
@@ -291,14 +293,14 @@ private Q_SLOTS:
                                     {"共计", "2", "条"}};
         const QStringList articles = {"标题", "作者", "加入日期"};
         QTest::newRow("articles, every category: by sub-category, then newest")
-            << int(Kind::Bklw) << ""
+            << int(Kind::Bklw) << 0
             << QVector<QStringList>{{"类别：", "文学"}, articles,
                                     {"甲书", "王一", "2024-05-02"}, {"乙书", "李二", "2024-05-10"}, {"2", "条"},
                                     {"类别：", "历史"}, articles,
                                     {"丁书", "赵四", "2024-05-20"}, {"丙书", "张三", "2024-05-03"}, {"2", "条"},
                                     {"共计", "4", "条"}};
         QTest::newRow("articles, one category: a group per sub-category")
-            << int(Kind::Bklw) << "li_typeid=3"
+            << int(Kind::Bklw) << 3
             << QVector<QStringList>{{"类别：", "文学[理论探讨]"}, articles, {"甲书", "王一", "2024-05-02"}, {"1", "条"},
                                     {"类别：", "文学[实践经验]"}, articles, {"乙书", "李二", "2024-05-10"}, {"1", "条"},
                                     {"共计", "2", "条"}};
@@ -306,16 +308,15 @@ private Q_SLOTS:
     void listingReport()
     {
         QFETCH(int, kind);
-        QFETCH(QString, condition);
+        QFETCH(int, category);
         QFETCH(QVector<QStringList>, body);
         const Kind k = Kind(kind);
         TestDatabase db(bare());
         addCatalogue(db, k);
-        Session &s = unGlobal();
-        s.ReportBegin = QDate(2024, 5, 1);
-        s.ReportEnd = QDate(2024, 5, 20);
-        s.QueryCondition = condition;
-        ListingLayout layout(k);
+        ReportRequest request = listingRequest(k);
+        if (category)
+            request.category = category;
+        ListingLayout layout(request);
         const report::ReportDocument doc = layout.report().fill();
         QCOMPARE(doc.pages.size(), size_t(1));
         QVector<QStringList> expected{{FixedRun::school, listingFacts(k).pageTitle}, {"加入日期：2024-05-01到2024-05-20"}};
@@ -329,9 +330,7 @@ private Q_SLOTS:
     {
         TestDatabase db(bare());
         addCatalogue(db, Kind::Dzts);
-        unGlobal().ReportBegin = QDate(2024, 5, 1);
-        unGlobal().ReportEnd = QDate(2024, 5, 20);
-        ListingLayout layout(Kind::Dzts, nullptr, 2);
+        ListingLayout layout(listingRequest(Kind::Dzts, ReportOutput::Csv));
         const report::ReportDocument doc = layout.report().fill();
         QCOMPARE(report::csvLines(doc.pages.front()),
                  (QStringList{R"("乙书","文学","3","2024-05-10")", R"("甲书","文学","2","2024-05-02")",
@@ -473,20 +472,18 @@ private Q_SLOTS:
         QFETCH(QStringList, rows);
         TestDatabase db(bare());
         addCatalogue(db, Kind(kind));
-        unGlobal().ReportBegin = QDate(2024, 5, 1);
-        unGlobal().ReportEnd = QDate(2024, 5, 20);
         ListingReport which;
         QVERIFY(listingReportFromName(report, &which));
-        ListingSelection sel;
+        ReportRequest request = listingRequest(Kind(kind), ReportOutput(output));
         if (category)
-            sel.category = category;
+            request.category = category;
         if (sub)
-            sel.subCategory = sub;
+            request.subCategory = sub;
         QTemporaryDir dir;
         const QString path = dir.filePath("out");
         bool refused = false;
         try {
-            produceListingReport(Kind(kind), which, sel, ReportOutput(output), path);
+            produceListingReport(request, which, path);
         } catch (const Error &) {
             refused = true;
         }

@@ -1,0 +1,128 @@
+#include "connectiondialog.h"
+#include "desktop.h"
+#include "helperlib.h"
+#include "keyfilters.h"
+#include "machinesettings.h"
+#include "prompt.h"
+#include "text.h"
+
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+namespace lectoria {
+
+TDbPara::TDbPara(QWidget *parent) : QDialog(parent)
+{
+    makeFixedDialog(this, BorderIcons::SystemMenu);
+    setObjectName(QStringLiteral("TDbPara"));
+    setWindowTitle(QStringLiteral("设置数据库连接参数"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+
+    const QStringList warnings = {
+        QStringLiteral("数据库连接出错！！！"),
+        QStringLiteral("首先检查数据库服务器是否已运行；"),
+        QStringLiteral("再检查与服务器的通信是否正常；"),
+        QStringLiteral("再检查数据库参数是否是正确（注意不要随意改动）。"),
+        QStringLiteral("确定无误后，重新运行系统。或与系统管理员联系。"),
+    };
+    int y = 10;
+    for (const QString &w : warnings) {
+        auto *l = new QLabel(w, this);
+        l->setStyleSheet(QStringLiteral("color: red;"));
+        l->setGeometry(16, y, 400, 18);
+        y += 20;
+    }
+    btMod = new QPushButton(QStringLiteral("修改数据库连接参数"), this);
+    btMod->setObjectName(QStringLiteral("btMod"));
+    btMod->setGeometry(60, y + 6, 160, 26);
+    btExit = new QPushButton(QStringLiteral("取消"), this);
+    btExit->setObjectName(QStringLiteral("btExit"));
+    btExit->setGeometry(240, y + 6, 120, 26);
+
+    grbBox = new QGroupBox(this);
+    grbBox->setObjectName(QStringLiteral("grbBox"));
+    grbBox->setGeometry(10, y + 40, 410, 100);
+    auto addField = [this](const QString &caption, const char *name, int row, bool masked) {
+        auto *l = new QLabel(caption, grbBox);
+        l->setGeometry(10, 8 + row * 24, 80, 20);
+        auto *e = new QLineEdit(grbBox);
+        e->setObjectName(QLatin1String(name));
+        e->setGeometry(92, 8 + row * 24, 150, 20);
+        if (masked) maskWithStars(e);
+        return e;
+    };
+    edOdbc = addField(QStringLiteral("ODBC名称"), "edOdbc", 0, false);
+    edUser = addField(QStringLiteral("登录标识号"), "edUser", 1, true);
+    edPass = addField(QStringLiteral("密码"), "edPass", 2, true);
+    auto *note = new QLabel(QStringLiteral("注意：此参数是与数据库连接使用的参数，非操作员用户和密码。"), grbBox);
+    note->setGeometry(10, 78, 390, 18);
+    auto *warn = new QLabel(QStringLiteral("请不要随意改动！！！"), grbBox);
+    QFont f = warn->font();
+    f.setUnderline(true);
+    warn->setFont(f);
+    warn->setGeometry(250, 8, 150, 20);
+    btOk = new QPushButton(QStringLiteral("保存数据库连接参数"), grbBox);
+    btOk->setObjectName(QStringLiteral("btOk"));
+    btOk->setGeometry(250, 36, 150, 26);
+    grbBox->setVisible(false);
+
+    setTabOrder(btExit, btMod);
+    setTabOrder(btMod, edOdbc);
+    setTabOrder(edOdbc, edUser);
+    setTabOrder(edUser, edPass);
+    setTabOrder(edPass, btOk);
+    btMod->setAutoDefault(false);
+    btExit->setAutoDefault(false);
+    btOk->setAutoDefault(false);
+    new EnterMovesFocus(this);
+
+    setFixedSize(430, y + 40);
+    if (QScreen *s = QGuiApplication::primaryScreen())
+        move(s->geometry().center() - rect().center());
+
+    QObject::connect(btMod, &QPushButton::clicked, this, &TDbPara::btModClick);
+    QObject::connect(btOk, &QPushButton::clicked, this, &TDbPara::btOkClick);
+    QObject::connect(btExit, &QPushButton::clicked, this, &QDialog::reject);
+
+    // FormCreate: the stored parameters, unprotected.
+    if (MachineSettings::keyExists()) {
+        const QMap<QString, QString> v = MachineSettings::readAll();
+        edOdbc->setText(trimText(v.value(QStringLiteral("ODBCNAME"))));
+        edUser->setText(qyDeSecrectString(trimText(v.value(QStringLiteral("USERNAME")))));
+        edPass->setText(qyDeSecrectString(trimText(v.value(QStringLiteral("PASSWORD")))));
+    } else {
+        edOdbc->clear();
+        edUser->clear();
+        edPass->clear();
+    }
+}
+
+void TDbPara::btModClick()
+{
+    grbBox->setVisible(true);
+    // The outer height of 261 pixels shows the group box.
+    setFixedSize(width(), 261);
+}
+
+void TDbPara::btOkClick()
+{
+    const QString failedKey = MachineSettings::createKeys();
+    if (!failedKey.isEmpty()) {
+        showError(QStringLiteral("无法创建注册表项 %1。").arg(failedKey));
+        return; // the dialog stays open
+    }
+    const QMap<QString, QString> values = {
+        {QStringLiteral("ODBCNAME"), trimText(edOdbc->text())},
+        {QStringLiteral("USERNAME"), qyBeSecrectString(trimText(edUser->text()))},
+        {QStringLiteral("PASSWORD"), qyBeSecrectString(trimText(edPass->text()))},
+    };
+    if (!MachineSettings::write(values))
+        inform(QStringLiteral("保存您配置的参数失败！在WinNT/2000/XP中只能Administrator用户才有权修改，请与系统管理员联系！"));
+    accept();
+}
+
+} // namespace lectoria
