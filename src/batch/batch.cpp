@@ -41,7 +41,7 @@ QString usageText()
         "  lectoria-batch report KIND REPORT [--period today|month|all|YYYY-MM-DD..YYYY-MM-DD]\n"
         "                        [--category ID] [--subcategory ID] --format txt|csv|htm|pdf --output FILE\n"
         "  lectoria-batch export KIND --from YYYY-MM-DD --to YYYY-MM-DD --output FILE\n"
-        "  lectoria-batch import KIND FILE\n"
+        "  lectoria-batch import KIND FILE [--skip-existing]\n"
         "  lectoria-batch backup DIRECTORY\n"
         "每个命令都需要 --operator CODE；密码取自环境变量 LECTORIA_PASSWORD，未设置时在终端上询问。\n"
         "\n"
@@ -51,6 +51,7 @@ QString usageText()
         "export 导出加入日期在 --from 与 --to 之间（含两端）的记录；import 导入交换文件，不再询问。\n"
         "--output - 把报表或导出文件写到标准输出（完整生成后再输出）。输出文件不能是正在使用的数据库或其附属文件，\n"
         "也不能是设备、管道等非普通文件。\n"
+        "--skip-existing 跳过数据库中已有的记录（每个字段都与已有记录相同），重新导入中断过的文件时每条记录只保存一次。\n"
         "backup 由数据库服务器把数据库备份到 DIRECTORY 中当天星期对应的文件。\n"
         "export、import、backup 需要“数据备份”权限。\n"
         "\n"
@@ -124,6 +125,8 @@ bool parse(const QStringList &args, Request *r, QString *error)
             if (!value(&r->format)) return false;
         } else if (a == QLatin1String("--output")) {
             if (!value(&r->output)) return false;
+        } else if (a == QLatin1String("--skip-existing")) {
+            r->skipExisting = true;
         } else if (a == QLatin1String("--from") || a == QLatin1String("--to")) {
             if (!value(&date)) return false;
             const QDate d = parseDate(date);
@@ -152,6 +155,7 @@ bool parse(const QStringList &args, Request *r, QString *error)
                                               QStringLiteral("--output")}
                             : r->command == QLatin1String("export")
                                 ? QStringList{QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--output")}
+                                : r->command == QLatin1String("import") ? QStringList{QStringLiteral("--skip-existing")}
                                 : QStringList();
     for (const QString &option : given)
         if (option != QLatin1String("--operator") && !takes.contains(option)) {

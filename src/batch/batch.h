@@ -21,6 +21,7 @@ struct Request {
     QString format;      // txt, csv, htm, pdf
     QString output;
     QString input;       // import: the exchange file
+    bool skipExisting = false; // import: pass over records already stored
     QString directory;   // backup
     QDate from, to;      // export
     QString operatorCode;

@@ -162,7 +162,8 @@ int runImport(const Request &r)
 {
     const Kind kind = findKind(r.kind)->kind;
     // The command itself is the operator's answer to the import's question.
-    const ImportResult result = importCatalogue(kind, r.input, progressLine("导入"));
+    const ImportResult result = importCatalogue(kind, r.input, progressLine("导入"),
+                                                r.skipExisting ? ExistingRecords::Skip : ExistingRecords::Insert);
     endProgressLine();
     if (result.stopped()) {
         showError(importMessage(result));

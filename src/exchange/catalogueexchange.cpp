@@ -1,7 +1,9 @@
 #include "catalogueexchange.h"
 #include "atomicfile.h"
 #include "errors.h"
+#include "insertgroups.h"
 #include "libdb.h"
+#include "storedrecords.h"
 #include "text.h"
 
 #include <QDir>
@@ -11,6 +13,7 @@
 #include <QSqlRecord>
 
 #include <algorithm>
+#include <optional>
 
 
 namespace lectoria {
@@ -107,7 +110,8 @@ QStringList importStatement(Kind kind)
     return lines;
 }
 
-ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgress &progress)
+ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgress &progress,
+                             ExistingRecords existing)
 {
     const ExchangeKind &k = exchangeKind(kind);
     const QString name = trimText(path);
@@ -116,11 +120,28 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
         throw FileError(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(name), file.errorString()));
 
     LibBulkRun bulk;
-    LibStatement insert(importStatement(kind).join(QLatin1Char('\n')));
+    // Read before the first insert: the records of this run are never taken
+    // for stored ones.
+    std::optional<StoredRecords> stored;
+    if (existing == ExistingRecords::Skip)
+        stored.emplace(k);
+    LibInsertGroups groups(importStatement(kind).join(QLatin1Char('\n')));
     ExchangeReader reader(file, int(k.fields.size()));
     ImportResult result;
+    ImportResult atGroupStart; // the counts when the open group began
     QStringList raw;
     QVariantList values;
+
+    // The database itself failed: every further record would fail the same
+    // way (or wait out the same lock), so the import ends here and what went
+    // in stays. When the database took the open group with it, the import
+    // stopped where that group began.
+    auto stop = [&](const DbError &e) {
+        if (!groups.keepAfterFailure())
+            result = atGroupStart;
+        result.stoppedBy = e.text().isEmpty() ? QStringLiteral("数据库未说明原因") : e.text();
+        result.endLine = reader.linesRead();
+    };
     for (;;) {
         const ExchangeReader::Step step = reader.next(raw);
         if (step != ExchangeReader::Step::Record) {
@@ -134,19 +155,18 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
                       .arg(reader.overlongLine())
                       .arg(ExchangeReader::MaxLineBytes);
         } else if (importValues(k, raw, values, &why)) {
-            try {
-                insert.exec(values);
-            } catch (const DbValueRefused &e) {
-                why = e.text();
-                if (why.isEmpty())
-                    why = QStringLiteral("数据库未说明原因");
-            } catch (const DbError &e) {
-                // The database itself failed: every further record would fail
-                // the same way (or wait out the same lock), so the import ends
-                // here and what went in stays.
-                result.stoppedBy = e.text().isEmpty() ? QStringLiteral("数据库未说明原因") : e.text();
-                result.endLine = reader.linesRead();
-                break;
+            if (stored && stored->take(values)) {
+                ++result.skipped;
+            } else {
+                if (!groups.groupOpen())
+                    atGroupStart = result;
+                try {
+                    if (!groups.insert(values, &why) && why.isEmpty())
+                        why = QStringLiteral("数据库未说明原因");
+                } catch (const DbError &e) {
+                    stop(e);
+                    return result;
+                }
             }
         }
         if (!why.isEmpty()) {
@@ -157,6 +177,19 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
         ++result.read;
         if (progress)
             progress(result.read);
+        try {
+            groups.commitIfDue();
+        } catch (const DbError &e) {
+            stop(e);
+            return result;
+        }
+    }
+    try {
+        groups.commit();
+    } catch (const DbError &e) {
+        const ExchangeReader::Step ending = result.ending;
+        stop(e);
+        result.ending = ending;
     }
     return result;
 }
@@ -171,11 +204,15 @@ QString importMessage(const ImportResult &r)
                            .arg(r.inserted());
         if (r.failed > 0)
             text += QStringLiteral("\n此前另有[%1]条记录未能导入（%2）。").arg(r.failed).arg(r.firstFailure);
+        if (r.skipped > 0)
+            text += QStringLiteral("\n此前另有[%1]条记录数据库中已有，已跳过。").arg(r.skipped);
         return text;
     }
     QString text = QStringLiteral("数据导入成功，共[%1]条记录，请检查分类是否正确!").arg(r.inserted());
     if (r.failed > 0)
         text += QStringLiteral("\n另有[%1]条记录未能导入（%2）。").arg(r.failed).arg(r.firstFailure);
+    if (r.skipped > 0)
+        text += QStringLiteral("\n另有[%1]条记录数据库中已有，已跳过。").arg(r.skipped);
     switch (r.ending) {
     case ExchangeReader::Step::NoBeginLine:
         text += QStringLiteral("\n文件中没有开始标记“@@FILE_BEGIN@@”，没有读到记录。");

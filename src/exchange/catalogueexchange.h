@@ -42,18 +42,25 @@ ExportResult exportCatalogue(const ExportRequest &request, const ExchangeProgres
 // "数据导出成功，共[n]条记录!", and what was altered on the way.
 QString exportMessage(const ExportResult &result);
 
+// What an import does with a record that is already stored.
+enum class ExistingRecords {
+    Insert, // insert it again: every record of the file is inserted
+    Skip,   // pass it over and count it (see StoredRecords)
+};
+
 struct ImportResult {
-    int read = 0;   // records read from the file and dealt with
-    int failed = 0; // records refused (a value the column does not take, a conversion)
+    int read = 0;    // records read from the file and dealt with
+    int failed = 0;  // records refused (a value the column does not take, a conversion)
+    int skipped = 0; // records passed over as already stored
     QString firstFailure;
     ExchangeReader::Step ending = ExchangeReader::Step::FileEnd;
     qint64 endLine = 0; // lines read when the reading ended
     // The database's text when a failure of the database itself (not of a
     // record) stopped the import at record read + 1, which did not go in.
     QString stoppedBy;
-    int inserted() const { return read - failed; }
+    int inserted() const { return read - failed - skipped; }
     bool stopped() const { return !stoppedBy.isEmpty(); }
-    // Every record of a whole file went in.
+    // Every record of a whole file went in or was already stored.
     bool complete() const { return !stopped() && failed == 0 && ending == ExchangeReader::Step::FileEnd; }
 };
 
@@ -65,17 +72,25 @@ QString importQuestion(Kind kind);
 QStringList importStatement(Kind kind);
 
 // Reads the file (trimmed path) as records of the kind and inserts each as it
-// is read, one statement per record with no enclosing transaction. A record
-// that cannot be converted or whose values the database refuses is counted
-// and the import goes on. A failure of the database itself (a lock held too
-// long, a read-only or full database, a lost connection) stops the import at
-// that record; a file that ends early ends it there; either way the records
-// inserted stay. Throws FileError when the file cannot be opened or read.
-ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgress &progress = {});
+// is read, one statement per record, committed in groups (LibInsertGroups:
+// up to 1,000 records or 200 ms each, a savepoint per record). With
+// ExistingRecords::Skip a record equal to one the table held before the
+// import (StoredRecords) is counted as skipped instead. A record that cannot
+// be converted or whose values the database refuses is counted and the
+// import goes on; the rest of its group stays. A failure of the database
+// itself (a lock held too long, a read-only or full database, a lost
+// connection) stops the import at that record, after committing what its
+// group had inserted before it (when the database rolled the group back, the
+// import counts as stopped at the group's first record); a file that ends
+// early ends it there; either way the records inserted stay. Throws
+// FileError when the file cannot be opened or read.
+ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgress &progress = {},
+                             ExistingRecords existing = ExistingRecords::Insert);
 
-// "数据导入成功，共[n]条记录，请检查分类是否正确!", with the failures and
-// where the file ended when it ended early; for a stopped import, where it
-// stopped, why, and how many records went in.
+// "数据导入成功，共[n]条记录，请检查分类是否正确!", with the failures, the
+// records skipped as already stored and where the file ended when it ended
+// early; for a stopped import, where it stopped, why, and how many records
+// went in.
 QString importMessage(const ImportResult &result);
 
 } // namespace lectoria

@@ -1,7 +1,9 @@
 #include "importdialog.h"
+#include "machinesettings.h"
 #include "prompt.h"
 #include "text.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,10 +19,25 @@ TImportOther::TImportOther(QWidget *owner) : ExchangeDialog(owner, "TImportOther
     QPalette greyed = edFileName->palette();
     greyed.setColor(QPalette::Base, greyed.color(QPalette::Window));
     edFileName->setPalette(greyed);
-    btImport = addButtonRows(90, QStringLiteral("开始导入"), "btImport");
+    ckSkipExisting = new QCheckBox(QStringLiteral("跳过已有记录"), this);
+    ckSkipExisting->setObjectName(QStringLiteral("ckSkipExisting"));
+    ckSkipExisting->setGeometry(104, 86, 200, 22);
+    ckSkipExisting->setChecked(MachineSettings::value(skipExistingSetting()) == QLatin1String("1"));
+    btImport = addButtonRows(118, QStringLiteral("开始导入"), "btImport");
 
     connect(btImport, &QPushButton::clicked, this, &TImportOther::btImportClick);
     connect(btFileName, &QPushButton::clicked, this, &TImportOther::btFileNameClick);
+    connect(ckSkipExisting, &QCheckBox::toggled, this, &TImportOther::rememberSkipExisting);
+}
+
+void TImportOther::rememberSkipExisting(bool on)
+{
+    // Only into settings that exist: a settings file made for this value
+    // alone would change how the next start connects. A key that cannot be
+    // written keeps the choice for this dialog only, as the other remembered
+    // choices do.
+    if (MachineSettings::keyExists())
+        MachineSettings::write({{skipExistingSetting(), on ? QStringLiteral("1") : QStringLiteral("0")}});
 }
 
 void TImportOther::btImportClick()
@@ -48,9 +65,10 @@ void TImportOther::importKind(Kind kind)
     if (!askYesNo(importQuestion(kind)))
         return;
     const QString path = edFileName->text();
+    const ExistingRecords existing = ckSkipExisting->isChecked() ? ExistingRecords::Skip : ExistingRecords::Insert;
     bool stopped = false;
     runWithProgress([&](const ExchangeProgress &progress) {
-        const ImportResult result = importCatalogue(kind, path, progress);
+        const ImportResult result = importCatalogue(kind, path, progress, existing);
         stopped = result.stopped();
         return importMessage(result);
     }, &stopped);

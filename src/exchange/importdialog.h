@@ -1,6 +1,8 @@
 #pragma once
 #include "exchangedialog.h"
 
+class QCheckBox;
+
 namespace lectoria {
 
 // The import dialog "其他数据导入": inserts the records of an exchange file
@@ -9,6 +11,10 @@ namespace lectoria {
 class TImportOther : public ExchangeDialog {
     Q_OBJECT
 public:
+    // The machine settings' value that keeps the last choice of
+    // "跳过已有记录" ("1" on); off when it is missing.
+    static QString skipExistingSetting() { return QStringLiteral("IMPORTSKIPEXISTING"); }
+
     explicit TImportOther(QWidget *owner);
 
 public Q_SLOTS:
@@ -24,7 +30,9 @@ public Q_SLOTS:
 
 private:
     void importKind(Kind kind);
+    void rememberSkipExisting(bool on);
 
+    QCheckBox *ckSkipExisting;
     QPushButton *btImport;
 };
 

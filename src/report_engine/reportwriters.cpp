@@ -221,11 +221,32 @@ QStringList htmlLines(const Page &page, const DocumentInfo &info)
     return out;
 }
 
-FileSink::FileSink(ReportOutput format, const QString &path) : m_format(format)
+FileSink::FileSink(ReportOutput format, const QString &path, std::optional<FileFrame> frame)
+    : m_format(format), m_frame(std::move(frame))
 {
     if (!isWrittenFile(format))
         throw Error(QStringLiteral("报表不能以此格式写入文件。"));
     m_writer.reset(new GbkFileWriter(path));
+    if (!m_frame)
+        return;
+    if (m_format != ReportOutput::Html) {
+        m_writer->writeLine(m_frame->title);
+        m_writer->writeLine(m_frame->header);
+        return;
+    }
+    const QString title = m_frame->title.toHtmlEscaped();
+    m_writer->write(QStringLiteral("<!DOCTYPE html>\r\n<html>\r\n<head>\r\n"
+                                   "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">\r\n<title>")
+                    + title + QStringLiteral("</title>\r\n</head>\r\n<body>\r\n<h1>") + title
+                    + QStringLiteral("</h1>\r\n"));
+}
+
+QString FileSink::headerRow() const
+{
+    QString row = QStringLiteral("<tr>");
+    for (const QString &cell : m_frame->header.split(QLatin1Char(',')))
+        row += QStringLiteral("<th>") + cell.toHtmlEscaped() + QStringLiteral("</th>");
+    return row + QStringLiteral("</tr>");
 }
 
 FileSink::~FileSink() = default;
@@ -242,6 +263,12 @@ void FileSink::page(const Page &page, const DocumentInfo &info)
         break;
     case ReportOutput::Html:
         lines = htmlLines(page, info);
+        // The header row opens the file's first table, a blank line after it.
+        if (m_frame && !m_headerRowWritten && !lines.isEmpty()) {
+            lines.insert(1, headerRow());
+            lines.insert(2, QString());
+            m_headerRowWritten = true;
+        }
         break;
     case ReportOutput::Preview:
     case ReportOutput::Pdf:
@@ -260,18 +287,28 @@ void FileSink::page(const Page &page, const DocumentInfo &info)
     m_writer->write(text);
 }
 
-void FileSink::commit() { m_writer->commit(); }
-
-void writeReportFile(Report &report, ReportOutput format, const QString &path)
+void FileSink::commit()
 {
-    FileSink sink(format, path);
+    if (m_frame && m_format == ReportOutput::Html) {
+        if (!m_headerRowWritten) // no rows: a table of the header row alone
+            m_writer->writeLine(QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"2\">\r\n")
+                                + headerRow() + QStringLiteral("\r\n</table>"));
+        m_writer->writeLine(QStringLiteral("</body>\r\n</html>"));
+    }
+    m_writer->commit();
+}
+
+void writeReportFile(Report &report, ReportOutput format, const QString &path, std::optional<FileFrame> frame)
+{
+    FileSink sink(format, path, std::move(frame));
     report.run(sink);
     sink.commit();
 }
 
-void writeDocumentFile(const ReportDocument &doc, ReportOutput format, const QString &path)
+void writeDocumentFile(const ReportDocument &doc, ReportOutput format, const QString &path,
+                       std::optional<FileFrame> frame)
 {
-    FileSink sink(format, path);
+    FileSink sink(format, path, std::move(frame));
     sink.begin(doc.info);
     for (const Page &p : doc.pages)
         sink.page(p, doc.info);

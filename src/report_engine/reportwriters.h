@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 namespace lectoria {
 class GbkFileWriter;
@@ -38,27 +39,43 @@ QStringList csvLines(const Page &page);
 // in another colour or size than the report font is wrapped in a FONT element.
 QStringList htmlLines(const Page &page, const DocumentInfo &info);
 
+// What a finished report file holds around the grid of its pages. A text or
+// CSV file begins with the title line and the header line. An HTML file is a
+// whole GBK document with the title as its title and its heading, and the
+// header line's comma-separated names as the first row (of th cells) of the
+// first table; a report without rows gets a table of that row alone.
+struct FileFrame {
+    QString title;
+    QString header;
+};
+
 // A sink that writes the pages into a file in GBK with CR LF line ends,
 // through a temporary file; commit() replaces the target. Without commit()
 // (an error on the way) the target is left as it was. Throws FileError with
 // the system's text. The format is one of the written files (text, CSV,
-// HTML); anything else throws Error.
+// HTML); anything else throws Error. With a frame, the file is written
+// finished in the same pass.
 class FileSink : public PageSink {
 public:
-    FileSink(ReportOutput format, const QString &path);
+    FileSink(ReportOutput format, const QString &path, std::optional<FileFrame> frame = std::nullopt);
     ~FileSink() override;
     void page(const Page &page, const DocumentInfo &info) override;
     void commit();
 
 private:
+    QString headerRow() const;
     ReportOutput m_format;
+    std::optional<FileFrame> m_frame;
+    bool m_headerRowWritten = false;
     std::unique_ptr<GbkFileWriter> m_writer;
 };
 
 // Runs the report (one fill pass) straight into the file: pages are written
 // as they are made, so the memory does not grow with the pages.
-void writeReportFile(Report &report, ReportOutput format, const QString &path);
+void writeReportFile(Report &report, ReportOutput format, const QString &path,
+                     std::optional<FileFrame> frame = std::nullopt);
 // Writes an already filled document.
-void writeDocumentFile(const ReportDocument &doc, ReportOutput format, const QString &path);
+void writeDocumentFile(const ReportDocument &doc, ReportOutput format, const QString &path,
+                       std::optional<FileFrame> frame = std::nullopt);
 
 } // namespace lectoria::report

@@ -332,7 +332,7 @@ void ReportParamDialog::printCommand(int button, ReportOutput output)
         request.output = output;
         std::unique_ptr<ReportLayout> layout = createLayout(request, button);
         if (output != ReportOutput::Preview)
-            SaveReportToFile(*layout, output, unGlobal().SchoolName + layout->fileTitle(), layout->headerLine(), -100);
+            SaveReportToFile(*layout, output, unGlobal().SchoolName + layout->fileTitle(), layout->headerLine());
         else
             layout->preview(this);
     });

@@ -1,12 +1,10 @@
 #include "savereport.h"
 #include "errors.h"
-#include "helperlib.h"
 #include "prompt.h"
 #include "reportlayout.h"
 #include "reportpainter.h"
 #include "unglobal.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 namespace lectoria {
@@ -32,33 +30,12 @@ QString withDefaultExtension(const QString &path, const QString &extension)
 }
 
 void writeFinishedReport(ReportLayout &layout, ReportOutput format, const QString &path, const QString &title,
-                         const QString &header, int htmlNumber)
+                         const QString &header)
 {
-    report::writeReportFile(layout.report(), format, path);
-    try {
-        switch (format) {
-        case ReportOutput::Text:
-            qyChangThisTextFile(path, title, header, true);
-            break;
-        case ReportOutput::Csv:
-            qyChangThisCSVFile(path, title, header, true);
-            break;
-        case ReportOutput::Html:
-            qyChangThisHTMLFile(path, title, header, htmlNumber, true);
-            break;
-        case ReportOutput::Preview:
-        case ReportOutput::Pdf:
-            break; // refused by the writer
-        }
-    } catch (...) {
-        // The engine's output is not the file the operator asked for; leave nothing half done.
-        QFile::remove(path);
-        throw;
-    }
+    report::writeReportFile(layout.report(), format, path, report::FileFrame{title, header});
 }
 
-void SaveReportToFile(ReportLayout &layout, ReportOutput output, const QString &title, const QString &header,
-                      int htmlNumber)
+void SaveReportToFile(ReportLayout &layout, ReportOutput output, const QString &title, const QString &header)
 {
     if (!isWrittenFile(output))
         return;
@@ -69,8 +46,7 @@ void SaveReportToFile(ReportLayout &layout, ReportOutput output, const QString &
     const QString chosen = prompt().saveFileName(request);
     if (chosen.isEmpty())
         return;
-    writeFinishedReport(layout, type.format, withDefaultExtension(chosen, type.extension), title, header,
-                        htmlNumber);
+    writeFinishedReport(layout, type.format, withDefaultExtension(chosen, type.extension), title, header);
     inform(QStringLiteral("生成文件完成！"));
 }
 

@@ -22,20 +22,19 @@ const ReportFileType &reportFileType(ReportOutput format);
 QString withDefaultExtension(const QString &path, const QString &extension);
 
 // The finished file of a layout at path, as SaveReportToFile makes it but
-// without any dialog or message: the engine writes the report (through a
-// temporary file), then the helper library finishes it with the title and
-// the header line. Throws DbError / FileError with the database's or the
-// system's text; a failure leaves no partial file at path.
+// without any dialog or message: the engine writes the report with the
+// title and the header line in one pass, through a temporary file. Throws
+// DbError / FileError with the database's or the system's text; a failure
+// leaves no partial file at path.
 void writeFinishedReport(ReportLayout &layout, ReportOutput format, const QString &path, const QString &title,
-                         const QString &header, int htmlNumber = -100);
+                         const QString &header);
 
 // Saves a freshly created layout as a file of the given output (nothing for
 // the preview or PDF): asks for the file (one filter, default extension, an
 // existing file replaced without a question), writes and finishes it, and
 // says "生成文件完成！". Cancelling writes nothing and says nothing. Errors
 // pass to the caller's guard.
-void SaveReportToFile(ReportLayout &layout, ReportOutput output, const QString &title, const QString &header,
-                      int htmlNumber);
+void SaveReportToFile(ReportLayout &layout, ReportOutput output, const QString &title, const QString &header);
 
 // Outputs a report can be produced as without any window:
 // "txt", "csv", "htm"/"html", "pdf" (any letter case); false for anything else.

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QThread>
 #include <QTest>
 
 #include <cerrno>
@@ -359,6 +360,54 @@ private Q_SLOTS:
         QVERIFY2(r.err.contains(stop), qPrintable(r.err));
         QVERIFY2(r.err.contains(QStringLiteral("此前已导入[0]条记录")), qPrintable(r.err));
         QCOMPARE(site.db.scalar(QStringLiteral("select count(*) from www_lineread")).toInt(), 0);
+    }
+
+    // A run killed in the middle of an import loses at most its open group.
+    // Run again with --skip-existing it completes the file, each record
+    // stored as often as the file holds it; without the choice every record
+    // goes in again.
+    void importAgainAfterKill()
+    {
+        Site site;
+        QTemporaryDir dir;
+        auto records = books(30000);
+        records.append(records.first()); // a record the file holds twice
+        const QString path = fileWith(dir, ebookFile(records));
+        const int all = int(records.size());
+        QStringList import = {QStringLiteral("import"), QStringLiteral("dzts"), path, QStringLiteral("--operator"),
+                                    QStringLiteral("admin")};
+        auto stored = [&] { return site.db.scalar(QStringLiteral("select count(*) from www_lineread")).toInt(); };
+
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LECTORIA_SETTINGS"), site.settings);
+        env.insert(QStringLiteral("LECTORIA_PASSWORD"), QStringLiteral("qzmvt"));
+        p.setProcessEnvironment(env);
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(QStringLiteral(LECTORIA_BATCH), import);
+        QVERIFY(p.waitForStarted());
+        // Killed as soon as a first group is committed.
+        while (p.state() == QProcess::Running && stored() == 0)
+            QThread::msleep(2);
+        p.kill();
+        p.waitForFinished();
+        const int before = stored();
+        QVERIFY2(before > 0 && before < all, qPrintable(QString::number(before)));
+
+        import.append(QStringLiteral("--skip-existing"));
+        Run r = runBatch(site.settings, import);
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.err.contains(QStringLiteral("共[%1]条记录").arg(all - before)), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("另有[%1]条记录数据库中已有，已跳过。").arg(before)), qPrintable(r.err));
+        QCOMPARE(stored(), all);
+        QCOMPARE(site.db.rows(QStringLiteral("select li_title from www_lineread group by li_title, li_typeid "
+                                             "having count(*) <> case li_title when '书1 ' then 2 else 1 end")),
+                 QVector<QVariantList>());
+
+        import.removeLast();
+        r = runBatch(site.settings, import);
+        QCOMPARE(r.status, 0);
+        QCOMPARE(stored(), 2 * all);
     }
 
     // Requests the runner refuses before it connects: an option the command

@@ -208,6 +208,46 @@ private Q_SLOTS:
         QCOMPARE(readWholeFile(path), bytes);
     }
 
+    // Finished files, in the same pass: title and header lines in front of a
+    // text or CSV grid; an HTML document whose first table opens with the
+    // header row, or a table of that row alone when there are no rows.
+    void framedFiles_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<bool>("rows");
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray head = "<!DOCTYPE html>\r\n<html>\r\n<head>\r\n"
+                                "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">\r\n"
+                                "<title>A&amp;B</title>\r\n</head>\r\n<body>\r\n<h1>A&amp;B</h1>\r\n";
+        const QByteArray row = "<tr><th>\xc0\xe0\xb1\xf0</th><th>n&lt;</th></tr>\r\n";
+        const QByteArray tail = "</body>\r\n</html>\r\n";
+        QTest::newRow("text") << int(ReportOutput::Text) << true
+                              << QByteArray("A&B\r\n\xc0\xe0\xb1\xf0,n<\r\n" "ab       2\r\n");
+        QTest::newRow("csv without rows") << int(ReportOutput::Csv) << false
+                                          << QByteArray("A&B\r\n\xc0\xe0\xb1\xf0,n<\r\n");
+        QTest::newRow("html") << int(ReportOutput::Html) << true
+                              << head + "<TABLE WIDTH=100% CELLPADDING=2 BORDER=0>\r\n" + row
+                                     + "\r\n<TR><TD>ab</TD><TD>2</TD></TR>\r\n</TABLE>\r\n" + tail;
+        QTest::newRow("html without rows")
+            << int(ReportOutput::Html) << false
+            << head + "<table border=\"1\" cellspacing=\"0\" cellpadding=\"2\">\r\n" + row + "</table>\r\n" + tail;
+    }
+    void framedFiles()
+    {
+        QFETCH(int, format);
+        QFETCH(bool, rows);
+        QFETCH(QByteArray, bytes);
+        ReportDocument doc;
+        doc.info = info();
+        if (rows)
+            doc.pages.push_back(page({at(0, 10, 10, Align::Left, QStringLiteral("ab")),
+                                      at(10, 10, 6.4, Align::Right, QStringLiteral("2"))}));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("out"));
+        writeDocumentFile(doc, ReportOutput(format), path, FileFrame{QStringLiteral("A&B"), QStringLiteral("类别,n<")});
+        QCOMPARE(readWholeFile(path), bytes);
+    }
+
     void unwritablePath_data()
     {
         QTest::addColumn<QString>("relative");
