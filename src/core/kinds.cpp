@@ -4,7 +4,7 @@ namespace lectoria {
 
 const QVector<CatalogueKind> &catalogueKinds()
 {
-    static const QVector<CatalogueKind> kinds = {
+    static const QVector<CatalogueKind> kinds = keyedByKind<CatalogueKind>({
         {Kind::Shdh, "Shdh", "shdh", QStringLiteral("导读文章"), QStringLiteral("书海导读文章"),
          QStringLiteral("www_shdh"), QStringLiteral("www_shtype"), QString()},
         {Kind::Dzts, "Dzts", "dzts", QStringLiteral("电子图书"), QStringLiteral("电子图书"),
@@ -17,7 +17,7 @@ const QVector<CatalogueKind> &catalogueKinds()
          QStringLiteral("www_music"), QStringLiteral("www_mutype"), QString()},
         {Kind::Zxsp, "Zxsp", "zxsp", QStringLiteral("在线视频"), QStringLiteral("在线视频"),
          QStringLiteral("www_video"), QStringLiteral("www_vitype"), QString()},
-    };
+    });
     return kinds;
 }
 

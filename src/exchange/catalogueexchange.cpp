@@ -99,7 +99,7 @@ QString importQuestion(Kind kind)
 QStringList importStatement(Kind kind)
 {
     const ExchangeKind &k = exchangeKind(kind);
-    QStringList lines = k.insertHeader;
+    QStringList lines = insertHeader(k);
     qsizetype values = k.fields.size();
     for (const ExchangeField &f : k.fields)
         if (f.form == FieldForm::VolumeTitle)

@@ -24,12 +24,16 @@ struct ExchangeField {
 struct ExchangeKind {
     Kind kind;
     QString word;                  // "电子图书", "书海导读文章": the word in the dialogs' items
-    const char *exportOperation;   // "ExportTuShu": the export dialog's entry point
-    const char *importOperation;   // "ImportTuShu": the import dialog's entry point
     QVector<ExchangeField> fields; // the field lines of a record, in file order
-    QStringList insertHeader;      // the INSERT statement's lines before the values
+    QVector<int> insertLines;      // how many of the INSERT statement's columns each of its lines names
     bool orderedByEntry;           // export ordered by li_logtime,li_title
 };
+
+// The INSERT statement's lines before the values: "insert", the table and
+// the columns of the fields in file order (the e-book title gives li_title
+// and li_number), insertLines of them a line, later lines indented by eight
+// blanks, the last ending ") values (".
+QStringList insertHeader(const ExchangeKind &k);
 
 // The six kinds in the order in which the dialogs list and test them:
 // e-books, periodical articles, pictures, music, video, guided-reading articles.

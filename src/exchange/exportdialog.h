@@ -16,13 +16,6 @@ public:
 public Q_SLOTS:
     void Button1Click();
     void btFileNameClick();
-    // One entry point per kind; all go through exportKind().
-    void ExportTuShu() { exportKind(Kind::Dzts); }
-    void ExportBaoKan() { exportKind(Kind::Bklw); }
-    void ExportTuPian() { exportKind(Kind::Tpzl); }
-    void ExportMusic() { exportKind(Kind::Zxyy); }
-    void ExportVideo() { exportKind(Kind::Zxsp); }
-    void ExportWenZhang() { exportKind(Kind::Shdh); }
 
 private:
     void exportKind(Kind kind);

@@ -20,13 +20,6 @@ public:
 public Q_SLOTS:
     void btImportClick();
     void btFileNameClick();
-    // One entry point per kind; all go through importKind().
-    void ImportTuShu() { importKind(Kind::Dzts); }
-    void ImportBaoKan() { importKind(Kind::Bklw); }
-    void ImportTuPian() { importKind(Kind::Tpzl); }
-    void ImportMusic() { importKind(Kind::Zxyy); }
-    void ImportVideo() { importKind(Kind::Zxsp); }
-    void ImportWenZhang() { importKind(Kind::Shdh); }
 
 private:
     void importKind(Kind kind);

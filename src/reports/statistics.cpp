@@ -40,7 +40,7 @@ QVector<StatisticsFacts> makeFacts()
 
 const StatisticsFacts &statisticsFacts(Kind kind)
 {
-    static const QVector<StatisticsFacts> facts = makeFacts();
+    static const QVector<StatisticsFacts> facts = keyedByKind(makeFacts());
     return facts.at(int(kind));
 }
 

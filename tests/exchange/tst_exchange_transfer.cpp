@@ -246,6 +246,41 @@ private Q_SLOTS:
                       }) + importStatements));
     }
 
+    // The insert statement of every kind: its columns from the kind's fields,
+    // laid out in lines as the written statements are.
+    void insertStatements_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QStringList>("head");
+        const QString _8 = QStringLiteral("        ");
+        QTest::newRow("e-books") << int(Kind::Dzts)
+                                 << QStringList{"insert www_lineread (li_title,li_number,li_typeid,",
+                                                _8 + "li_format,li_tools,li_url,", _8 + "li_content) values ("};
+        QTest::newRow("articles") << int(Kind::Bklw)
+                                  << QStringList{"insert www_article (li_title,li_typeid,li_subid,",
+                                                 _8 + "li_format,li_author,li_linkurl,",
+                                                 _8 + "li_pic,li_intro,li_content) values ("};
+        QTest::newRow("pictures") << int(Kind::Tpzl)
+                                  << QStringList{"insert www_picture (li_title,li_simage,",
+                                                 _8 + "li_image,li_typeid,li_content) values ("};
+        QTest::newRow("music") << int(Kind::Zxyy)
+                               << QStringList{"insert www_music (li_title,li_format,", _8 + "li_level,li_tools,li_url,",
+                                              _8 + "li_typeid,li_content) values ("};
+        QTest::newRow("guided reading") << int(Kind::Shdh)
+                                        << QStringList{"insert www_shdh (li_title,li_typeid,",
+                                                       _8 + "li_about,li_picurl,li_from,",
+                                                       _8 + "li_linkurl,li_content) values ("};
+    }
+    void insertStatements()
+    {
+        QFETCH(int, kind);
+        QFETCH(QStringList, head);
+        const QStringList lines = importStatement(Kind(kind));
+        QCOMPARE(lines.mid(0, head.size()), head);
+        // One mark per column named.
+        QCOMPARE(lines.size() - head.size(), head.join(QString()).count(QLatin1Char(',')) + 1);
+    }
+
     void dialogsAsCreated()
     {
         TestDatabase db(bare());
@@ -359,10 +394,12 @@ private Q_SLOTS:
         QTemporaryDir dir;
         ScriptedPrompt prompt;
         TExportOther dlg(nullptr);
+        auto *cb = dlg.findChild<QComboBox *>(QStringLiteral("cbType"));
+        cb->setCurrentIndex(cb->findText(QStringLiteral("导出 在线视频")));
         auto *name = dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"));
 
         name->setText(dir.filePath(QStringLiteral("missing/out.dat")));
-        dlg.ExportVideo();
+        dlg.Button1Click();
         QCOMPARE(prompt.shown.size(), 1);
         QCOMPARE(prompt.shown.at(0).caption, applicationTitle());
         QCOMPARE(prompt.shown.at(0).icon, PromptIcon::Error);
@@ -373,7 +410,7 @@ private Q_SLOTS:
         writeFile(existing, "old");
         name->setText(existing);
         db.exec(QStringLiteral("drop table www_video"));
-        dlg.ExportVideo();
+        dlg.Button1Click();
         QCOMPARE(prompt.shown.size(), 1);
         QVERIFY(prompt.shown.at(0).text.contains(QLatin1String("www_video")));
         QCOMPARE(readWholeFile(existing), QByteArray("old"));
@@ -519,7 +556,7 @@ private Q_SLOTS:
         prompt.answers = {true};
         TImportOther dlg(nullptr);
         dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->setText(path);
-        dlg.ImportTuShu();
+        dlg.btImportClick(); // the list starts at e-books
         if (DatabaseFault(fault) == LockHeld)
             db.exec(QStringLiteral("rollback"));
 
@@ -697,8 +734,8 @@ private Q_SLOTS:
                 continue;
             dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->setText(path);
             prompt.answers = {true, true};
-            dlg.ImportTuShu(); // nothing stored yet: both go in
-            dlg.ImportTuShu(); // both stored: both passed over
+            dlg.btImportClick(); // e-books; nothing stored yet: both go in
+            dlg.btImportClick(); // both stored: both passed over
             QCOMPARE(prompt.texts().mid(1), QStringList({QStringLiteral("数据导入成功，共[2]条记录，请检查分类是否正确!"),
                                                          importQuestion(Kind::Dzts),
                                                          QStringLiteral("数据导入成功，共[0]条记录，请检查分类是否正确!\n"
@@ -769,7 +806,7 @@ private Q_SLOTS:
         // No file chosen, question answered Yes: the file system's error.
         prompt.clear();
         prompt.answers = {true};
-        dlg.ImportTuShu();
+        dlg.btImportClick(); // the list starts at e-books
         QCOMPARE(prompt.shown.size(), 2);
         QCOMPARE(prompt.shown.at(1).caption, applicationTitle());
 

@@ -178,7 +178,7 @@ const ListingColumn *ListingFacts::column(const QString &field) const
 
 const ListingFacts &listingFacts(Kind kind)
 {
-    static const QVector<ListingFacts> facts = makeFacts();
+    static const QVector<ListingFacts> facts = keyedByKind(makeFacts());
     return facts.at(int(kind));
 }
 

@@ -1,0 +1,128 @@
+// The connection LibDB: opening, values in one form, the ODBC path end to end.
+#include "libdb.h"
+#include "testsupport.h"
+#include "text.h"
+#include "upkeep.h"
+
+#include <QFile>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace lectoria;
+using namespace lectoria::test;
+
+class TestDbConnection : public QObject {
+    Q_OBJECT
+    // unixODBC reads its configuration once per process: one folder for every test.
+    QTemporaryDir odbcConfig;
+    const QString odbcDriver = QStringLiteral("/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so");
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QFile inst(odbcConfig.filePath(QStringLiteral("odbcinst.ini")));
+        QVERIFY(inst.open(QIODevice::WriteOnly));
+        inst.write(QStringLiteral("[SQLite3]\nDriver=%1\n").arg(odbcDriver).toUtf8());
+        inst.close();
+        QFile ini(odbcConfig.filePath(QStringLiteral("odbc.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(QStringLiteral("[lectoriaTest]\nDriver=SQLite3\nDatabase=%1\n")
+                      .arg(odbcConfig.filePath(QStringLiteral("www.db")))
+                      .toUtf8());
+        ini.close();
+        qputenv("ODBCSYSINI", QFile::encodeName(odbcConfig.path()));
+        qputenv("ODBCINI", QFile::encodeName(ini.fileName()));
+    }
+
+    void cleanup() { LibDB::close(); }
+
+    void dateTimesInOneForm_data()
+    {
+        QTest::addColumn<QVariant>("value");
+        QTest::newRow("sqlite text") << QVariant(QStringLiteral("2024-03-05 10:11:12"));
+        QTest::newRow("sqlite text ms") << QVariant(QStringLiteral("2024-03-05 10:11:12.000"));
+        QTest::newRow("iso T") << QVariant(QStringLiteral("2024-03-05T10:11:12"));
+        QTest::newRow("odbc datetime") << QVariant(QDateTime(QDate(2024, 3, 5), QTime(10, 11, 12)));
+    }
+
+    void dateTimesInOneForm()
+    {
+        QFETCH(QVariant, value);
+        QCOMPARE(LibDB::toDateTime(value), QDateTime(QDate(2024, 3, 5), QTime(10, 11, 12)));
+    }
+
+    void missingDatabaseFileIsNotCreated()
+    {
+        QTemporaryDir dir;
+        ConnectionParams p;
+        p.odbcName = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("none.db"));
+        QString error;
+        QVERIFY(!LibDB::open(p, &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("none.db"))));
+    }
+
+    void missingDataSource()
+    {
+        ConnectionParams p;
+        p.odbcName = QStringLiteral("noSuchDsn");
+        QString error;
+        QVERIFY(!LibDB::open(p, &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(!LibDB::isOpen());
+    }
+
+    // The ODBC path end to end: a data source set up here, through unixODBC
+    // and the SQLite ODBC driver, to a database file.
+    void odbcEndToEnd()
+    {
+        if (!QFile::exists(odbcDriver))
+            QSKIP("SQLite ODBC driver not installed");
+        TestDatabase::Options o;
+        o.open = false;
+        o.volumeColumn = false;
+        TestDatabase db(o);
+        db.addRecord(Kind::Dzts, {{QStringLiteral("li_title"), QStringLiteral("数据库技术")}, {QStringLiteral("li_typeid"), 1}});
+        // Values longer than any piece a driver reads at once come back whole.
+        const QString longTitle = QString(QStringLiteral("长")).repeated(64);
+        const QString summary = QString(QStringLiteral("摘要'内容 ")).repeated(60000);
+        db.addRecord(Kind::Dzts, {{QStringLiteral("li_title"), longTitle}, {QStringLiteral("li_typeid"), 1},
+                                  {QStringLiteral("li_content"), summary}});
+
+        // The data source names a fixed file: a complete copy of the fixture goes there.
+        QFile::remove(odbcConfig.filePath(QStringLiteral("www.db")));
+        db.exec(QStringLiteral("VACUUM INTO '%1'").arg(odbcConfig.filePath(QStringLiteral("www.db"))));
+
+        ConnectionParams p;
+        p.odbcName = QStringLiteral("lectoriaTest");
+        p.hasCredentials = true;
+        QString error;
+        QVERIFY2(LibDB::open(p, &error), qPrintable(error));
+        QCOMPARE(LibDB::dialect(), Dialect::Sqlite);
+
+        Upkeep::ensureVolumeColumn();
+        Upkeep::ensureMarginsTable();
+        {
+            QSqlQuery q = LibDB::exec(QStringLiteral("select li_title, li_number from www_lineread"));
+            QVERIFY(q.next());
+            QCOMPARE(trimText(q.value(0).toString()), QStringLiteral("数据库技术"));
+            QCOMPARE(q.value(1).toInt(), 2);
+            QVERIFY(q.next());
+            QCOMPARE(trimText(q.value(0).toString()), longTitle);
+        }
+        {
+            QSqlQuery q = LibDB::exec(QStringLiteral("select li_content, li_url from www_lineread where li_content<>''"));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toString(), summary);
+            QVERIFY(q.isNull(1));
+            QVERIFY(!q.next());
+        }
+        const QDateTime server = LibDB::toDateTime(LibDB::scalar(QStringLiteral("select getdate() as dDate")));
+        QVERIFY(qAbs(server.secsTo(QDateTime::currentDateTime())) < 120);
+        LibDB::close();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDbConnection)
+#include "tst_db_connection.moc"

@@ -1,0 +1,148 @@
+// Machine settings, the stored credentials' protection, connection parameters.
+#include "atomicfile.h"
+#include "helperlib.h"
+#include "libdb.h"
+#include "machinesettings.h"
+#include "testsupport.h"
+#include "text.h"
+
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+using namespace lectoria;
+using namespace lectoria::test;
+
+class TestDbSettings : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void protectRoundTrip_data()
+    {
+        QTest::addColumn<QString>("plain");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("ascii") << QStringLiteral("sa");
+        QTest::newRow("semicolon and braces") << QStringLiteral("p;w}{=d");
+        QTest::newRow("chinese") << QStringLiteral("密码123");
+        QTest::newRow("blanks inside") << QStringLiteral("a b");
+    }
+
+    void protectRoundTrip()
+    {
+        QFETCH(QString, plain);
+        const QString secret = qyBeSecrectString(plain);
+        QCOMPARE(qyDeSecrectString(secret), plain);
+        QCOMPARE(qyDeSecrectString(trimText(secret)), plain);
+        QVERIFY(secret != plain);
+        for (QChar c : secret)
+            QVERIFY(c.unicode() > 32 && c.unicode() < 127);
+        // A value typed into the settings by hand is used as it stands.
+        QCOMPARE(qyDeSecrectString(QStringLiteral("plainpw")), QStringLiteral("plainpw"));
+    }
+
+    void settingsFile()
+    {
+        TestSettings settings;
+        QVERIFY(!MachineSettings::keyExists());
+        QCOMPARE(MachineSettings::value(QStringLiteral("ODBCNAME")), QString());
+        // Creating the keys creates the folder (parent key) and the file (key).
+        QCOMPARE(MachineSettings::createKeys(), QString());
+        QVERIFY(MachineSettings::keyExists());
+        QVERIFY(MachineSettings::write({{QStringLiteral("ODBCNAME"), QStringLiteral("DRIVER=x;SERVER=a,1433")},
+                                        {QStringLiteral("INPUTTYPE"), QStringLiteral("拼音")}}));
+        QCOMPARE(MachineSettings::value(QStringLiteral("ODBCNAME")), QStringLiteral("DRIVER=x;SERVER=a,1433"));
+        QCOMPARE(MachineSettings::value(QStringLiteral("INPUTTYPE")), QStringLiteral("拼音"));
+
+        // Hand-edited lines, comments and other groups survive a write.
+        settings.writeRaw("; by hand\nSCHOOLNAME = 实验中学 \n[Other]\nODBCNAME=not-this\n");
+        QCOMPARE(trimText(MachineSettings::value(QStringLiteral("SCHOOLNAME"))), QStringLiteral("实验中学"));
+        QCOMPARE(MachineSettings::value(QStringLiteral("ODBCNAME")), QString());
+        QVERIFY(MachineSettings::write({{QStringLiteral("ODBCNAME"), QStringLiteral("wwwODBC")}}));
+        const QString text = QString::fromUtf8(readWholeFile(settings.path()));
+        QVERIFY(text.contains(QStringLiteral("; by hand")));
+        QVERIFY(text.contains(QStringLiteral("ODBCNAME=not-this")));
+        QCOMPARE(MachineSettings::value(QStringLiteral("ODBCNAME")), QStringLiteral("wwwODBC"));
+    }
+
+    void settingsThatCannotBeWritten()
+    {
+        if (geteuid() == 0)
+            QSKIP("file permissions do not bind root");
+        TestSettings settings;
+        settings.writeRaw("[General]\n");
+        QFile::setPermissions(settings.path(), QFile::ReadOwner);
+        QVERIFY(!MachineSettings::write({{QStringLiteral("ODBCNAME"), QStringLiteral("x")}}));
+    }
+
+    void settingsInAFolderThatCannotBeMade()
+    {
+        qputenv("LECTORIA_SETTINGS", "/proc/lectoria/Marrowind/Lectoria.conf");
+        QCOMPARE(MachineSettings::createKeys(), MachineSettings::parentKeyName());
+        qputenv("LECTORIA_SETTINGS", "/nonexistent/lectoria-test.conf");
+    }
+
+    void connectionParameters()
+    {
+        TestSettings settings;
+        // No key: the default data source and no credentials at all.
+        ConnectionParams p = LibDB::paramsFromSettings();
+        QCOMPARE(p.odbcName, QStringLiteral("wwwODBC"));
+        QVERIFY(!p.hasCredentials);
+        QCOMPARE(LibDB::odbcConnectionString(p), QStringLiteral("DSN=wwwODBC"));
+
+        settings.write({{QStringLiteral("ODBCNAME"), QStringLiteral("  site  ")},
+                        {QStringLiteral("USERNAME"), qyBeSecrectString(QStringLiteral("sa"))},
+                        {QStringLiteral("PASSWORD"), QStringLiteral(" ") + qyBeSecrectString(QStringLiteral("a;b}c"))}});
+        p = LibDB::paramsFromSettings();
+        QCOMPARE(p.odbcName, QStringLiteral("site"));
+        QVERIFY(p.hasCredentials);
+        QCOMPARE(p.user, QStringLiteral("sa"));
+        QCOMPARE(p.password, QStringLiteral("a;b}c"));
+        QCOMPARE(LibDB::odbcConnectionString(p), QStringLiteral("DSN=site;UID=sa;PWD={a;b}}c};"));
+
+        p.odbcName = QStringLiteral("DRIVER={FreeTDS};SERVER=db;DATABASE=www");
+        QCOMPARE(LibDB::odbcConnectionString(p),
+                 QStringLiteral("DRIVER={FreeTDS};SERVER=db;DATABASE=www;UID=sa;PWD={a;b}}c};"));
+
+        // Empty stored credentials leave those of the string in force.
+        p.odbcName = QStringLiteral("DRIVER={FreeTDS};SERVER=db;UID=sa;PWD=x");
+        p.user.clear();
+        p.password.clear();
+        QCOMPARE(LibDB::odbcConnectionString(p), p.odbcName);
+    }
+
+    // Settings that are there but cannot be read are reported (and the
+    // defaults apply); a folder where the file should be is no key at all.
+    void settingsThatCannotBeRead_data()
+    {
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<bool>("reported");
+        QTest::newRow("a folder in its place: no key, nothing to report") << true << false;
+        QTest::newRow("a file without read permission") << false << true;
+    }
+    void settingsThatCannotBeRead()
+    {
+        QFETCH(bool, folder);
+        QFETCH(bool, reported);
+        TestSettings settings;
+        if (folder) {
+            QVERIFY(QDir().mkpath(settings.path()));
+        } else {
+            if (geteuid() == 0)
+                QSKIP("file permissions do not bind root");
+            settings.write({{QStringLiteral("ODBCNAME"), QStringLiteral("site")}});
+            QVERIFY(QFile::setPermissions(settings.path(), QFileDevice::WriteOwner));
+        }
+        QString error;
+        const ConnectionParams p = LibDB::paramsFromSettings(&error);
+        QCOMPARE(!error.isEmpty(), reported);
+        if (reported)
+            QVERIFY2(error.contains(settings.path()), qPrintable(error));
+        QCOMPARE(p.odbcName, folder ? QStringLiteral("wwwODBC") : QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDbSettings)
+#include "tst_db_settings.moc"
