@@ -46,6 +46,12 @@ LoginResult login(const QString &code, const QString &password)
     return result;
 }
 
+void changePassword(const QString &code, const QString &password)
+{
+    LibDB::exec(QStringLiteral("update www_admin set ad_pass='") + sqlEscape(password) + QStringLiteral("' where ad_code='")
+                + sqlEscape(code) + QLatin1Char('\''));
+}
+
 const QVector<int> &rightOrder()
 {
     static const QVector<int> order{19, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};

@@ -56,6 +56,10 @@ struct LoginResult {
 };
 LoginResult login(const QString &code, const QString &password);
 
+// Stores a new password for the operator with that code (both with their
+// quotes doubled). Throws DbError.
+void changePassword(const QString &code, const QString &password);
+
 // The rights in the order the editor shows them (ad_auth19 first), by number.
 const QVector<int> &rightOrder();
 // Check box caption and grid title of right n (1..19).

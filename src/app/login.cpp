@@ -2,10 +2,8 @@
 #include "desktop.h"
 #include "errors.h"
 #include "keyfilters.h"
-#include "libdb.h"
 #include "operatoraccounts.h"
 #include "prompt.h"
-#include "text.h"
 #include "unglobal.h"
 
 #include <QGridLayout>
@@ -162,8 +160,7 @@ void TChgPass::btOkClick()
         return;
     }
     const bool ok = guarded([this] {
-        LibDB::exec(QStringLiteral("update www_admin set ad_pass='") + sqlEscape(edPass1->text())
-                    + QStringLiteral("' where ad_code='") + sqlEscape(unGlobal().OperatorCode) + QLatin1Char('\''));
+        OperatorAccounts::changePassword(unGlobal().OperatorCode, edPass1->text());
     });
     if (!ok)
         return; // the password stays as it was; the dialog stays open

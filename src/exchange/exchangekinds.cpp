@@ -73,7 +73,8 @@ const ExchangeKind &exchangeKind(Kind k)
     for (const ExchangeKind &e : exchangeKinds())
         if (e.kind == k)
             return e;
-    return exchangeKinds().constFirst(); // not reached: every kind is listed
+    // Every kind is listed; one that is not would answer for another kind's file.
+    qFatal("exchange kinds: kind %d has no entry", int(k));
 }
 
 QVector<Kind> kindsNamedIn(const QString &text)

@@ -1,5 +1,6 @@
 #include "atomicfile.h"
 #include "errors.h"
+#include "printerfakes.h"
 #include "reportengine.h"
 #include "reportpainter.h"
 #include "reportpreview.h"
@@ -28,24 +29,16 @@ Q_DECLARE_METATYPE(lectoria::report::PrinterPaper)
 
 namespace {
 
-class FakePrinters : public Printers {
-public:
-    explicit FakePrinters(PrinterPaper p) : paper(std::move(p)) { installPrinters(this); }
-    ~FakePrinters() override { installPrinters(nullptr); }
-    PrinterPaper defaultPaper() const override { return paper; }
-    PrinterPaper paper;
+// The fake default printer, installed for its lifetime.
+struct FakePrinters {
+    explicit FakePrinters(PrinterPaper p) : printer(std::move(p)), scope(&printer) {}
+    lectoria::test::FakePrinter printer;
+    lectoria::test::PrintersScope scope;
 };
 
 PrinterPaper printer(QPageSize::PageSizeId size, QPageLayout::Orientation o, int width = 0, int length = 0)
 {
-    PrinterPaper p;
-    p.installed = true;
-    p.printerName = QStringLiteral("fake");
-    p.size = size;
-    p.orientation = o;
-    p.paperWidth = width;
-    p.paperLength = length;
-    return p;
+    return lectoria::test::printerPaper(size, o, width, length);
 }
 
 // A small report of `rows` detail rows, about 40 to a Letter page.

@@ -50,6 +50,7 @@ private:
 
 private Q_SLOTS:
     void init() { resetSession(); }
+    void cleanup() { LibDB::setStatementLog(nullptr); }
 
     void newInstallationOpensWithLayoutMargins()
     {

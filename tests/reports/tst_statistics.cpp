@@ -513,46 +513,30 @@ private Q_SLOTS:
         QCOMPARE(written, readWholeFile(goldenPath));
     }
 
-    // The page comes from the default printer and the installation's margins.
-    void pageSetup_data()
-    {
-        QTest::addColumn<int>("paper");
-        QTest::addColumn<int>("orientation");
-        QTest::addColumn<int>("customMargins");
-        QTest::addColumn<QVector<int>>("page"); // width, height, left, top, right, bottom
-        const int a3 = QPageSize::A3, custom = QPageSize::Custom;
-        const int land = QPageLayout::Landscape;
-        QTest::newRow("A3 landscape, layout margins") << a3 << land << 0 << QVector<int>{4200, 2970, 300, 100, 100, 100};
-        QTest::newRow("A3 landscape, custom margins") << a3 << land << 1 << QVector<int>{4200, 2970, 250, 200, 120, 150};
-        QTest::newRow("custom paper is upright") << custom << land << 0 << QVector<int>{2410, 2790, 100, 100, 100, 100};
-    }
+    // A layout lies on the page the page set-up rule gives for the default
+    // printer and the installation's margins (the rule itself is tested with
+    // the engine), for the preview and the files alike.
     void pageSetup()
     {
-        QFETCH(int, paper);
-        QFETCH(int, orientation);
-        QFETCH(int, customMargins);
-        QFETCH(QVector<int>, page);
         TestDatabase db(bare());
-        report::PrinterPaper p;
-        p.size = QPageSize::PageSizeId(paper);
-        p.orientation = QPageLayout::Orientation(orientation);
-        p.paperWidth = 2410;
-        p.paperLength = 2790;
-        FakePrinter printer(p);
+        FakePrinter printer(printerPaper(QPageSize::A3, QPageLayout::Landscape));
         PrintersScope scope(&printer);
         Session &s = unGlobal();
-        s.CustomMargins = customMargins;
+        s.CustomMargins = 1;
         s.MarginTop = 20;
         s.MarginBottom = 15;
         s.MarginLeft = 25;
         s.MarginRight = 12;
-        for (ReportOutput output : {ReportOutput::Preview, ReportOutput::Csv}) { // the file writers see the preview's page
+        const report::PageSetup rule = report::standardPageSetup();
+        QCOMPARE((QVector<int>{rule.width, rule.height, rule.marginLeft}), (QVector<int>{4200, 2970, 250}));
+        for (ReportOutput output : {ReportOutput::Preview, ReportOutput::Csv}) {
             ReportRequest request{Kind::Shdh};
             request.output = output;
             StatisticsLayout layout(request);
             const report::PageSetup &ps = layout.report().pageSetup();
             QCOMPARE((QVector<int>{ps.width, ps.height, ps.marginLeft, ps.marginTop, ps.marginRight, ps.marginBottom}),
-                     page);
+                     (QVector<int>{rule.width, rule.height, rule.marginLeft, rule.marginTop, rule.marginRight,
+                                   rule.marginBottom}));
         }
     }
 

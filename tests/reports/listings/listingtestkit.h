@@ -34,16 +34,6 @@ namespace listingtest {
 using namespace lectoria;
 using namespace lectoria::test;
 
-// Paper of its own size (tenths of a millimetre), for a fake default printer.
-inline report::PrinterPaper customPaper(int width, int length)
-{
-    report::PrinterPaper p;
-    p.size = QPageSize::Custom;
-    p.paperWidth = width;
-    p.paperLength = length;
-    return p;
-}
-
 // What every test here runs under: a fresh session with the school name
 // 育才中学, the clock at 2024-12-31 15:30, no printer (the designed page), no
 // statement log.
