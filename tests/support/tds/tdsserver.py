@@ -1231,9 +1231,12 @@ class Session:
         # One message and a DONE_MORE per packet, a moment between packets,
         # as a running backup would: a client that drops the statement sends
         # its ATTENTION in between and gets no file.
-        for step in steps:
+        # The last wait is longer, so that a slow client's cancel still comes
+        # before the file.
+        for i, step in enumerate(steps):
             self.send(step + done(done_token, DONE_MORE), last=False)
-            if self.attention_pending(self.server.backup_pause):
+            pause = self.server.backup_pause if i + 1 < len(steps) else max(0.2, self.server.backup_pause)
+            if self.attention_pending(pause):
                 raise Cancelled
         part = target + '.part'
         if os.path.exists(part):
