@@ -39,7 +39,7 @@ QString usageText()
     return QStringLiteral(
         "用法：\n"
         "  lectoria-batch report KIND REPORT [--period today|month|all|YYYY-MM-DD..YYYY-MM-DD]\n"
-        "                        [--category ID] [--subcategory ID] --format txt|csv|htm|pdf --output FILE\n"
+        "                        [--category ID] [--subcategory ID] [--chart] --format txt|csv|htm|pdf --output FILE\n"
         "  lectoria-batch export KIND --from YYYY-MM-DD --to YYYY-MM-DD --output FILE\n"
         "  lectoria-batch import KIND FILE [--skip-existing]\n"
         "  lectoria-batch backup DIRECTORY\n"
@@ -47,6 +47,7 @@ QString usageText()
         "\n"
         "KIND：shdh 导读文章，dzts 电子图书，bklw 报刊论文，tpzl 图片资料，zxyy 在线音乐，zxsp 在线视频。\n"
         "REPORT：stats 分类统计；stats-sub 按子类别统计（仅 bklw）；listing 目录清单；book 书本目录（shdh 除外）。\n"
+        "--chart：分类统计（stats）附统计图，见于 pdf 和 htm；txt 和 csv 不变。\n"
         "report 写出的 txt/csv/htm 文件与对话框保存的文件相同；pdf 为预览的页面。\n"
         "export 导出加入日期在 --from 与 --to 之间（含两端）的记录；import 导入交换文件，不再询问。\n"
         "--output - 把报表或导出文件写到标准输出（完整生成后再输出）。输出文件不能是正在使用的数据库或其附属文件，\n"
@@ -121,6 +122,8 @@ bool parse(const QStringList &args, Request *r, QString *error)
             if (!value(&r->category)) return false;
         } else if (a == QLatin1String("--subcategory")) {
             if (!value(&r->subcategory)) return false;
+        } else if (a == QLatin1String("--chart")) {
+            r->chart = true;
         } else if (a == QLatin1String("--format")) {
             if (!value(&r->format)) return false;
         } else if (a == QLatin1String("--output")) {
@@ -151,7 +154,8 @@ bool parse(const QStringList &args, Request *r, QString *error)
     // something to pass over: the file would not be what was asked for.
     const QStringList takes = r->command == QLatin1String("report")
                                 ? QStringList{QStringLiteral("--period"), QStringLiteral("--category"),
-                                              QStringLiteral("--subcategory"), QStringLiteral("--format"),
+                                              QStringLiteral("--subcategory"), QStringLiteral("--chart"),
+                                              QStringLiteral("--format"),
                                               QStringLiteral("--output")}
                             : r->command == QLatin1String("export")
                                 ? QStringList{QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--output")}
@@ -208,6 +212,10 @@ bool parse(const QStringList &args, Request *r, QString *error)
         const bool hasCategory = r->report != QLatin1String("stats");
         if (!hasCategory && given.contains(QStringLiteral("--category"))) {
             *error = QStringLiteral("%1 %2 没有类别选择，不接受 --category。").arg(r->kind, r->report);
+            return false;
+        }
+        if (r->chart && r->report != QLatin1String("stats")) {
+            *error = QStringLiteral("%1 %2 没有统计图，不接受 --chart。").arg(r->kind, r->report);
             return false;
         }
         if (given.contains(QStringLiteral("--subcategory"))) {

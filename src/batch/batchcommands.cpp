@@ -110,6 +110,7 @@ int runReport(const Request &r)
     if (!r.category.isEmpty()) request.category = r.category.toInt();
     if (!r.subcategory.isEmpty()) request.subCategory = r.subcategory.toInt();
     reportOutputFromName(r.format, &request.output);
+    request.chart = r.chart;
     Output target(r.output);
     if (r.report == QLatin1String("stats")) {
         StatisticsLayout layout(request);

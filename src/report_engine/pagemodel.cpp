@@ -5,7 +5,7 @@
 namespace lectoria::report {
 
 namespace {
-enum : quint8 { Clip = 1, Wide = 2 };
+enum : quint8 { Clip = 1, Wide = 2, Figure = 4 };
 
 bool isLatin1(const QString &s)
 {
@@ -38,7 +38,7 @@ void PageList::push_back(const Page &page)
         p.color = it.color;
         p.text = quint32(out.text.size());
         p.length = quint32(it.text.size());
-        p.flags = it.clip ? Clip : 0;
+        p.flags = quint8((it.clip ? Clip : 0) | (it.figure ? Figure : 0));
         if (isLatin1(it.text)) {
             out.text += it.text.toLatin1();
         } else {
@@ -48,6 +48,7 @@ void PageList::push_back(const Page &page)
         out.items.push_back(p);
     }
     out.lines.assign(page.lines.begin(), page.lines.end());
+    out.rects = page.rects;
     m_pages.push_back(std::move(out));
 }
 
@@ -66,6 +67,7 @@ Page PageList::operator[](size_t i) const
         it.font = p.font;
         it.align = Align(p.align);
         it.clip = (p.flags & Clip) != 0;
+        it.figure = (p.flags & Figure) != 0;
         it.color = p.color;
         const char *at = in.text.constData() + p.text;
         if (p.flags & Wide) {
@@ -77,6 +79,7 @@ Page PageList::operator[](size_t i) const
         page.items.append(std::move(it));
     }
     page.lines = QVector<PageLine>(in.lines.begin(), in.lines.end());
+    page.rects = in.rects;
     return page;
 }
 

@@ -37,6 +37,7 @@ struct PageItem {
     quint16 font = 0; // index into DocumentInfo::fonts; 0 is the report font
     Align align = Align::Left;
     bool clip = false; // the text never runs outside its box (a fixed-width label)
+    bool figure = false; // part of a chart: drawn, written as SVG in HTML, left out of text and CSV
     QRgb color = 0xff000000;
     QString text;
 
@@ -54,10 +55,17 @@ struct PageLine {
     QRgb color = 0xff000000;
 };
 
+// A filled box: a bar of a chart (always part of a figure).
+struct PageRect {
+    qint32 x = 0, y = 0, width = 0, height = 0;
+    QRgb color = 0xff000000;
+};
+
 struct Page {
     int number = 1; // 1-based
     QVector<PageItem> items; // in the order they were printed (top to bottom per band)
     QVector<PageLine> lines;
+    QVector<PageRect> rects;
 };
 
 // What a renderer needs besides the pages. The font table only grows during
@@ -108,7 +116,7 @@ private:
         qint16 width, height;
         quint16 font;
         quint8 align;
-        quint8 flags; // Clip, Wide
+        quint8 flags; // Clip, Wide, Figure
         QRgb color;
         quint32 text;   // offset into the page's text bytes
         quint32 length; // characters
@@ -117,6 +125,7 @@ private:
         int number = 1;
         std::vector<PackedItem> items;
         std::vector<PageLine> lines;
+        QVector<PageRect> rects; // rare: a chart's bars
         QByteArray text;
     };
     std::vector<PackedPage> m_pages;

@@ -98,6 +98,11 @@ Item *Band::addMemo(const Box &box, const QString &name)
     return add(new Item(ItemKind::Memo, box, Align::Left, name));
 }
 
+Item *Band::addChart(const Box &box, const QString &name)
+{
+    return add(new Item(ItemKind::Chart, box, Align::Left, name));
+}
+
 void Band::addLine(int x1, int y1, int x2, int y2, int penWidth)
 {
     m_lines.push_back(Line{x1, y1, x2, y2, penWidth});
@@ -134,7 +139,8 @@ void Group::setColumns(const QStringList &columns)
 Report::Report()
     : m_page(designedPage()), m_designWidth(designedPage().bodyWidth()), m_pageHeader(new Band(BandKind::PageHeader)),
       m_columnHeader(new Band(BandKind::ColumnHeader)), m_detail(new Band(BandKind::Detail)),
-      m_summary(new Band(BandKind::Summary)), m_pageFooter(new Band(BandKind::PageFooter))
+      m_summary(new Band(BandKind::Summary)), m_appendix(new Band(BandKind::Appendix)),
+      m_pageFooter(new Band(BandKind::PageFooter))
 {
 }
 
@@ -169,6 +175,7 @@ void Report::forEachBand(F f) const
     }
     visit(m_detail.get());
     visit(m_summary.get());
+    visit(m_appendix.get());
     visit(m_pageFooter.get());
 }
 
@@ -395,6 +402,7 @@ public:
             printFooters(0);
         m_inGroup = 0;
         printBand(*m_r.m_summary, m_prev);
+        printBand(*m_r.m_appendix, m_prev);
         ensurePage(m_prev);
         closePage(true);
         m_sink.end(m_info);
@@ -584,6 +592,7 @@ private:
         // Emptied, not freed: the next page reuses the memory unless the sink kept this one.
         m_page.items.clear();
         m_page.lines.clear();
+        m_page.rects.clear();
         m_pageOpen = false;
     }
 
@@ -668,7 +677,7 @@ private:
             return false;
         int head = 0;
         for (const Placed &e : placed)
-            if (e.item && (e.item->m_kind != ItemKind::Memo || e.line < StartLines))
+            if (e.item && (e.line < 0 || e.line < StartLines))
                 head = qMax(head, e.y + e.height);
         return m_y + head <= m_limit;
     }
@@ -697,10 +706,10 @@ private:
         int nGrowth = 0;
         for (const auto &p : b.m_items) {
             const Item &i = *p;
-            if (i.m_kind != ItemKind::Memo || !i.m_visible || nGrowth == 8)
+            if ((i.m_kind != ItemKind::Memo && i.m_kind != ItemKind::Chart) || !i.m_visible || nGrowth == 8)
                 continue;
             const int lh = i.lineHeight(m_r.m_font);
-            const int need = int(i.m_lines.size()) * lh;
+            const int need = lineCount(i) * lh;
             if (need > i.m_box.height)
                 growth[nGrowth++] = {i.m_box.y + i.m_box.height, need - i.m_box.height};
         }
@@ -721,9 +730,10 @@ private:
             if (!i.m_visible)
                 continue;
             const int y = i.m_box.y + shift(i.m_box.y);
-            if (i.m_kind == ItemKind::Memo) {
+            if (i.m_kind == ItemKind::Memo || i.m_kind == ItemKind::Chart) {
                 const int lh = i.lineHeight(m_r.m_font);
-                for (int l = 0; l < i.m_lines.size(); ++l)
+                const int n = lineCount(i);
+                for (int l = 0; l < n; ++l)
                     placed.push_back(Placed{y + l * lh, lh, &i, l});
             } else {
                 placed.push_back(Placed{y, i.m_box.height, &i, -1});
@@ -748,7 +758,9 @@ private:
             // The last part takes everything left, also what lies below the band's edge.
             if (e.y < from || (!last && e.y >= to))
                 continue;
-            if (e.item) {
+            if (e.item && e.item->m_kind == ItemKind::Chart) {
+                placeChartRow(const_cast<Item &>(*e.item), e.line, offset + e.y, e.height);
+            } else if (e.item) {
                 Item &i = const_cast<Item &>(*e.item);
                 PageItem out;
                 out.x = left + scaled(i.m_box.x);
@@ -778,6 +790,67 @@ private:
         if (b.m_lineBelow && last) {
             const int bottom = top + (to - from);
             m_page.lines.append(PageLine{left, bottom, left + width, bottom, 2, 0xff000000});
+        }
+    }
+
+    static int lineCount(const Item &i)
+    {
+        return i.m_kind == ItemKind::Chart ? (i.m_chart.categories.isEmpty() ? 0 : i.m_chart.rows())
+                                           : int(i.m_lines.size());
+    }
+
+    // One row of a chart at page position y: the title, a series' name, or
+    // a category's name, bar and value.
+    void placeChartRow(Item &i, int row, int y, int height)
+    {
+        const BarChart &c = i.m_chart;
+        const int left = m_bodyLeft + scaled(i.m_box.x);
+        const int width = m_bodyLeft + scaled(i.m_box.x + i.m_box.width) - left;
+        PageItem text;
+        text.y = y;
+        text.height = height;
+        text.font = fontIndex(i);
+        text.figure = true;
+        text.color = i.m_color;
+        auto put = [&](int x, int w, Align a, const QString &t, bool clip) {
+            PageItem out = text;
+            out.x = x;
+            out.width = w;
+            out.align = a;
+            out.clip = clip;
+            out.text = t;
+            keepInside(out);
+            m_page.items.append(std::move(out));
+        };
+        if (row == 0) {
+            put(left, width, Align::Center, c.title, true);
+            return;
+        }
+        const int perSeries = 1 + int(c.categories.size());
+        const int s = (row - 1) / perSeries;
+        const int k = (row - 1) % perSeries - 1;
+        const BarChart::Series &series = c.series[s];
+        if (k < 0) {
+            put(left, width, Align::Left, series.name, true);
+            return;
+        }
+        // The name, the bar, the value: a quarter, the rest, a tenth.
+        const int nameWidth = width / 4, valueWidth = qMax(width / 10, mm(12)), gap = mm(1.5);
+        const qint64 value = k < series.values.size() ? series.values[k] : 0;
+        put(left + mm(3), nameWidth - mm(3), Align::Left, c.categories[k], true);
+        put(left + width - valueWidth, valueWidth, Align::Right, QString::number(value), true);
+        qint64 top = 0;
+        for (qint64 v : series.values)
+            top = qMax(top, v);
+        const int room = width - nameWidth - valueWidth - 2 * gap;
+        if (value > 0 && top > 0 && room > 0) {
+            PageRect bar;
+            bar.x = left + nameWidth + gap;
+            bar.width = qMax(1, int(room * double(value) / double(top) + 0.5));
+            bar.height = qMax(1, height * 3 / 5);
+            bar.y = y + (height - bar.height) / 2;
+            bar.color = series.color;
+            m_page.rects.append(bar);
         }
     }
 

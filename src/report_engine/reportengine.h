@@ -115,8 +115,24 @@ public:
     virtual bool next(QVector<QVariant> &row) = 0;
 };
 
-enum class BandKind : quint8 { PageHeader, ColumnHeader, GroupHeader, GroupFooter, Detail, Summary, PageFooter, Child };
-enum class ItemKind : quint8 { Label, Field, System, Aggregate, Memo };
+enum class BandKind : quint8 { PageHeader, ColumnHeader, GroupHeader, GroupFooter, Detail, Summary, Appendix, PageFooter, Child };
+enum class ItemKind : quint8 { Label, Field, System, Aggregate, Memo, Chart };
+
+// A horizontal bar chart: a title row, then for each series a row with its
+// name and one row per category with the category's name, a bar in
+// proportion to the series' largest value, and the value. A series of its
+// own scale each, so that counts and, say, minutes are both readable.
+struct BarChart {
+    struct Series {
+        QString name;
+        QVector<qint64> values; // one per category
+        QRgb color = 0xff4a7ab5;
+    };
+    QString title;
+    QStringList categories;
+    QVector<Series> series;
+    int rows() const { return 1 + int(series.size()) * (1 + int(categories.size())); }
+};
 enum class SystemValue : quint8 {
     PageNumber,  // "1", "2", ...
     DateTime,    // the run's date and time (Clock), "yyyy-MM-dd hh:mm:ss" unless setFormat
@@ -175,8 +191,14 @@ public:
     void setLines(const QStringList &lines) { m_lines = lines; }
     const QStringList &lines() const { return m_lines; }
     void clearLines() { m_lines.clear(); }
-    // Height of one memo line; by default from the font's size (1.25 x the
-    // point size).
+    // Chart: the chart drawn in the item's box, one row per line height;
+    // like a memo, the item and its band grow with its rows. Its texts and
+    // bars are marked as a figure on the page.
+    void setChart(const BarChart &chart) { m_chart = chart; }
+    const BarChart &chart() const { return m_chart; }
+
+    // Height of one memo line or chart row; by default from the font's size
+    // (1.25 x the point size).
     void setLineHeight(int tenths) { m_lineHeight = tenths; }
     int lineHeight(const FontSpec &reportFont) const;
 
@@ -205,6 +227,7 @@ private:
     std::function<QString(const QVariant &)> m_formatter;
     qint64 m_value = 0;
     QStringList m_lines;
+    BarChart m_chart;
     int m_lineHeight = 0;
     int m_columnIndex = -1; // resolved at the start of a run
     quint16 m_fontIndex = 0; // in the run's font table
@@ -267,6 +290,7 @@ public:
     Item *addAggregate(AggregateKind kind, const QString &column, bool resetAfterPrint, const Box &box,
                        Align align = Align::Right, const QString &name = {});
     Item *addMemo(const Box &box, const QString &name = {});
+    Item *addChart(const Box &box, const QString &name = {});
     // A ruled line in band coordinates.
     void addLine(int x1, int y1, int x2, int y2, int penWidth = 2);
 
@@ -360,6 +384,9 @@ public:
     Band &columnHeader() { return *m_columnHeader; }
     Band &detail() { return *m_detail; }
     Band &summary() { return *m_summary; }
+    // Printed once after the summary (also when the summary is switched
+    // off), below it or on the next page: a chart of the report's figures.
+    Band &appendix() { return *m_appendix; }
     Band &pageFooter() { return *m_pageFooter; }
 
     // Groups nest in the order they are added (the first is the outermost).
@@ -386,7 +413,7 @@ private:
     int m_designWidth;
     RowSource *m_source = nullptr;
     std::function<void(Report &)> m_start;
-    std::unique_ptr<Band> m_pageHeader, m_columnHeader, m_detail, m_summary, m_pageFooter;
+    std::unique_ptr<Band> m_pageHeader, m_columnHeader, m_detail, m_summary, m_appendix, m_pageFooter;
     std::vector<std::unique_ptr<Group>> m_groups;
 };
 

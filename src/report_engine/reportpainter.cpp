@@ -77,6 +77,9 @@ void paintPage(QPainter &painter, const Page &page, const DocumentInfo &info, qr
         painter.drawLine(QPointF(l.x1 * Fine, l.y1 * Fine), QPointF(l.x2 * Fine, l.y2 * Fine));
     }
 
+    for (const PageRect &r : page.rects)
+        painter.fillRect(QRectF(r.x * Fine, r.y * Fine, r.width * Fine, r.height * Fine), QColor::fromRgba(r.color));
+
     const QVector<QFont> fonts = fontsOf(info);
     QVector<QFontMetricsF> metrics;
     metrics.reserve(fonts.size());

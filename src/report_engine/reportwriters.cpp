@@ -6,6 +6,7 @@
 #include "textmeasure.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace lectoria::report {
 namespace {
@@ -44,15 +45,18 @@ struct Grid {
     int lineBegin(int l) const { return l == 0 ? 0 : lineEnds[l - 1]; }
 };
 
+// A chart's texts are no part of the grid: the text and CSV files leave a
+// chart out, the HTML file draws it as a picture (svgLines).
 void makeGrid(const Page &page, Grid &g)
 {
-    const int n = int(page.items.size());
-    g.order.resize(n);
-    g.anchors.resize(n);
-    for (int i = 0; i < n; ++i) {
-        g.order[i] = i;
-        g.anchors[i] = page.items[i].anchor();
-    }
+    g.order.clear();
+    g.anchors.clear();
+    for (int i = 0; i < int(page.items.size()); ++i)
+        if (!page.items[i].figure) {
+            g.order.append(i);
+            g.anchors.append(page.items[i].anchor());
+        }
+    const int n = int(g.order.size());
     std::stable_sort(g.order.begin(), g.order.end(),
                      [&](int a, int b) { return page.items[a].y < page.items[b].y; });
     std::sort(g.anchors.begin(), g.anchors.end());
@@ -218,6 +222,61 @@ QStringList htmlLines(const Page &page, const DocumentInfo &info)
         out.prepend(QStringLiteral("<TABLE WIDTH=100% CELLPADDING=2 BORDER=0>"));
         out.append(QStringLiteral("</TABLE>"));
     }
+    out += svgLines(page, info);
+    return out;
+}
+
+QStringList svgLines(const Page &page, const DocumentInfo &info)
+{
+    int left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN;
+    auto cover = [&](int x, int y, int w, int h) {
+        left = qMin(left, x);
+        top = qMin(top, y);
+        right = qMax(right, x + w);
+        bottom = qMax(bottom, y + h);
+    };
+    for (const PageItem &it : page.items)
+        if (it.figure)
+            cover(it.x, it.y, it.width, it.height);
+    for (const PageRect &r : page.rects)
+        cover(r.x, r.y, r.width, r.height);
+    if (left > right)
+        return {};
+    // Lengths in tenths of a millimetre, the picture as wide as on paper.
+    const int w = right - left, h = bottom - top;
+    QStringList out;
+    out << QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1mm\" height=\"%2mm\" "
+                          "viewBox=\"0 0 %3 %4\">")
+               .arg(w / 10.0)
+               .arg(h / 10.0)
+               .arg(w)
+               .arg(h);
+    auto color = [](QRgb c) { return QStringLiteral("#%1").arg(c & 0xffffff, 6, 16, QLatin1Char('0')); };
+    for (const PageRect &r : page.rects)
+        out << QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"%5\"/>")
+                   .arg(r.x - left)
+                   .arg(r.y - top)
+                   .arg(r.width)
+                   .arg(r.height)
+                   .arg(color(r.color));
+    for (const PageItem &it : page.items) {
+        if (!it.figure || isBlank(it.text))
+            continue;
+        const FontSpec font = it.font < info.fonts.size() ? info.fonts[it.font] : FontSpec();
+        const int x = it.align == Align::Left ? it.x : it.align == Align::Right ? it.x + it.width : it.x + it.width / 2;
+        const char *anchor = it.align == Align::Left ? "start" : it.align == Align::Right ? "end" : "middle";
+        out << QStringLiteral("<text x=\"%1\" y=\"%2\" font-family=\"%3\" font-size=\"%4\"%5 fill=\"%6\" "
+                              "text-anchor=\"%7\" dominant-baseline=\"central\">%8</text>")
+                   .arg(x - left)
+                   .arg(it.y + it.height / 2 - top)
+                   .arg(font.family.toHtmlEscaped())
+                   .arg(qRound(font.pointSize * 254.0 / 72.0))
+                   .arg(font.bold ? QStringLiteral(" font-weight=\"bold\"") : QString())
+                   .arg(color(it.color))
+                   .arg(QLatin1String(anchor))
+                   .arg(cellText(it.text).toHtmlEscaped());
+    }
+    out << QStringLiteral("</svg>");
     return out;
 }
 

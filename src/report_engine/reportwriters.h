@@ -37,7 +37,12 @@ QStringList csvLines(const Page &page);
 // HTML: the same grid as a table: "<TABLE WIDTH=100% CELLPADDING=2 BORDER=0>",
 // one "<TR>" line per grid line with a "<TD>" per column, "</TABLE>". A value
 // in another colour or size than the report font is wrapped in a FONT element.
+// A chart on the page (the items and bars marked as a figure) follows the
+// table as inline SVG (svgLines); the text and CSV grids leave it out.
 QStringList htmlLines(const Page &page, const DocumentInfo &info);
+// The page's figure as one inline SVG picture, in tenths of a millimetre
+// from the figure's top-left corner; empty when the page has none.
+QStringList svgLines(const Page &page, const DocumentInfo &info);
 
 // What a finished report file holds around the grid of its pages. A text or
 // CSV file begins with the title line and the header line. An HTML file is a

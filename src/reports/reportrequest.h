@@ -17,6 +17,7 @@ struct ReportRequest {
     std::optional<int> category{};    // none: every category
     std::optional<int> subCategory{}; // periodical-article listings; only with a category
     ReportOutput output = ReportOutput::Preview;
+    bool chart = false; // statistics: a bar chart after the table (preview, PDF, HTML)
 };
 
 } // namespace lectoria

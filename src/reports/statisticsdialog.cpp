@@ -2,10 +2,16 @@
 #include "statements.h"
 #include "statistics.h"
 #include "statisticslayout.h"
+#include "machinesettings.h"
+
+#include <QCheckBox>
+#include <QVBoxLayout>
 
 namespace lectoria {
 
 namespace {
+QString chartSetting() { return QStringLiteral("REPORTCHART"); }
+
 ReportParamDialog::Options statisticsOptions(Kind kind)
 {
     ReportParamDialog::Options o;
@@ -19,7 +25,19 @@ StatisticsDialog::StatisticsDialog(Kind kind, QWidget *owner)
                         owner),
       m_kind(kind)
 {
+    m_chart = new QCheckBox(QStringLiteral("附统计图"), this);
+    m_chart->setObjectName(QStringLiteral("cbChart"));
+    m_chart->setChecked(MachineSettings::value(chartSetting()) == QLatin1String("1"));
+    parameterArea()->addWidget(m_chart);
+    // Settings that cannot be written keep the choice for this window only,
+    // silently: the report itself does not depend on it.
+    connect(m_chart, &QCheckBox::toggled, this, [](bool on) {
+        if (MachineSettings::createKeys().isEmpty())
+            MachineSettings::write({{chartSetting(), on ? QStringLiteral("1") : QStringLiteral("0")}});
+    });
 }
+
+bool StatisticsDialog::withChart() const { return m_chart->isChecked(); }
 
 QStringList StatisticsDialog::refreshStatement() const { return statisticsStatement(request()); }
 
@@ -35,7 +53,9 @@ QVector<GridColumn> StatisticsDialog::gridColumns() const
 
 std::unique_ptr<ReportLayout> StatisticsDialog::createLayout(const ReportRequest &request, int)
 {
-    return std::make_unique<StatisticsLayout>(request, this);
+    ReportRequest withChoice = request;
+    withChoice.chart = withChart();
+    return std::make_unique<StatisticsLayout>(withChoice, this);
 }
 
 std::unique_ptr<ReportParamDialog> makeStatisticsDialog(Kind kind, QWidget *owner)

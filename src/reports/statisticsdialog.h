@@ -2,6 +2,8 @@
 #include "kinds.h"
 #include "paramdialog.h"
 
+class QCheckBox;
+
 namespace lectoria {
 
 // The statistics dialog of one kind (objectName T + code + TJP, e.g.
@@ -9,11 +11,16 @@ namespace lectoria {
 // kind's StatisticsLayout. Open it owned by the main window and modally:
 //     StatisticsDialog dlg(Kind::Dzts, mainWindow);
 //     dlg.exec();
+//
+// The check box "附统计图" (cbChart) adds a bar chart after the table in the
+// preview, PDF and HTML file; it is off until the operator first ticks it,
+// and the machine's settings (REPORTCHART) remember the choice.
 class StatisticsDialog : public ReportParamDialog {
     Q_OBJECT
 public:
     StatisticsDialog(Kind kind, QWidget *owner);
     Kind kind() const { return m_kind; }
+    bool withChart() const;
 
 protected:
     QStringList refreshStatement() const override;
@@ -23,6 +30,7 @@ protected:
 
 private:
     Kind m_kind;
+    QCheckBox *m_chart = nullptr;
 };
 
 // The statistics dialog the menu command of a kind opens.

@@ -52,12 +52,52 @@ StatisticsLayout::StatisticsLayout(const ReportRequest &request, QObject *owner)
     summary.addSystem(report::SystemValue::DateTime, {mm(25.4), mm(second), mm(50), mm(4)});
     summary.addLabel(QString(), {mm(82), mm(second), mm(70), mm(4)}, Align::Left, QStringLiteral("qlbCompany"));
 
+    if (showsChart(request))
+        addChart(request);
+
     Creation c;
     c.offInGridFiles = {&header, &columns, &summary};
     c.datePrefix = QStringLiteral("入库日期：");
     c.statement = statisticsStatement(request);
     c.request = request;
     create(c);
+}
+
+bool showsChart(const ReportRequest &request)
+{
+    return request.chart
+        && (request.output == ReportOutput::Preview || request.output == ReportOutput::Pdf
+            || request.output == ReportOutput::Html);
+}
+
+// The chart after the table: a bar per category for each number of the
+// report (count, and copies or minutes where the report has them).
+void StatisticsLayout::addChart(const ReportRequest &request)
+{
+    const StatisticsFacts &facts = statisticsFacts(request.kind);
+    report::Report &r = report();
+    m_chart = report::BarChart();
+    m_chart.title = facts.reportTitle + QStringLiteral("图");
+    static const QRgb colors[] = {0xff4a7ab5, 0xffd0873c};
+    for (int i = 0; i < facts.numbers.size(); ++i)
+        m_chart.series.append({facts.numbers[i].heading, {}, colors[i % 2]});
+
+    r.setStartHook([this](report::Report &) {
+        m_chart.categories.clear();
+        for (report::BarChart::Series &s : m_chart.series)
+            s.values.clear();
+    });
+    const QVector<StatColumn> numbers = facts.numbers;
+    r.detail().setAfterPrint([this, numbers](report::BandContext &c) {
+        m_chart.categories << c.row().text(QStringLiteral("lt_notice"));
+        for (int i = 0; i < numbers.size(); ++i)
+            m_chart.series[i].values << c.value(numbers[i].field).toLongLong();
+    });
+    report::Band &appendix = r.appendix();
+    appendix.setHeight(mm(9));
+    report::Item *chart = appendix.addChart({mm(8.5), mm(4), mm(174), mm(5)}, QStringLiteral("qrChart"));
+    chart->setLineHeight(mm(5));
+    appendix.setBeforePrint([this, chart](report::BandContext &) { chart->setChart(m_chart); });
 }
 
 QString StatisticsLayout::fileTitle() const { return statisticsFacts(m_kind).fileTitle; }

@@ -19,7 +19,14 @@ public:
     QString headerLine() const override;
 
 private:
+    void addChart(const ReportRequest &request);
+
     Kind m_kind;
+    report::BarChart m_chart; // the chart's figures, gathered from the rows as they print
 };
+
+// Whether a report request's output shows a chart: the pictures (preview,
+// PDF) and the HTML file; the text and CSV files never do.
+bool showsChart(const ReportRequest &request);
 
 } // namespace lectoria

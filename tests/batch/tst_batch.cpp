@@ -296,6 +296,17 @@ private Q_SLOTS:
                                                QStringLiteral("--operator"), QStringLiteral("guest")}, QStringLiteral("guest"));
         QCOMPARE(r.status, 0);
         QVERIFY(readWholeFile(pdf).startsWith("%PDF"));
+        // The chart as the dialog's check box gives it: SVG after the table.
+        const QString htm = files.filePath(QStringLiteral("stats.htm"));
+        const Run c = runBatch(site.settings, {QStringLiteral("report"), QStringLiteral("tpzl"), QStringLiteral("stats"),
+                                               QStringLiteral("--period"), QStringLiteral("all"), QStringLiteral("--chart"),
+                                               QStringLiteral("--format"), QStringLiteral("htm"), QStringLiteral("--output"),
+                                               htm, QStringLiteral("--operator"), QStringLiteral("guest")},
+                               QStringLiteral("guest"));
+        QCOMPARE(c.status, 0);
+        const QString html = Gbk::decode(readWholeFile(htm));
+        QVERIFY(html.indexOf(QStringLiteral("</TABLE>")) < html.indexOf(QStringLiteral("<svg")));
+        QVERIFY(html.contains(QStringLiteral("<rect ")));
     }
 
     // Status 0 only when every record of a whole file went in; 5 when the
@@ -436,6 +447,8 @@ private Q_SLOTS:
                                                    << "日期不存在：2025-02-29";
         QTest::newRow("not a period") << "report dzts listing --period 2025-1-1..2025-02-01" + out
                                       << "2025-1-1..2025-02-01";
+        QTest::newRow("a listing has no chart") << "report dzts listing --chart" + out << "不接受 --chart";
+        QTest::newRow("statistics with a chart") << "report dzts stats --chart" + out << QString();
         QTest::newRow("article listing of a sub-category")
             << "report bklw listing --category 1 --subcategory 2" + out << QString();
         QTest::newRow("one day, the last a date can name") << "report dzts stats --period 9999-12-31..9999-12-31" + out

@@ -274,6 +274,29 @@ private Q_SLOTS:
         QCOMPARE(outside, 0);
     }
 
+    // A chart's bars are painted where the page model puts them, and only there.
+    void painterDrawsBars()
+    {
+        DocumentInfo info;
+        info.page = designedPage();
+        info.fonts = {FontSpec{}};
+        Page page;
+        page.rects = {PageRect{mm(20), mm(10), mm(30), mm(4), 0xff4a7ab5}};
+        QImage img(qCeil(info.page.width * 0.5), qCeil(mm(30) * 0.5), QImage::Format_RGB32);
+        img.fill(Qt::white);
+        {
+            QPainter painter(&img);
+            paintPage(painter, page, info, 0.5);
+        }
+        int inside = 0, outside = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                if (img.pixel(x, y) != qRgb(255, 255, 255))
+                    ++((x >= 99 && x <= 251 && y >= 49 && y <= 71) ? inside : outside);
+        QCOMPARE(outside, 0);
+        QVERIFY(inside >= 150 * 20);
+    }
+
     void chineseFontsAreInstalled_data()
     {
         QTest::addColumn<QString>("family");

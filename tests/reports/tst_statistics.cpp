@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDateEdit>
 #include <QDir>
 #include <QFile>
@@ -477,25 +478,34 @@ private Q_SLOTS:
     }
 
     // One statistics report as each file type, byte for byte.
+    // With the chart ticked the text and CSV files stay as they were; the
+    // HTML file carries the chart as inline SVG after the table.
     void goldenFiles_data()
     {
         QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("chart");
         QTest::addColumn<QString>("golden");
-        QTest::newRow("text, whole report") << "pmTxt" << "dzts_stats.txt";
-        QTest::newRow("csv, data rows only") << "pmCsv" << "dzts_stats.csv";
-        QTest::newRow("html, data rows only") << "pmHtm" << "dzts_stats.htm";
+        QTest::newRow("text, whole report") << "pmTxt" << false << "dzts_stats.txt";
+        QTest::newRow("csv, data rows only") << "pmCsv" << false << "dzts_stats.csv";
+        QTest::newRow("html, data rows only") << "pmHtm" << false << "dzts_stats.htm";
+        QTest::newRow("text with the chart ticked") << "pmTxt" << true << "dzts_stats.txt";
+        QTest::newRow("csv with the chart ticked") << "pmCsv" << true << "dzts_stats.csv";
+        QTest::newRow("html with the chart") << "pmHtm" << true << "dzts_stats_chart.htm";
     }
     void goldenFiles()
     {
         QFETCH(QString, action);
+        QFETCH(bool, chart);
         QFETCH(QString, golden);
         TestDatabase db(bare());
+        TestSettings settings;
         addStatisticsFixture(db, Kind::Dzts);
         unGlobal().SchoolName = QStringLiteral("育才中学");
         QTemporaryDir dir;
         ScriptedPrompt prompt;
         StatisticsDialog dlg(Kind::Dzts, nullptr);
         dlg.show();
+        child<QCheckBox>(dlg, "cbChart")->setChecked(chart);
         choose(dlg, "rsbSelDate", QDate(2024, 12, 20), QDate(2024, 12, 31));
         refresh(dlg);
         const QString path = dir.filePath(golden);
@@ -511,6 +521,76 @@ private Q_SLOTS:
             out.write(written);
         }
         QCOMPARE(written, readWholeFile(goldenPath));
+    }
+
+    // The chart's page model: its title, a panel per number of the report,
+    // a row per category with the bar in proportion to the largest value.
+    void chartPageModel_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("golden");
+        QTest::newRow("e-books: titles and copies") << int(Kind::Dzts) << "dzts_chart.model";
+        QTest::newRow("pictures: count only") << int(Kind::Tpzl) << "tpzl_chart.model";
+    }
+    void chartPageModel()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, golden);
+        TestDatabase db(bare());
+        addStatisticsFixture(db, Kind(kind));
+        ReportRequest request;
+        request.kind = Kind(kind);
+        request.period = {QDate(2024, 12, 20), QDate(2024, 12, 31)};
+        request.chart = true;
+        StatisticsLayout layout(request);
+        const report::ReportDocument doc = layout.report().fill();
+        QString model;
+        for (const report::Page &p : doc.pages) {
+            for (const report::PageItem &it : p.items)
+                if (it.figure)
+                    model += QStringLiteral("text %1 %2 %3 %4 %5 %6pt %7\n")
+                                 .arg(it.x).arg(it.y).arg(it.width).arg(it.height)
+                                 .arg(QLatin1String(it.align == report::Align::Left    ? "left"
+                                                    : it.align == report::Align::Right ? "right"
+                                                                                       : "centre"))
+                                 .arg(doc.info.fonts[it.font].pointSize)
+                                 .arg(it.text);
+            for (const report::PageRect &r : p.rects)
+                model += QStringLiteral("bar %1 %2 %3 %4 #%5\n")
+                             .arg(r.x).arg(r.y).arg(r.width).arg(r.height)
+                             .arg(r.color & 0xffffff, 6, 16, QLatin1Char('0'));
+        }
+        const QString goldenPath = QStringLiteral(LECTORIA_GOLDEN_DIR "/") + golden;
+        if (qEnvironmentVariableIsSet("LECTORIA_WRITE_GOLDEN")) {
+            QFile out(goldenPath);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(model.toUtf8());
+        }
+        QCOMPARE(model, QString::fromUtf8(readWholeFile(goldenPath)));
+        // Without the chart there is none.
+        request.chart = false;
+        StatisticsLayout plain(request);
+        for (const report::Page &p : plain.report().fill().pages)
+            QVERIFY(p.rects.isEmpty());
+    }
+
+    // "附统计图" is off until ticked, and the machine's settings remember it.
+    void chartChoiceRemembered()
+    {
+        TestDatabase db(bare());
+        TestSettings settings;
+        {
+            StatisticsDialog dlg(Kind::Zxsp, nullptr);
+            QCheckBox *box = child<QCheckBox>(dlg, "cbChart");
+            QCOMPARE(box->text(), QStringLiteral("附统计图"));
+            QVERIFY(!box->isChecked());
+            box->click();
+        }
+        QVERIFY(readWholeFile(settings.path()).contains("REPORTCHART=1"));
+        StatisticsDialog again(Kind::Shdh, nullptr);
+        QVERIFY(child<QCheckBox>(again, "cbChart")->isChecked());
+        child<QCheckBox>(again, "cbChart")->click();
+        QVERIFY(readWholeFile(settings.path()).contains("REPORTCHART=0"));
     }
 
     // A layout lies on the page the page set-up rule gives for the default
