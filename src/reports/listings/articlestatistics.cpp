@@ -9,6 +9,7 @@
 #include "statisticslayout.h"
 #include "unglobal.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -96,6 +97,9 @@ void ArticleStatisticsDialog::RadioButton1Click()
     grid()->setVisible(!sub);
     m_grid2->setVisible(sub);
     m_type->setVisible(sub);
+    // The counts per sub-category have no chart.
+    if (auto *chart = findChild<QCheckBox *>(QStringLiteral("cbChart")))
+        chart->setEnabled(!sub);
     emptyGrid(grid());
     emptyGrid(m_grid2);
 }

@@ -6,6 +6,7 @@
 #include "unglobal.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -82,6 +83,7 @@ private Q_SLOTS:
         clickRadio(*dlg, "RadioButton2");
         QVERIFY(!print->isEnabled());
         QVERIFY(!grid1->isVisible() && grid2->isVisible() && type->isVisible());
+        QVERIFY(!child<QCheckBox>(*dlg, "cbChart")->isEnabled()); // no chart of sub-categories
         QVERIFY(gridRows(*dlg).isEmpty());
         refresh(*dlg);
         // Articles of missing sub-categories are not counted here: 8, not 10.
@@ -93,6 +95,7 @@ private Q_SLOTS:
 
         clickRadio(*dlg, "RadioButton1");
         QVERIFY(grid1->isVisible() && !grid2->isVisible() && !type->isVisible());
+        QVERIFY(child<QCheckBox>(*dlg, "cbChart")->isEnabled());
         QVERIFY(gridRows(*dlg, "DBGrid2").isEmpty());
     }
 
