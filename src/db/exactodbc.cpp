@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QSqlResult>
+#include <QVarLengthArray>
 #include <QVector>
 
 #include <sql.h>
@@ -113,6 +114,116 @@ bool readPieces(SQLHSTMT h, SQLUSMALLINT column, SQLSMALLINT cType, QByteArray &
     }
 }
 
+// The driver's diagnostics as Qt's ODBC driver words them: the messages,
+// the first native error code.
+QSqlError diagnostics(SQLHSTMT h, const QString &what)
+{
+    QStringList messages;
+    QString code;
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLWCHAR state[SQL_SQLSTATE_SIZE + 1] = {0};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        QVarLengthArray<SQLWCHAR, 512> text(512);
+        SQLRETURN r = SQLGetDiagRecW(SQL_HANDLE_STMT, h, i, state, &native, text.data(), SQLSMALLINT(text.size()), &length);
+        if (r == SQL_SUCCESS_WITH_INFO && length >= text.size()) {
+            text.resize(length + 1);
+            r = SQLGetDiagRecW(SQL_HANDLE_STMT, h, i, state, &native, text.data(), SQLSMALLINT(text.size()), &length);
+        }
+        if (!SQL_SUCCEEDED(r))
+            break;
+        messages << QString::fromUtf16(reinterpret_cast<const char16_t *>(text.constData()), qMin<qsizetype>(length, text.size()));
+        if (code.isEmpty())
+            code = QString::number(native);
+    }
+    return QSqlError(QStringLiteral("QODBC: ") + what, messages.join(QLatin1Char(' ')), QSqlError::StatementError, code);
+}
+
+// One parameter of a statement run many times. It keeps its buffer and its
+// declared type from one run to the next and is bound again only when they
+// change (a value longer than the buffer, text that outgrows a short
+// declaration, another kind of value): FreeTDS prepares the statement anew
+// whenever a parameter is bound again, two extra requests per run.
+struct SteadyParam {
+    SQLSMALLINT cType = 0;
+    SQLSMALLINT sqlType = 0;
+    SQLULEN columnSize = 0;
+    SQLSMALLINT digits = 0;
+    QByteArray buffer;
+    SQLLEN indicator = 0;
+
+    bool set(SQLHSTMT h, SQLUSMALLINT number, const QVariant &v)
+    {
+        SQLSMALLINT c = SQL_C_WCHAR, t = SQL_WVARCHAR, d = 0;
+        SQLULEN size = 4000;
+        QByteArray bytes;
+        bool null = v.isNull();
+        switch (v.typeId()) {
+        case QMetaType::Int: case QMetaType::UInt: case QMetaType::LongLong: case QMetaType::ULongLong:
+        case QMetaType::Short: case QMetaType::UShort: case QMetaType::Bool: {
+            c = SQL_C_SBIGINT; t = SQL_BIGINT; size = 19;
+            const SQLBIGINT n = v.toLongLong();
+            bytes = QByteArray(reinterpret_cast<const char *>(&n), sizeof n);
+            break;
+        }
+        case QMetaType::Double: case QMetaType::Float: {
+            c = SQL_C_DOUBLE; t = SQL_DOUBLE; size = 15;
+            const SQLDOUBLE x = v.toDouble();
+            bytes = QByteArray(reinterpret_cast<const char *>(&x), sizeof x);
+            break;
+        }
+        case QMetaType::QDate: case QMetaType::QDateTime: {
+            c = SQL_C_TYPE_TIMESTAMP; t = SQL_TYPE_TIMESTAMP; size = 23; d = 3;
+            const QDateTime dt = v.typeId() == QMetaType::QDate ? v.toDate().startOfDay() : v.toDateTime();
+            TIMESTAMP_STRUCT ts{};
+            ts.year = SQLSMALLINT(dt.date().year());
+            ts.month = SQLUSMALLINT(dt.date().month());
+            ts.day = SQLUSMALLINT(dt.date().day());
+            ts.hour = SQLUSMALLINT(dt.time().hour());
+            ts.minute = SQLUSMALLINT(dt.time().minute());
+            ts.second = SQLUSMALLINT(dt.time().second());
+            ts.fraction = SQLUINTEGER(dt.time().msec()) * 1000000u;
+            bytes = QByteArray(reinterpret_cast<const char *>(&ts), sizeof ts);
+            break;
+        }
+        case QMetaType::QByteArray:
+            c = SQL_C_BINARY; t = SQL_VARBINARY; size = 8000;
+            bytes = v.toByteArray();
+            if (bytes.size() > 8000) { t = SQL_LONGVARBINARY; size = 0x7fffffff; }
+            break;
+        default: {
+            const QString text = v.toString();
+            bytes = QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * qsizetype(sizeof(char16_t)));
+            // Short text keeps a short declaration; text beyond it is declared
+            // long from then on, so that it does not change back and forth.
+            if (text.size() > 4000 || (sqlType == SQL_WLONGVARCHAR && cType == SQL_C_WCHAR)) {
+                t = SQL_WLONGVARCHAR;
+                size = 0x3fffffff;
+            }
+            break;
+        }
+        }
+        if (null && cType != 0) { // a NULL keeps the declaration the parameter has
+            c = cType; t = sqlType; size = columnSize; d = digits;
+        }
+        // Room for any value of the declaration (short text: 4000 characters)
+        // from the start; long values get twice what they need.
+        const qsizetype room = bytes.size() + 2; // text's terminator
+        const bool rebind = c != cType || t != sqlType || size != columnSize || d != digits || room > buffer.size();
+        if (room > buffer.size())
+            buffer.resize(qMax<qsizetype>(t == SQL_WLONGVARCHAR || t == SQL_LONGVARBINARY ? room * 2 : 8002, room));
+        memcpy(buffer.data(), bytes.constData(), size_t(bytes.size()));
+        buffer[bytes.size()] = 0;
+        buffer[bytes.size() + 1] = 0;
+        indicator = null ? SQL_NULL_DATA : SQLLEN(bytes.size());
+        if (!rebind)
+            return true;
+        cType = c; sqlType = t; columnSize = size; digits = d;
+        return SQL_SUCCEEDED(SQLBindParameter(h, number, SQL_PARAM_INPUT, cType, sqlType, columnSize, digits,
+                                              buffer.data(), SQLLEN(buffer.size()), &indicator));
+    }
+};
+
 class ExactOdbcResult : public QSqlResult {
 public:
     explicit ExactOdbcResult(ExactOdbcDriver *driver, const QSqlDatabase &inner)
@@ -135,6 +246,44 @@ public:
         }
         m_inner.finish();
         m_row.clear();
+    }
+
+    // Runs the statement Qt prepared with the values bound here (see
+    // execPreparedSteadily). False with lastError() set when it fails.
+    bool execSteadily(const QVariantList &values)
+    {
+        startRun();
+        m_row.clear();
+        const SQLHSTMT h = handleOf(handle());
+        if (!h) {
+            setLastError(QSqlError(QStringLiteral("Unable to execute statement"), QString(),
+                                   QSqlError::StatementError));
+            return false;
+        }
+        if (m_params.size() < values.size())
+            m_params.resize(values.size());
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            if (!m_params[i].set(h, SQLUSMALLINT(i + 1), values.at(i))) {
+                setLastError(diagnostics(h, QStringLiteral("Unable to bind value")));
+                return false;
+            }
+        }
+        const SQLRETURN r = SQLExecute(h);
+        if (r != SQL_SUCCESS && r != SQL_SUCCESS_WITH_INFO && r != SQL_NO_DATA) {
+            // The diagnostics stay on the handle for whoever asks next.
+            setLastError(diagnostics(h, QStringLiteral("Unable to execute statement")));
+            setActive(false);
+            return false;
+        }
+        // Whatever the batch answered beyond its first result is read and
+        // the statement closed, ready for its next run.
+        while (SQL_SUCCEEDED(SQLMoreResults(h))) {
+        }
+        SQLFreeStmt(h, SQL_CLOSE);
+        setLastError(QSqlError());
+        setSelect(false);
+        setActive(true);
+        return true;
     }
 
 protected:
@@ -349,6 +498,7 @@ private:
     }
 
     QPointer<ExactOdbcDriver> m_driver; // results may outlive a closed connection
+    QVector<SteadyParam> m_params;
     QSqlQuery m_inner;
     bool m_buffered = false;
     QList<QVariantList> m_rest;
@@ -370,6 +520,14 @@ SQLUSMALLINT activeStatementsAllowed(SQLHDBC dbc)
 }
 
 } // namespace
+
+std::optional<bool> execPreparedSteadily(QSqlQuery &query, const QVariantList &values)
+{
+    auto *result = dynamic_cast<ExactOdbcResult *>(const_cast<QSqlResult *>(query.result()));
+    if (!result)
+        return std::nullopt;
+    return result->execSteadily(values);
+}
 
 ExactOdbcDriver::ExactOdbcDriver(const QString &innerName) : m_innerName(innerName) {}
 

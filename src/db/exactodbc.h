@@ -1,6 +1,9 @@
 #pragma once
 #include <QSqlDatabase>
 #include <QSqlDriver>
+#include <QSqlQuery>
+
+#include <optional>
 
 namespace lectoria {
 
@@ -59,5 +62,13 @@ private:
     bool m_oneStatementAtATime = false;
     QSqlResult *m_streaming = nullptr;
 };
+
+// Runs a statement prepared on query, through ExactOdbcDriver, with the values
+// bound by our own code: each parameter keeps its buffer and declared type
+// from one run to the next, so that FreeTDS runs the prepared statement again
+// (one request, sp_execute) instead of preparing it anew for every run. The
+// statement must give no rows. nullopt when the query is not on such a
+// connection; else whether it ran (query.lastError() says why not).
+std::optional<bool> execPreparedSteadily(QSqlQuery &query, const QVariantList &values);
 
 } // namespace lectoria

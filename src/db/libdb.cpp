@@ -336,8 +336,14 @@ void LibStatement::exec(const QVariantList &values)
             throwFailure(m_query);
         m_prepared = true;
     }
-    bind(values);
-    if (!m_query.exec()) {
+    // Over ODBC the values are bound by our own code, steadily from run to run
+    // (see execPreparedSteadily); Qt binds them on the other drivers.
+    std::optional<bool> ran = execPreparedSteadily(m_query, values);
+    if (!ran) {
+        bind(values);
+        ran = m_query.exec();
+    }
+    if (!*ran) {
         ScopeExit done([this] { m_query.finish(); });
         throwFailure(m_query); // before finish() clears the driver's diagnostics
     }
