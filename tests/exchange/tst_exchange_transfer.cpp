@@ -586,6 +586,62 @@ private Q_SLOTS:
     // A record that fails in the middle of a group is rolled back alone: its
     // neighbours before and after it are stored, in one group, also when the
     // failure ended the whole transaction (the group is then inserted again).
+    // Titles filling CHAR(128) with Chinese text (10 to 64 characters),
+    // summaries of several hundred KB and quotes leave and come back whole:
+    // the file exported after an import is the file imported, on SQLite and
+    // over SQL Server's wire alike.
+    void longValuesRoundTrip()
+    {
+        QList<QStringList> records;
+        for (int n : {10, 11, 33, 63, 64}) {
+            QString title = QString(QChar(0x6587)).repeated(n); // 文
+            title[1] = QLatin1Char('\'');
+            records << QStringList{title, QString::number(n % 7 + 1), QStringLiteral("PDF"), QStringLiteral("阅读器 'x'"),
+                                   QStringLiteral("/e/%1").arg(n),
+                                   QString(QStringLiteral("摘要'内容，第%1段。")).arg(n).repeated(n == 64 ? 30000 : 3)};
+        }
+        TestDatabase db(bare());
+        QTemporaryDir dir;
+        const QString in = dir.filePath(QStringLiteral("in.dat"));
+        writeFile(in, ebookFile(records));
+        const ImportResult r = importCatalogue(Kind::Dzts, in);
+        QCOMPARE(r.failed, 0);
+        QCOMPARE(r.inserted(), records.size());
+
+        const QString out = dir.filePath(QStringLiteral("out.dat"));
+        const ExportResult e = exportCatalogue({Kind::Dzts, QDate(2000, 1, 1), QDate(2099, 12, 31), out});
+        QCOMPARE(e.records, records.size());
+        QCOMPARE(e.altered, 0);
+        QCOMPARE(readWholeFile(out), ebookFile(records));
+    }
+
+    // Over SQL Server's wire the import's insert is prepared once: each
+    // record costs the server one request, whatever its values' lengths.
+    void oneRequestPerImportedRecord()
+    {
+        TestDatabase db(bare());
+        std::unique_ptr<test::TdsTestServer> own; // when the fixture is not already on the wire
+        test::TdsTestServer *server = db.server();
+        if (!server) {
+            own = openBy(ThroughTds, db);
+            server = own.get();
+        }
+        QList<QStringList> records;
+        for (int i = 1; i <= 40; ++i)
+            records << QStringList{QStringLiteral("书").repeated(i % 9 + 1), QString::number(i % 5 + 1), QString(i % 3, QLatin1Char('P')),
+                                   QString(), QString(), QString(i * 37, QChar(0x5b57))};
+        QTemporaryDir dir;
+        const QString in = dir.filePath(QStringLiteral("in.dat"));
+        writeFile(in, ebookFile(records));
+        server->clearRequests();
+        const ImportResult r = importCatalogue(Kind::Dzts, in);
+        QCOMPARE(r.inserted(), records.size());
+        const QString requests = server->requests().join(QLatin1Char('\n'));
+        QVERIFY2(server->countRequests(QStringLiteral("rpc sp_prepexec")) == 1, qPrintable(requests));
+        QVERIFY2(server->countRequests(QStringLiteral("rpc sp_execute")) == records.size() - 1, qPrintable(requests));
+        QVERIFY2(server->requests().size() <= records.size() + 3, qPrintable(requests)); // begin, commit, unprepare
+    }
+
     void importGroupKeepsNeighbours_data()
     {
         QTest::addColumn<int>("route");
