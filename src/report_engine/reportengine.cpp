@@ -345,6 +345,7 @@ public:
         m_design = qMax(1, m_r.m_designWidth);
         m_body = qMax(1, m_bodyRight - m_bodyLeft);
         m_narrow = m_body < m_design;
+        m_narrowed.clear();
         prepareItems();
         RowSource *src = m_r.m_source;
         m_index.clear();
@@ -767,7 +768,7 @@ private:
                 out.y = offset + e.y;
                 out.width = left + scaled(i.m_box.x + i.m_box.width) - out.x;
                 out.height = e.line >= 0 ? e.height : i.m_box.height;
-                out.font = fontIndex(i);
+                out.font = e.line >= 0 && m_narrow ? narrowedFont(fontIndex(i)) : fontIndex(i);
                 out.align = i.m_align;
                 out.clip = i.m_clip;
                 out.color = i.m_color;
@@ -852,6 +853,25 @@ private:
             bar.color = series.color;
             m_page.rects.append(bar);
         }
+    }
+
+    // The font of a memo's lines on a narrow body: smaller in the body's
+    // proportion, so that every line of every memo keeps one size (a long
+    // line alone would otherwise shrink just enough for itself).
+    quint16 narrowedFont(quint16 base)
+    {
+        auto at = m_narrowed.constFind(base);
+        if (at != m_narrowed.constEnd())
+            return *at;
+        FontSpec f = m_info.fonts[base];
+        f.pointSize = qMax(MinPointSize, std::floor(f.pointSize * m_body / m_design * 2) / 2);
+        int index = int(m_info.fonts.indexOf(f));
+        if (index < 0) {
+            m_info.fonts.append(f);
+            index = int(m_info.fonts.size()) - 1;
+        }
+        m_narrowed.insert(base, quint16(index));
+        return quint16(index);
     }
 
     // A position or width of the designed band on this page's body.
@@ -1005,6 +1025,7 @@ private:
     int m_bodyLeft = 0, m_bodyRight = 0; // the body's edges on the paper
     int m_body = 1, m_design = 1;        // body width and design width
     bool m_narrow = false;               // the body is narrower than designed
+    QHash<quint16, quint16> m_narrowed;  // memo fonts on a narrow body, by the designed font
 };
 
 void Report::run(PageSink &sink)

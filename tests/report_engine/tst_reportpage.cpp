@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QtMath>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -211,6 +212,9 @@ private Q_SLOTS:
         f.addLabel(QStringLiteral("第"), {mm(171.5), mm(1), mm(4), mm(4)});
         f.addSystem(SystemValue::PageNumber, {mm(175.7), mm(1), mm(8), mm(4)}, Align::Center);
         f.addLabel(QStringLiteral("页"), {mm(184.2), mm(1), mm(4), mm(4)});
+        // A summary of a long and a short line, as a book-style record has.
+        Item *memo = r.detail().addMemo({mm(12), mm(5), mm(174), mm(4)});
+        memo->setLines({QString(54, QChar(0x4E2D)), QStringLiteral("短")});
         const ReportDocument doc = r.fill();
         const int L = page.marginLeft, R = page.width - page.marginRight;
         const Page &p = doc.pages[0];
@@ -227,6 +231,11 @@ private Q_SLOTS:
                 pageWordAt = from;
         }
         QVERIFY(pageNumberAt <= pageWordAt); // still in the designed order
+        QSet<int> memoFonts; // one size for every line of the summary
+        for (const PageItem &i : p.items)
+            if (i.text.startsWith(QChar(0x4E2D)) || i.text == QStringLiteral("短"))
+                memoFonts << i.font;
+        QCOMPARE(memoFonts.size(), 1);
         QVERIFY(all.contains(school + QLatin1Char('|')));
         QVERIFY(all.contains(QStringLiteral("|1234567|")));
         for (const PageLine &l : p.lines)
