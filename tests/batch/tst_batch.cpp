@@ -5,6 +5,7 @@
 #include "libdb.h"
 #include "listingdialog.h"
 #include "statisticsdialog.h"
+#include "tdstestserver.h"
 #include "testsupport.h"
 #include "unglobal.h"
 
@@ -261,6 +262,60 @@ private Q_SLOTS:
         LibDB::close();
         QVERIFY(!fromDialog.isEmpty());
         QCOMPARE(withoutRunTime(readWholeFile(fromRunner)), withoutRunTime(fromDialog));
+    }
+
+    // Every report family, for several kinds, is the same file on SQLite and
+    // over SQL Server's wire (FreeTDS to the TDS test server serving the same
+    // database), titles of 10 to 64 Chinese characters filling CHAR(128)
+    // included.
+    void reportsAlikeOnBothEngines_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("report");
+        QTest::addColumn<QString>("format");
+        for (const char *format : {"txt", "csv", "htm"}) {
+            QTest::addRow("dzts listing %s", format) << "dzts" << "listing" << format;
+            QTest::addRow("zxsp stats %s", format) << "zxsp" << "stats" << format;
+        }
+        QTest::newRow("dzts book") << "dzts" << "book" << "txt";
+        QTest::newRow("zxsp listing") << "zxsp" << "listing" << "csv";
+        QTest::newRow("dzts stats") << "dzts" << "stats" << "csv";
+        QTest::newRow("bklw articles by sub-category") << "bklw" << "stats-sub" << "txt";
+        QTest::newRow("bklw book") << "bklw" << "book" << "txt";
+    }
+    void reportsAlikeOnBothEngines()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, report);
+        QFETCH(QString, format);
+        Site site(20);
+        for (int n : {10, 21, 47, 64})
+            for (Kind k : {Kind::Dzts, Kind::Zxsp})
+                site.db.addRecord(k, {{QStringLiteral("li_title"), QString(QChar(0x957F)).repeated(n - 1) + QString::number(n % 10)},
+                                      {QStringLiteral("li_typeid"), 3},
+                                      {QStringLiteral("li_logtime"), QDate::currentDate().toString(Qt::ISODate) + QStringLiteral(" 08:00:00")}});
+        test::TdsTestServer server(site.db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        QByteArray files[2];
+        const QString names[2] = {QStringLiteral("sqlite:") + site.db.path(), server.connectionString()};
+        QTemporaryDir dir;
+        for (int i = 0; i < 2; ++i) {
+            const QString settings = dir.filePath(QStringLiteral("s%1.conf").arg(i));
+            QFile f(settings);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QStringLiteral("[General]\nODBCNAME=%1\nSCHOOLNAME=实验中学\n").arg(names[i]).toUtf8());
+            f.close();
+            const QString out = dir.filePath(QStringLiteral("r%1.").arg(i) + format);
+            const Run r = runBatch(settings, {QStringLiteral("report"), kind, report, QStringLiteral("--period"),
+                                              QStringLiteral("all"), QStringLiteral("--format"), format,
+                                              QStringLiteral("--output"), out, QStringLiteral("--operator"),
+                                              QStringLiteral("admin")});
+            QVERIFY2(r.status == 0, qPrintable(r.err));
+            files[i] = withoutRunTime(readWholeFile(out));
+        }
+        if (report != QLatin1String("stats") && report != QLatin1String("stats-sub") && kind != QLatin1String("bklw"))
+            QVERIFY(Gbk::decode(files[0]).contains(QString(QChar(0x957F)).repeated(9) + QLatin1Char('0')));
+        QCOMPARE(files[1], files[0]);
     }
 
     void subCategoryStatisticsAndBadChoices()
