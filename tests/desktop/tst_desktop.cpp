@@ -104,15 +104,17 @@ public:
             return false;
         }
         m_wmPid = m_wm.processId();
+        // A busy machine (a parallel build) can keep openbox from the screen
+        // for many seconds: wait long, but give up at once if it ended.
         QElapsedTimer t;
         t.start();
-        while (t.elapsed() < 15000) {
+        while (t.elapsed() < 60000 && m_wm.state() == QProcess::Running) {
             if (xtool({QStringLiteral("xprop"), QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
                     .contains(QLatin1String("window id")))
                 return true;
-            QThread::msleep(100);
+            m_wm.waitForFinished(100); // a pause that also notices openbox ending
         }
-        *error = QStringLiteral("openbox did not take the screen");
+        *error = QStringLiteral("openbox did not take the screen: ") + QString::fromLocal8Bit(m_wm.readAllStandardError());
         return false;
     }
 
