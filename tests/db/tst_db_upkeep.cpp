@@ -2,6 +2,8 @@
 #include "clock.h"
 #include "errors.h"
 #include "libdb.h"
+#include "tdstestserver.h"
+#include "text.h"
 #include "testsupport.h"
 #include "upkeep.h"
 
@@ -94,6 +96,39 @@ private Q_SLOTS:
         Upkeep::ensureMarginsTable();
         LibDB::setStatementLog(nullptr);
         QCOMPARE(log, (QStringList{volumeCheck, administratorCheck, marginsCheck}));
+    }
+
+    // Under a login whose language puts days first, SQL Server reads
+    // 'yyyy-mm-dd' as year-day-month (error 242 from the 13th on); the
+    // console's dates read as the same day under every language, and its
+    // Chinese literals keep their characters.
+    void upkeepUnderADaysFirstLogin()
+    {
+        Clock::set(QDateTime(QDate(2024, 3, 25), QTime(9, 0)));
+        TestDatabase::Options o;
+        o.open = false;
+        o.operators = false;
+        o.volumeColumn = false;
+        TestDatabase db(o);
+        db.addRecord(Kind::Dzts, {{QStringLiteral("li_title"), QStringLiteral("计算机基础")}, {QStringLiteral("li_typeid"), 1},
+                                  {QStringLiteral("li_logtime"), QStringLiteral("2024-03-25 08:00:00")}});
+        TdsTestServer server(db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        ConnectionParams p = server.params();
+        p.odbcName += QStringLiteral(";Language=british");
+        QString why;
+        QVERIFY2(LibDB::open(p, &why), qPrintable(why));
+        Upkeep::ensureVolumeColumn();
+        Upkeep::ensureAdministrator();
+        QCOMPARE(db.scalar(QStringLiteral("select substr(lo_time,1,10) from www_admin where ad_code='admin'")).toString(),
+                 QStringLiteral("2024-03-25"));
+        QCOMPARE(db.scalar(QStringLiteral("select ad_name from www_admin where ad_code='admin'")).toString().trimmed(),
+                 QStringLiteral("系统管理员"));
+        QCOMPARE(db.scalar(QStringLiteral("select li_number from www_lineread")).toInt(), 2);
+        QCOMPARE(LibDB::scalar(QStringLiteral("select count(*) from www_lineread where li_logtime>=%1 and li_logtime<%2")
+                                   .arg(sqlDate(QDate(2024, 3, 25)), sqlDate(QDate(2024, 3, 26))))
+                     .toInt(),
+                 1);
     }
 
     void upkeepKeepsExistingVolumes()
