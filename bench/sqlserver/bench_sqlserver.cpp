@@ -9,21 +9,19 @@
 //   bench_sqlserver DATABASE WORKDIR
 // Prints one figure per line.
 #include "catalogueexchange.h"
-#include "demodata.h"
 #include "errors.h"
 #include "libdb.h"
 #include "listingreports.h"
 #include "pagesetup.h"
 #include "prompt.h"
 #include "tdstestserver.h"
+#include "testsupport.h"
 #include "unglobal.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 
 #include <cstdio>
 
@@ -51,21 +49,6 @@ void copyDatabase(const QString &from, const QString &to)
     openSqlite(from);
     LibDB::exec(QStringLiteral("VACUUM INTO '%1'").arg(to));
     LibDB::close();
-}
-
-void emptyDatabase(const QString &path)
-{
-    QFile::remove(path);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench-schema"));
-        db.setDatabaseName(path);
-        if (!db.open())
-            throw DbError(path);
-        QSqlQuery(db).exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-        demo::createSchema(db);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("bench-schema"));
 }
 
 QByteArray readAll(const QString &path)
@@ -146,20 +129,22 @@ int main(int argc, char **argv)
                     records, sqliteListing, wireListing, wireListing / sqliteListing, same ? "yes" : "NO");
 
         // Import.
-        const QString sqliteTarget = work.filePath(QStringLiteral("import-sqlite.db"));
-        emptyDatabase(sqliteTarget);
-        openSqlite(sqliteTarget);
+        // Empty databases of the site's schema, as the tests make them.
+        test::TestDatabase::Options empty;
+        empty.categories = false;
+        empty.operators = false;
+        empty.open = false;
+        test::TestDatabase sqliteTarget(empty), wireTarget(empty);
+        openSqlite(sqliteTarget.path());
         ImportResult r;
         const double sqliteImport = import(exchange, &r);
         LibDB::close();
         const int sqliteIn = r.inserted();
 
-        const QString wireTarget = work.filePath(QStringLiteral("import-wire.db"));
-        emptyDatabase(wireTarget);
         double wireImport = 0;
         int requests = 0;
         {
-            test::TdsTestServer server(wireTarget);
+            test::TdsTestServer server(wireTarget.path());
             if (!server.started())
                 throw DbError(server.error());
             server.openAsLibDB();

@@ -18,14 +18,6 @@
 namespace lectoria {
 namespace {
 
-SQLHANDLE handleOf(const QVariant &v)
-{
-    // Qt's ODBC driver hands out its handles as pointer-sized values.
-    if (!v.isValid() || v.metaType().sizeOf() != int(sizeof(SQLHANDLE)))
-        return nullptr;
-    return *static_cast<const SQLHANDLE *>(v.constData());
-}
-
 // How a column is read, from its ODBC type.
 enum class Read { Text, Int, BigInt, Double, Date, Time, DateTime, Binary };
 
@@ -254,7 +246,7 @@ public:
     {
         startRun();
         m_row.clear();
-        const SQLHSTMT h = handleOf(handle());
+        const SQLHSTMT h = odbcHandle(handle());
         if (!h) {
             setLastError(QSqlError(QStringLiteral("Unable to execute statement"), QString(),
                                    QSqlError::StatementError));
@@ -413,7 +405,7 @@ private:
         m_reads.clear();
         // Taken before any row is fetched: QSqlQuery::record() on a row reads its values.
         m_record = m_inner.record();
-        const SQLHSTMT h = handleOf(handle());
+        const SQLHSTMT h = odbcHandle(handle());
         const int columns = m_record.count();
         m_exact = h != nullptr;
         for (int c = 0; c < columns && m_exact; ++c) {
@@ -438,7 +430,7 @@ private:
     {
         const int columns = m_record.count();
         m_row.reserve(columns);
-        const SQLHSTMT h = m_exact ? handleOf(handle()) : nullptr;
+        const SQLHSTMT h = m_exact ? odbcHandle(handle()) : nullptr;
         for (int c = 0; c < columns; ++c)
             m_row.append(h ? readValue(h, SQLUSMALLINT(c + 1), m_reads.at(c)) : m_inner.value(c));
     }
@@ -521,6 +513,14 @@ SQLUSMALLINT activeStatementsAllowed(SQLHDBC dbc)
 
 } // namespace
 
+void *odbcHandle(const QVariant &v)
+{
+    // Qt's ODBC driver hands out its handles as pointer-sized values.
+    if (!v.isValid() || v.metaType().sizeOf() != int(sizeof(SQLHANDLE)))
+        return nullptr;
+    return *static_cast<void *const *>(v.constData());
+}
+
 std::optional<bool> execPreparedSteadily(QSqlQuery &query, const QVariantList &values)
 {
     auto *result = dynamic_cast<ExactOdbcResult *>(const_cast<QSqlResult *>(query.result()));
@@ -558,7 +558,7 @@ bool ExactOdbcDriver::open(const QString &db, const QString &user, const QString
     m_innerDb.setPort(port);
     m_innerDb.setConnectOptions(options);
     const bool ok = m_innerDb.open();
-    m_oneStatementAtATime = ok && activeStatementsAllowed(handleOf(m_innerDb.driver()->handle())) == 1;
+    m_oneStatementAtATime = ok && activeStatementsAllowed(odbcHandle(m_innerDb.driver()->handle())) == 1;
     setOpen(ok);
     setOpenError(!ok);
     if (!ok)

@@ -63,6 +63,10 @@ private:
     QSqlResult *m_streaming = nullptr;
 };
 
+// An ODBC handle (environment, connection or statement) from what a driver's
+// or a result's handle() gives; nullptr when it holds none.
+void *odbcHandle(const QVariant &handle);
+
 // Runs a statement prepared on query, through ExactOdbcDriver, with the values
 // bound by our own code: each parameter keeps its buffer and declared type
 // from one run to the next, so that FreeTDS runs the prepared statement again

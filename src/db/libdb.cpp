@@ -52,10 +52,7 @@ QString odbcState(const QSqlQuery &q)
 {
     if (!q.result())
         return QString();
-    const QVariant h = q.result()->handle();
-    if (!h.isValid() || h.metaType().sizeOf() != int(sizeof(SQLHANDLE)))
-        return QString();
-    SQLHANDLE stmt = *static_cast<const SQLHANDLE *>(h.constData());
+    SQLHANDLE stmt = odbcHandle(q.result()->handle());
     if (!stmt)
         return QString();
     SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {0};
@@ -112,11 +109,7 @@ bool refusedForValues(const QSqlQuery &q)
 // Asks the ODBC driver which server it reaches.
 QString odbcServerName(const QSqlDatabase &db)
 {
-    const QVariant h = db.driver()->handle();
-    // The ODBC driver hands out its connection handle as a pointer-sized value.
-    if (!h.isValid() || h.metaType().sizeOf() != int(sizeof(SQLHANDLE)))
-        return QString();
-    SQLHANDLE dbc = *static_cast<const SQLHANDLE *>(h.constData());
+    SQLHANDLE dbc = odbcHandle(db.driver()->handle());
     if (!dbc)
         return QString();
     SQLCHAR name[256] = {0};
