@@ -47,7 +47,7 @@ QString usageText()
         "\n"
         "KIND：shdh 导读文章，dzts 电子图书，bklw 报刊论文，tpzl 图片资料，zxyy 在线音乐，zxsp 在线视频。\n"
         "REPORT：stats 分类统计；stats-sub 按子类别统计（仅 bklw）；listing 目录清单；book 书本目录（shdh 除外）。\n"
-        "--chart：分类统计（stats）附统计图，见于 pdf 和 htm；txt 和 csv 不变。\n"
+        "--chart：统计报表（stats、stats-sub）附统计图，见于 pdf 和 htm；txt 和 csv 不变。\n"
         "report 写出的 txt/csv/htm 文件与对话框保存的文件相同；pdf 为预览的页面。\n"
         "export 导出加入日期在 --from 与 --to 之间（含两端）的记录；import 导入交换文件，不再询问。\n"
         "--output - 把报表或导出文件写到标准输出（完整生成后再输出）。输出文件不能是正在使用的数据库或其附属文件，\n"
@@ -214,7 +214,7 @@ bool parse(const QStringList &args, Request *r, QString *error)
             *error = QStringLiteral("%1 %2 没有类别选择，不接受 --category。").arg(r->kind, r->report);
             return false;
         }
-        if (r->chart && r->report != QLatin1String("stats")) {
+        if (r->chart && r->report != QLatin1String("stats") && r->report != QLatin1String("stats-sub")) {
             *error = QStringLiteral("%1 %2 没有统计图，不接受 --chart。").arg(r->kind, r->report);
             return false;
         }

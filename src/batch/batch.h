@@ -18,7 +18,7 @@ struct Request {
     QString period = QStringLiteral("today");
     QString category;    // category id, as typed
     QString subcategory; // sub-category id, as typed
-    bool chart = false;  // stats: a bar chart after the table (pdf, htm; txt and csv have none)
+    bool chart = false;  // stats, stats-sub: a bar chart after the table (pdf, htm; txt and csv have none)
     QString format;      // txt, csv, htm, pdf
     QString output;
     QString input;       // import: the exchange file

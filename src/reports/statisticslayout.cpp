@@ -52,8 +52,14 @@ StatisticsLayout::StatisticsLayout(const ReportRequest &request, QObject *owner)
     summary.addSystem(report::SystemValue::DateTime, {mm(25.4), mm(second), mm(50), mm(4)});
     summary.addLabel(QString(), {mm(82), mm(second), mm(70), mm(4)}, Align::Left, QStringLiteral("qlbCompany"));
 
-    if (showsChart(request))
-        addChart(request);
+    if (showsChart(request)) {
+        QVector<StatisticsChart::Column> figures;
+        for (const StatColumn &n : facts.numbers)
+            figures.append({n.field, n.heading});
+        m_chart.attach(r, facts.reportTitle + QStringLiteral("图"), figures,
+                       [](const report::RowView &row) { return row.text(QStringLiteral("lt_notice")); });
+        r.setStartHook([this](report::Report &) { m_chart.reset(); });
+    }
 
     Creation c;
     c.offInGridFiles = {&header, &columns, &summary};
@@ -70,28 +76,25 @@ bool showsChart(const ReportRequest &request)
             || request.output == ReportOutput::Html);
 }
 
-// The chart after the table: a bar per category for each number of the
-// report (count, and copies or minutes where the report has them).
-void StatisticsLayout::addChart(const ReportRequest &request)
+void StatisticsChart::reset()
 {
-    const StatisticsFacts &facts = statisticsFacts(request.kind);
-    report::Report &r = report();
-    m_chart = report::BarChart();
-    m_chart.title = facts.reportTitle + QStringLiteral("图");
-    static const QRgb colors[] = {0xff4a7ab5, 0xffd0873c};
-    for (int i = 0; i < facts.numbers.size(); ++i)
-        m_chart.series.append({facts.numbers[i].heading, {}, colors[i % 2]});
+    m_chart.categories.clear();
+    for (report::BarChart::Series &s : m_chart.series)
+        s.values.clear();
+}
 
-    r.setStartHook([this](report::Report &) {
-        m_chart.categories.clear();
-        for (report::BarChart::Series &s : m_chart.series)
-            s.values.clear();
-    });
-    const QVector<StatColumn> numbers = facts.numbers;
-    r.detail().setAfterPrint([this, numbers](report::BandContext &c) {
-        m_chart.categories << c.row().text(QStringLiteral("lt_notice"));
-        for (int i = 0; i < numbers.size(); ++i)
-            m_chart.series[i].values << c.value(numbers[i].field).toLongLong();
+void StatisticsChart::attach(report::Report &r, const QString &title, const QVector<Column> &columns,
+                             std::function<QString(const report::RowView &)> label)
+{
+    static const QRgb colors[] = {0xff4a7ab5, 0xffd0873c};
+    m_chart = report::BarChart();
+    m_chart.title = title;
+    for (int i = 0; i < columns.size(); ++i)
+        m_chart.series.append({columns[i].name, {}, colors[i % 2]});
+    r.detail().setAfterPrint([this, columns, label](report::BandContext &c) {
+        m_chart.categories << label(c.row());
+        for (int i = 0; i < columns.size(); ++i)
+            m_chart.series[i].values << c.value(columns[i].field).toLongLong();
     });
     report::Band &appendix = r.appendix();
     appendix.setHeight(mm(9));

@@ -2,7 +2,28 @@
 #include "kinds.h"
 #include "reportlayout.h"
 
+#include <functional>
+
 namespace lectoria {
+
+// The bar chart after a statistics table (ReportRequest::chart): gathers the
+// figures of each printed row and draws them in the report's appendix band,
+// a bar per row for each of the columns.
+class StatisticsChart {
+public:
+    struct Column {
+        QString field;
+        QString name;
+    };
+    // label: the row's name in the chart.
+    void attach(report::Report &r, const QString &title, const QVector<Column> &columns,
+                std::function<QString(const report::RowView &)> label);
+    // Forgets the figures; every run of the report starts with it.
+    void reset();
+
+private:
+    report::BarChart m_chart;
+};
 
 // The statistics report of one kind (objectName T + code + TJ): records per
 // category over the request's period, with the totals. Made for the request
@@ -19,10 +40,8 @@ public:
     QString headerLine() const override;
 
 private:
-    void addChart(const ReportRequest &request);
-
     Kind m_kind;
-    report::BarChart m_chart; // the chart's figures, gathered from the rows as they print
+    StatisticsChart m_chart;
 };
 
 // Whether a report request's output shows a chart: the pictures (preview,

@@ -506,6 +506,7 @@ private Q_SLOTS:
                                       << "2025-1-1..2025-02-01";
         QTest::newRow("a listing has no chart") << "report dzts listing --chart" + out << "不接受 --chart";
         QTest::newRow("statistics with a chart") << "report dzts stats --chart" + out << QString();
+        QTest::newRow("sub-category statistics with a chart") << "report bklw stats-sub --chart" + out << QString();
         QTest::newRow("article listing of a sub-category")
             << "report bklw listing --category 1 --subcategory 2" + out << QString();
         QTest::newRow("one day, the last a date can name") << "report dzts stats --period 9999-12-31..9999-12-31" + out

@@ -9,7 +9,6 @@
 #include "statisticslayout.h"
 #include "unglobal.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -97,9 +96,6 @@ void ArticleStatisticsDialog::RadioButton1Click()
     grid()->setVisible(!sub);
     m_grid2->setVisible(sub);
     m_type->setVisible(sub);
-    // The counts per sub-category have no chart.
-    if (auto *chart = findChild<QCheckBox *>(QStringLiteral("cbChart")))
-        chart->setEnabled(!sub);
     emptyGrid(grid());
     emptyGrid(m_grid2);
 }
@@ -132,7 +128,9 @@ std::unique_ptr<ReportLayout> ArticleStatisticsDialog::createLayout(const Report
 {
     if (!bySubCategory())
         return StatisticsDialog::createLayout(request, button);
-    return std::make_unique<SubCategoryLayout>(request, this);
+    ReportRequest withChoice = request;
+    withChoice.chart = withChart();
+    return std::make_unique<SubCategoryLayout>(withChoice, this);
 }
 
 std::unique_ptr<ReportParamDialog> makeArticleStatisticsDialog(QWidget *owner)
@@ -176,7 +174,16 @@ SubCategoryLayout::SubCategoryLayout(const ReportRequest &request, QObject *owne
         else
             category->setText(QString());
     });
-    r.setStartHook([this](report::Report &) { m_lastCategory.clear(); });
+    r.setStartHook([this](report::Report &) {
+        m_lastCategory.clear();
+        m_chart.reset();
+    });
+    if (showsChart(request))
+        m_chart.attach(r, statisticsFacts(Kind::Bklw).reportTitle + QStringLiteral("图"),
+                       {{QStringLiteral("iC"), QStringLiteral("数量")}}, [](const report::RowView &row) {
+                           return row.text(QStringLiteral("lt_notice")) + QLatin1Char('[')
+                                + row.text(QStringLiteral("ls_notice")) + QLatin1Char(']');
+                       });
 
     report::Band &summary = r.summary();
     summary.setHeight(mm(6.3));

@@ -1,6 +1,7 @@
 #pragma once
 #include "reportlayout.h"
 #include "statisticsdialog.h"
+#include "statisticslayout.h"
 
 #include <memory>
 
@@ -58,6 +59,7 @@ public:
 
 private:
     QString m_lastCategory; // the name printed last
+    StatisticsChart m_chart;
 };
 
 } // namespace lectoria
