@@ -267,6 +267,10 @@ public:
             setActive(false);
             return false;
         }
+        SQLLEN rows = -1;
+        if (!SQL_SUCCEEDED(SQLRowCount(h, &rows)))
+            rows = -1;
+        m_steadyRows = int(rows);
         // Whatever the batch answered beyond its first result is read and
         // the statement closed, ready for its next run.
         while (SQL_SUCCEEDED(SQLMoreResults(h))) {
@@ -350,7 +354,7 @@ protected:
     }
     bool isNull(int field) override { return data(field).isNull(); }
     int size() override { return m_inner.size(); }
-    int numRowsAffected() override { return m_inner.numRowsAffected(); }
+    int numRowsAffected() override { return m_steadyRows ? *m_steadyRows : m_inner.numRowsAffected(); }
     QSqlRecord record() const override { return m_record; }
     QVariant lastInsertId() const override { return m_inner.lastInsertId(); }
     QVariant handle() const override { return m_inner.result() ? m_inner.result()->handle() : QVariant(); }
@@ -378,6 +382,7 @@ private:
     {
         if (m_driver)
             m_driver->aboutToRun(this);
+        m_steadyRows.reset();
         m_buffered = false;
         m_rest.clear();
     }
@@ -491,6 +496,7 @@ private:
 
     QPointer<ExactOdbcDriver> m_driver; // results may outlive a closed connection
     QVector<SteadyParam> m_params;
+    std::optional<int> m_steadyRows; // rows the last steady run touched
     QSqlQuery m_inner;
     bool m_buffered = false;
     QList<QVariantList> m_rest;
