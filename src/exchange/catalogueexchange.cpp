@@ -33,8 +33,11 @@ QStringList exportQuery(Kind kind, const QDate &first, const QDate &last)
     QStringList lines = {
         QStringLiteral("select * from ") + kindInfo(kind).recordTable + QLatin1Char(' '),
         QStringLiteral("where li_logtime>=") + sqlDate(first),
-        QStringLiteral("  and li_logtime<") + sqlDate(last.addDays(1)),
     };
+    // The day after the last representable day has no date literal: a period
+    // ending on 9999-12-31 simply has no upper bound.
+    if (last < QDate(9999, 12, 31))
+        lines << QStringLiteral("  and li_logtime<") + sqlDate(last.addDays(1));
     if (exchangeKind(kind).orderedByEntry)
         lines << QStringLiteral("order by li_logtime,li_title");
     return lines;

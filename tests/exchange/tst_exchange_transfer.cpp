@@ -331,6 +331,7 @@ private Q_SLOTS:
         QTest::newRow("two days") << day.addDays(-1) << day << QStringList{"前一天", "零点", "午夜前"};
         QTest::newRow("begin after end") << day.addDays(1) << day << QStringList{};
         QTest::newRow("no records") << QDate(2020, 1, 1) << QDate(2020, 1, 2) << QStringList{};
+        QTest::newRow("to the last day") << day << QDate(9999, 12, 31) << QStringList{"零点", "午夜前", "后一天"};
     }
     void exportRange()
     {
