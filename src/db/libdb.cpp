@@ -7,13 +7,17 @@
 #include "text.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlResult>
+#include <QUrl>
 
 #include <algorithm>
 #include <iterator>
+
+#include <unistd.h>
 
 #include <sql.h>
 #include <sqlext.h>
@@ -23,6 +27,7 @@ namespace {
 
 struct State {
     Dialect dialect = Dialect::SqlServer;
+    bool readOnly = false;
     QStringList *log = nullptr;
 };
 
@@ -103,6 +108,8 @@ bool refusedForValues(const QSqlQuery &q)
     const QString text = dbErrorText(q.lastError());
     if (refusedForValues(q))
         throw DbValueRefused(text);
+    if (state().dialect == Dialect::Sqlite && (q.lastError().nativeErrorCode().toInt() & 0xff) == 8)
+        throw DbError(QStringLiteral("数据库文件是只读的，不能写入（%1）。").arg(text));
     throw DbError(text);
 }
 
@@ -200,10 +207,27 @@ QString openConnection(const ConnectionParams &p)
             return fail(QStringLiteral("数据库文件不存在：%1").arg(QDir::toNativeSeparators(path)));
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Name);
         db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        // A file this process may not write (read-only media, a copy without
+        // write permission) is opened for reading: every report still works,
+        // and a command that writes is told why it cannot.
+        const bool readOnly = ::access(QFile::encodeName(path).constData(), W_OK) != 0;
+        db.setConnectOptions(readOnly ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY")
+                                      : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
         if (!db.open())
             return fail(dbErrorText(db.lastError()));
+        if (readOnly && !QSqlQuery(db).exec(QStringLiteral("select count(*) from sqlite_master"))) {
+            // A WAL database on read-only media: its shared-memory index
+            // cannot be made beside it, so it is read as a file that nobody
+            // changes while the console runs.
+            db.close();
+            db.setDatabaseName(QStringLiteral("file:") + QString::fromLatin1(QUrl::toPercentEncoding(path, "/"))
+                               + QStringLiteral("?immutable=1"));
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
+            if (!db.open())
+                return fail(dbErrorText(db.lastError()));
+        }
         state().dialect = Dialect::Sqlite;
+        state().readOnly = readOnly;
     } else {
         if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")))
             return fail(QStringLiteral("没有安装 ODBC 数据库驱动（Qt 的 QODBC 插件）。"));
@@ -229,11 +253,15 @@ QString openConnection(const ConnectionParams &p)
     setSqlDateStyle(state().dialect == Dialect::SqlServer ? SqlDateStyle::Compact : SqlDateStyle::Dashed);
     if (state().dialect == Dialect::Sqlite) {
         QSqlDatabase db = QSqlDatabase::database(Name, false);
-        // WAL with synchronous=NORMAL: every committed statement survives a
-        // crash of the program, and inserting record by record stays fast.
+        // The journal mode is the database's own: switching it would write
+        // to a file the console does not own, for good (and fail on a file
+        // that cannot be written). In WAL mode synchronous=NORMAL keeps every
+        // committed statement across a crash of the program while inserting
+        // record by record stays fast; other modes keep the engine's default.
         QSqlQuery q(db);
-        q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-        q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+        q.exec(QStringLiteral("PRAGMA journal_mode"));
+        if (q.next() && q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0)
+            q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
         // No report or export may land on the database or its companions.
         q.exec(QStringLiteral("PRAGMA database_list"));
         while (q.next()) {
@@ -270,6 +298,7 @@ void LibDB::close()
     }
     ExactOdbcDriver::removeInner(odbcInnerName);
     state().dialect = Dialect::SqlServer;
+    state().readOnly = false;
     setSqlDateStyle(SqlDateStyle::Dashed);
     setGuardedFiles({});
 }
@@ -279,6 +308,8 @@ bool LibDB::isOpen() { return QSqlDatabase::contains(QLatin1String(Name)) && dat
 QSqlDatabase LibDB::database() { return QSqlDatabase::database(QLatin1String(Name), false); }
 
 Dialect LibDB::dialect() { return state().dialect; }
+
+bool LibDB::readOnly() { return state().readOnly; }
 
 QSqlQuery LibDB::exec(const QStringList &lines) { return run(lines.join(QLatin1Char('\n')), nullptr); }
 

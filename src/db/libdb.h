@@ -51,6 +51,8 @@ public:
     static bool isOpen();
     static QSqlDatabase database();
     static Dialect dialect();
+    // An embedded database file this process may not write, opened for reading only.
+    static bool readOnly();
 
     // Runs one statement, given as lines joined by line breaks, on a
     // forward-only query. A failing statement throws DbError with the
@@ -95,9 +97,10 @@ private:
 // single-statement writes on LibDB (an export, an import): pages are read
 // through a memory map instead of one system call each, and WAL checkpoints,
 // each of which syncs the disk, come every ten thousand pages instead of
-// every thousand. Every statement still commits on its own and the journal
-// stays WAL with synchronous=NORMAL, so nothing of safety is traded. The
-// previous settings come back at its end. Nothing changes on SQL Server.
+// every thousand (in WAL mode). Every statement still commits on its own and
+// the journal mode and sync setting stay as they are, so nothing of safety is
+// traded. The previous settings come back at its end. Nothing changes on SQL
+// Server.
 class LibBulkRun {
 public:
     LibBulkRun();

@@ -41,6 +41,10 @@ void loadMargins()
     Session &s = unGlobal();
     s.CustomMargins = 0;
     s.MarginTop = s.MarginBottom = s.MarginLeft = s.MarginRight = 10;
+    // A database opened for reading only may lack the table the upkeep
+    // could not make: the built-in margins stand.
+    if (LibDB::readOnly() && !LibDB::exec(Upkeep::marginsCheck()).next())
+        return;
     QSqlQuery q = LibDB::exec(QStringLiteral("select * from lib_prtblank"));
     if (q.next()) {
         s.CustomMargins = q.value(QStringLiteral("pb_default")).toInt();

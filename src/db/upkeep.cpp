@@ -12,10 +12,26 @@ bool missing(const QString &check)
     return !q.next();
 }
 
-void runAll(const QVector<QStringList> &statements)
+// Runs the statements when the check finds the object missing. Another run
+// started at the same moment (a scheduler starting several) may make the
+// same object between this run's check and its first statement; when that
+// statement fails and the check then finds the object, the other run made
+// it and goes on with the rest, and the failure is none. A database opened
+// for reading only is left as it is: its reports still work, and whatever
+// writes says why it cannot.
+void ensure(const QString &check, const QVector<QStringList> &statements)
 {
-    for (const QStringList &s : statements)
-        LibDB::exec(s);
+    if (!missing(check) || LibDB::readOnly())
+        return;
+    try {
+        LibDB::exec(statements.constFirst());
+    } catch (const DbError &) {
+        if (missing(check))
+            throw;
+        return;
+    }
+    for (qsizetype i = 1; i < statements.size(); ++i)
+        LibDB::exec(statements.at(i));
 }
 
 } // namespace
@@ -72,20 +88,17 @@ QVector<QStringList> marginsStatements()
 
 void ensureVolumeColumn()
 {
-    if (missing(volumeCheck()))
-        runAll(volumeStatements());
+    ensure(volumeCheck(), volumeStatements());
 }
 
 void ensureAdministrator()
 {
-    if (missing(administratorCheck()))
-        LibDB::exec(administratorStatement(Clock::today()));
+    ensure(administratorCheck(), {administratorStatement(Clock::today())});
 }
 
 void ensureMarginsTable()
 {
-    if (missing(marginsCheck()))
-        runAll(marginsStatements());
+    ensure(marginsCheck(), marginsStatements());
 }
 
 } // namespace lectoria::Upkeep

@@ -7,7 +7,9 @@ namespace lectoria {
 
 // Brings an older site database up to what the console needs. Each check is
 // a query whose empty result means the object is missing; only then do its
-// statements run. A failing statement throws DbError and the rest is skipped.
+// statements run. A failing statement throws DbError and the rest is skipped,
+// unless the check then finds the object (a run started at the same time
+// made it). Nothing runs on a database opened for reading only.
 namespace Upkeep {
 
 // E-book volume column li_number.

@@ -24,6 +24,7 @@
 #include <cstring>
 #include <functional>
 
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -69,19 +70,37 @@ struct Site {
     QTemporaryDir dir;
     QString settings;
     explicit Site(int records = 0)
-        : db([records] {
+        : Site([records] {
               TestDatabase::Options o;
-              o.open = false;
               o.recordsPerKind = records;
               return o;
           }())
     {
-        settings = dir.filePath(QStringLiteral("lectoria.conf"));
-        QFile f(settings);
+    }
+    explicit Site(TestDatabase::Options o) : db((o.open = false, o))
+    {
+        settings = writeSettings(dir.path(), db.odbcName());
+    }
+    static QString writeSettings(const QString &folder, const QString &odbcName)
+    {
+        const QString path = QDir(folder).filePath(QStringLiteral("lectoria.conf"));
+        QFile f(path);
         f.open(QIODevice::WriteOnly);
-        f.write(QStringLiteral("[General]\nODBCNAME=%1\nSCHOOLNAME=实验中学\n").arg(db.odbcName()).toUtf8());
+        f.write(QStringLiteral("[General]\nODBCNAME=%1\nSCHOOLNAME=实验中学\n").arg(odbcName).toUtf8());
+        return path;
     }
 };
+
+// In a child process: go on as the unprivileged user "nobody" when running
+// as root, for whom no file permission stands in the way.
+void asUnprivilegedUser()
+{
+    if (::geteuid() != 0)
+        return;
+    ::setgroups(0, nullptr);
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+        ::_exit(99);
+}
 
 // The file the console's dialog writes for "全部" and the given output command.
 QByteArray dialogFile(ReportParamDialog &dlg, const char *command, const QString &path)
@@ -724,6 +743,135 @@ private Q_SLOTS:
             QVERIFY2(!r.err.contains(QStringLiteral("Unknown error")), qPrintable(r.err));
             QCOMPARE(QDir(files.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
         }
+    }
+
+    // The database keeps its own journal mode through every run, a run that
+    // writes included; an empty file is not rewritten into a database.
+    void journalModeKept_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("rollback journal") << QStringLiteral("delete");
+        QTest::newRow("WAL") << QStringLiteral("wal");
+    }
+    void journalModeKept()
+    {
+        QFETCH(QString, mode);
+        Site site;
+        site.db.exec(QStringLiteral("PRAGMA journal_mode=%1").arg(mode));
+        QTemporaryDir dir;
+        const Run r = runBatch(site.settings, {QStringLiteral("import"), QStringLiteral("dzts"), fileWith(dir, ebookFile(books(3))),
+                                               QStringLiteral("--operator"), QStringLiteral("admin")});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(site.db.scalar(QStringLiteral("select count(*) from www_lineread")).toInt(), 3);
+        QCOMPARE(site.db.scalar(QStringLiteral("PRAGMA journal_mode")).toString(), mode);
+
+        const QString empty = dir.filePath(QStringLiteral("empty.db"));
+        QFile(empty).open(QIODevice::WriteOnly);
+        const Run onEmpty = runBatch(Site::writeSettings(dir.path(), QStringLiteral("sqlite:") + empty),
+                                     {QStringLiteral("backup"), dir.path(), QStringLiteral("--operator"), QStringLiteral("admin")});
+        QCOMPARE(onEmpty.status, 3);
+        QCOMPARE(QFileInfo(empty).size(), 0);
+    }
+
+    // A copy of the database that cannot be written (read-only media): every
+    // report still works, nothing is written to it or beside it, and an
+    // import says why it cannot write.
+    void readOnlyDatabase_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("rollback journal") << QStringLiteral("delete");
+        QTest::newRow("WAL") << QStringLiteral("wal");
+    }
+    void readOnlyDatabase()
+    {
+        QFETCH(QString, mode);
+        QByteArray copy;
+        {
+            TestDatabase::Options o;
+            o.recordsPerKind = 10;
+            o.marginsTable = false; // upkeep it cannot do: the built-in margins stand
+            Site site(o);
+            site.db.exec(QStringLiteral("PRAGMA journal_mode=%1").arg(mode));
+            site.db.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+            copy = readWholeFile(site.db.path());
+        }
+        QTemporaryDir media;
+        const QString file = media.filePath(QStringLiteral("www.db"));
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(copy);
+        }
+        const QString settings = Site::writeSettings(media.path(), QStringLiteral("sqlite:www.db"));
+        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        QVERIFY(QFile::setPermissions(media.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+                                                        | QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(settings, QFile::ReadOwner | QFile::ReadOther));
+
+        for (const char *report : {"stats", "listing"}) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("LECTORIA_SETTINGS"), settings);
+            env.insert(QStringLiteral("LECTORIA_PASSWORD"), QStringLiteral("qzmvt"));
+            p.setProcessEnvironment(env);
+            p.setChildProcessModifier(asUnprivilegedUser);
+            p.start(QStringLiteral(LECTORIA_BATCH), {QStringLiteral("report"), QStringLiteral("dzts"), QLatin1String(report),
+                                                    QStringLiteral("--period"), QStringLiteral("all"), QStringLiteral("--format"),
+                                                    QStringLiteral("csv"), QStringLiteral("--output"), QStringLiteral("-"),
+                                                    QStringLiteral("--operator"), QStringLiteral("admin")});
+            QVERIFY(p.waitForFinished(60000));
+            QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+            QVERIFY(Gbk::decode(p.readAllStandardOutput()).contains(QStringLiteral("文学艺术")));
+        }
+        QTemporaryDir dir;
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+        const Run r = runBatch(settings, {QStringLiteral("import"), QStringLiteral("dzts"), fileWith(dir, ebookFile(books(2))),
+                                          QStringLiteral("--operator"), QStringLiteral("admin")},
+                               QStringLiteral("qzmvt"), asUnprivilegedUser);
+        QCOMPARE(r.status, 3);
+        QVERIFY2(r.err.contains(QStringLiteral("数据库文件是只读的，不能写入")), qPrintable(r.err));
+        QCOMPARE(readWholeFile(file), copy);
+        QCOMPARE(QDir(media.path()).entryList(QDir::Files), QStringList({QStringLiteral("lectoria.conf"), QStringLiteral("www.db")}));
+        QFile::setPermissions(media.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    // Several first runs at once on a database the upkeep has yet to bring
+    // into shape: every one succeeds, and each change is made exactly once.
+    void concurrentFirstRuns()
+    {
+        TestDatabase::Options o;
+        o.volumeColumn = false;
+        Site site(o);
+        site.db.exec(QStringLiteral("delete from www_admin where ad_code='admin'"));
+        QTemporaryDir out;
+        QVector<QProcess *> runs;
+        // Held while the runs start, so that they all find the database
+        // unchanged and queue up to change it.
+        site.db.exec(QStringLiteral("begin immediate"));
+        for (int i = 0; i < 12; ++i) {
+            auto *p = new QProcess(this);
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("LECTORIA_SETTINGS"), site.settings);
+            env.insert(QStringLiteral("LECTORIA_PASSWORD"), QStringLiteral("qzmvt"));
+            p->setProcessEnvironment(env);
+            p->start(QStringLiteral(LECTORIA_BATCH),
+                     {QStringLiteral("report"), QStringLiteral("dzts"), QStringLiteral("stats"), QStringLiteral("--period"),
+                      QStringLiteral("all"), QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("--output"),
+                      out.filePath(QStringLiteral("%1.csv").arg(i)), QStringLiteral("--operator"), QStringLiteral("admin")});
+            runs << p;
+        }
+        for (QProcess *p : runs)
+            QVERIFY(p->waitForStarted());
+        QTest::qWait(1500);
+        site.db.exec(QStringLiteral("commit"));
+        for (QProcess *p : runs) {
+            QVERIFY(p->waitForFinished(120000));
+            QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+        }
+        qDeleteAll(runs);
+        QCOMPARE(site.db.scalar(QStringLiteral("select count(*) from pragma_table_info('www_lineread') where name='li_number'")).toInt(), 1);
+        QCOMPARE(site.db.scalar(QStringLiteral("select count(*) from www_admin where ad_code='admin'")).toInt(), 1);
+        QCOMPARE(site.db.scalar(QStringLiteral("select count(*) from lib_prtblank")).toInt(), 1);
     }
 
     void failuresHaveTheirStatus()
