@@ -23,7 +23,11 @@ QString weekdayName(int weekday)
 QString withSeparator(const QString &typed)
 {
     const QString dir = trimText(typed);
-    const bool slashes = dir.contains(QLatin1Char('/')) && !dir.contains(QLatin1Char('\\'));
+    // A folder from the root "/" lives on a Unix file system (the embedded
+    // database's, or a server on Linux), where "/" separates and a
+    // backslash is part of a name; a drive letter or share path is Windows.
+    const bool slashes = dir.startsWith(QLatin1Char('/'))
+        || (dir.contains(QLatin1Char('/')) && !dir.contains(QLatin1Char('\\')));
     const QChar separator = slashes ? QLatin1Char('/') : QLatin1Char('\\');
     return dir.endsWith(separator) ? dir : dir + separator;
 }

@@ -16,7 +16,8 @@ QString fileName(int weekday);    // "www_3.dat"
 QString weekdayName(int weekday); // "星期三"
 
 // A folder as typed, trimmed and ending in a separator: "/" when the path
-// uses "/" and no "\", otherwise "\" (an empty text becomes "\").
+// starts with "/" (a backslash in it is then part of a name) or uses "/" and
+// no "\", otherwise "\" (an empty text becomes "\").
 QString withSeparator(const QString &typed);
 
 // The backup statement for a folder that already ends in its separator.

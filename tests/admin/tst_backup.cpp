@@ -76,6 +76,8 @@ private Q_SLOTS:
         QTest::newRow("unix, appended") << QStringLiteral("/srv/bak") << QStringLiteral("/srv/bak/");
         QTest::newRow("unix, kept") << QStringLiteral("/srv/bak/") << QStringLiteral("/srv/bak/");
         QTest::newRow("mixed is windows") << QStringLiteral("D:/a\\b") << QStringLiteral("D:/a\\b\\");
+        QTest::newRow("unix, backslash in a name") << QStringLiteral("/srv/a\\b") << QStringLiteral("/srv/a\\b/");
+        QTest::newRow("unix, ends in a backslash") << QStringLiteral("/srv/ab\\") << QStringLiteral("/srv/ab\\/");
         QTest::newRow("empty") << QString() << QStringLiteral("\\");
     }
     void separators()

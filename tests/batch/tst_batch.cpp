@@ -210,6 +210,13 @@ private Q_SLOTS:
         const QString file = QStringLiteral("www_%1.dat").arg(QDate::currentDate().dayOfWeek());
         QVERIFY2(r.err.contains(file), qPrintable(r.err));
         QVERIFY(QFile::exists(QDir(target.path()).filePath(file)));
+        // A backslash is part of a folder's name here: the file goes into it, not beside it.
+        const QString named = QDir(target.path()).filePath(QStringLiteral("周\\备份"));
+        QVERIFY(QDir().mkdir(named));
+        const Run intoNamed = runBatch(site.settings, {QStringLiteral("backup"), named, QStringLiteral("--operator"), QStringLiteral("admin")});
+        QCOMPARE(intoNamed.status, 0);
+        QCOMPARE(QDir(named).entryList(QDir::Files), QStringList{file});
+        QCOMPARE(QDir(target.path()).entryList(QDir::Files), QStringList{file});
         // A folder the server does not have: the database's failure, status 3.
         const Run bad = runBatch(site.settings, {QStringLiteral("backup"), QStringLiteral("/nonexistent/lectoria"),
                                                  QStringLiteral("--operator"), QStringLiteral("admin")});
