@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileIconProvider>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
 
@@ -58,23 +60,64 @@ bool MessageBoxPrompt::ask(const QString &caption, const QString &text)
     return box.exec() == QMessageBox::Yes;
 }
 
+namespace {
+
+// Icons and type names from what a name says, never from contents.
+class NameOnlyIcons : public QFileIconProvider {
+public:
+    QIcon icon(IconType type) const override { return QFileIconProvider::icon(type); }
+    QIcon icon(const QFileInfo &info) const override
+    {
+        return QFileIconProvider::icon(info.isDir() ? QFileIconProvider::Folder : QFileIconProvider::File);
+    }
+    QString type(const QFileInfo &info) const override
+    {
+        if (info.isDir())
+            return QStringLiteral("文件夹");
+        return info.suffix().isEmpty() ? QStringLiteral("文件") : info.suffix().toUpper() + QStringLiteral(" 文件");
+    }
+};
+
+NameOnlyIcons &nameOnlyIcons()
+{
+    static NameOnlyIcons icons;
+    return icons;
+}
+
+} // namespace
+
+std::unique_ptr<QFileDialog> makeFileDialog(QWidget *owner, const FileRequest &r, QFileDialog::AcceptMode mode)
+{
+    auto dlg = std::make_unique<QFileDialog>(owner, r.caption, r.directory, r.filter);
+    dlg->setOption(QFileDialog::DontUseNativeDialog, true);
+    dlg->setIconProvider(&nameOnlyIcons());
+    dlg->setAcceptMode(mode);
+    dlg->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    if (!r.defaultSuffix.isEmpty())
+        dlg->setDefaultSuffix(r.defaultSuffix);
+    return dlg;
+}
+
 QString MessageBoxPrompt::saveFileName(const FileRequest &r)
 {
     FocusReturn focus;
-    QFileDialog dlg(focus.window(), r.caption, r.directory, r.filter);
-    dlg.setAcceptMode(QFileDialog::AcceptSave);
-    dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
-    if (!r.defaultSuffix.isEmpty())
-        dlg.setDefaultSuffix(r.defaultSuffix);
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+    std::unique_ptr<QFileDialog> dlg = makeFileDialog(focus.window(), r, QFileDialog::AcceptSave);
+    dlg->setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (dlg->exec() != QDialog::Accepted || dlg->selectedFiles().isEmpty())
         return QString();
-    return dlg.selectedFiles().constFirst();
+    return dlg->selectedFiles().constFirst();
 }
 
 QString MessageBoxPrompt::openFileName(const FileRequest &r)
 {
     FocusReturn focus;
-    return QFileDialog::getOpenFileName(focus.window(), r.caption, r.directory, r.filter);
+    // As the standard open dialog: no default suffix added to a typed name.
+    FileRequest request = r;
+    request.defaultSuffix.clear();
+    std::unique_ptr<QFileDialog> dlg = makeFileDialog(focus.window(), request, QFileDialog::AcceptOpen);
+    if (dlg->exec() != QDialog::Accepted || dlg->selectedFiles().isEmpty())
+        return QString();
+    return dlg->selectedFiles().constFirst();
 }
 
 } // namespace lectoria

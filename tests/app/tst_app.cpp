@@ -19,6 +19,9 @@
 #include "text.h"
 
 #include <QAction>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QProcess>
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
@@ -34,10 +37,33 @@
 
 #include <functional>
 
+#include <sys/stat.h>
+
 using namespace lectoria;
 using namespace lectoria::test;
 
 namespace {
+
+// The POSIX locks this process holds on a file, from /proc/locks.
+int locksHeldOn(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly | QIODevice::Text))
+        return -1;
+    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
+    const QByteArray inode = ':' + QByteArray::number(qulonglong(st.st_ino));
+    int held = 0;
+    for (const QByteArray &line : locks.readAll().split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        // "1: POSIX  ADVISORY  READ 1234 08:01:5678 128 128"
+        if (f.size() >= 6 && f.at(1) == "POSIX" && f.at(4) == pid && f.at(5).endsWith(inode))
+            ++held;
+    }
+    return held;
+}
 
 // Runs step on the next modal window to appear (the login window, a dialog).
 void whenModal(std::function<void(QWidget *)> step, int tries = 200)
@@ -96,6 +122,45 @@ class TestApp : public QObject {
     QTemporaryDir pictures;
 
 private Q_SLOTS:
+    // The console's file dialogs list the database's folder without opening
+    // its files: the engine's locks stay, so another program's write and the
+    // console's reads keep one consistent database.
+    void fileDialogKeepsTheDatabaseLocks()
+    {
+        TestDatabase db;
+        QCOMPARE(LibDB::scalar(QStringLiteral("select count(*) from www_admin")).toInt(), 3);
+        const QString shm = db.path() + QStringLiteral("-shm");
+        const int held = locksHeldOn(shm);
+        QVERIFY(held > 0);
+
+        for (QFileDialog::AcceptMode mode : {QFileDialog::AcceptOpen, QFileDialog::AcceptSave}) {
+            FileRequest request;
+            request.directory = db.folder();
+            std::unique_ptr<QFileDialog> dlg = makeFileDialog(nullptr, request, mode);
+            dlg->setViewMode(QFileDialog::Detail);
+            dlg->show();
+            auto *model = dlg->findChild<QFileSystemModel *>();
+            QVERIFY(model);
+            const QModelIndex folder = model->index(db.folder());
+            QTRY_VERIFY(model->rowCount(folder) >= 2);
+            for (int row = 0; row < model->rowCount(folder); ++row) {
+                // What the view shows: name, icon, size, type.
+                model->data(model->index(row, 0, folder), Qt::DecorationRole);
+                QTRY_VERIFY(!model->data(model->index(row, 2, folder)).toString().isEmpty());
+            }
+            QTest::qWait(200); // the model's gatherer thread settles
+            QCOMPARE(locksHeldOn(shm), held);
+        }
+
+        // Another program writes; the console sees the write and the file stays sound.
+        QProcess sqlite;
+        sqlite.start(QStringLiteral("sqlite3"), {db.path(), QStringLiteral("insert into www_lineread (li_title,li_typeid) values ('外来',1);")});
+        QVERIFY(sqlite.waitForFinished(30000));
+        QCOMPARE(sqlite.exitCode(), 0);
+        QCOMPARE(LibDB::scalar(QStringLiteral("select count(*) from www_lineread where li_title='外来'")).toInt(), 1);
+        QCOMPARE(LibDB::scalar(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
+    }
+
     void initTestCase()
     {
         // No data source anywhere: connecting to "wwwODBC" fails quickly.
