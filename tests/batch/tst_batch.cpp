@@ -844,12 +844,27 @@ private Q_SLOTS:
 
     // Several first runs at once on a database the upkeep has yet to bring
     // into shape: every one succeeds, and each change is made exactly once.
+    void concurrentFirstRuns_data()
+    {
+        QTest::addColumn<bool>("wire"); // SQL Server through FreeTDS (the TDS test server)
+        QTest::newRow("embedded") << false;
+        QTest::newRow("SQL Server") << true;
+    }
     void concurrentFirstRuns()
     {
+        QFETCH(bool, wire);
+        if (wire && !test::TdsTestServer::unavailable().isEmpty())
+            QSKIP(qPrintable(test::TdsTestServer::unavailable()));
         TestDatabase::Options o;
         o.volumeColumn = false;
         Site site(o);
         site.db.exec(QStringLiteral("delete from www_admin where ad_code='admin'"));
+        std::unique_ptr<test::TdsTestServer> server;
+        if (wire) {
+            server = std::make_unique<test::TdsTestServer>(site.db.path());
+            QVERIFY2(server->started(), qPrintable(server->error()));
+            site.settings = Site::writeSettings(site.dir.path(), server->connectionString());
+        }
         QTemporaryDir out;
         QVector<QProcess *> runs;
         // Held while the runs start, so that they all find the database

@@ -618,6 +618,36 @@ private Q_SLOTS:
 
     // Over SQL Server's wire the import's insert is prepared once: each
     // record costs the server one request, whatever its values' lengths.
+    // The server goes away in the middle of an import: the import stops at
+    // once as a database failure (not a bad record per remaining record),
+    // and the count it gives is the count the database kept.
+    void importStopsOnALostConnection()
+    {
+        if (const QString why = test::TdsTestServer::unavailable(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        TestDatabase db(bare(false));
+        auto server = std::make_unique<test::TdsTestServer>(db.path());
+        QVERIFY2(server->started(), qPrintable(server->error()));
+        server->openAsLibDB();
+        QList<QStringList> records;
+        for (int i = 1; i <= 60; ++i)
+            records << QStringList{QStringLiteral("书%1").arg(i), QStringLiteral("1")};
+        QTemporaryDir dir;
+        const QString in = dir.filePath(QStringLiteral("in.dat"));
+        writeFile(in, ebookFile(records));
+        const ImportResult r = importCatalogue(Kind::Dzts, in, [&](int done) {
+            if (done == 25)
+                server.reset(); // the server's process ends
+        });
+        LibDB::close();
+        QVERIFY(r.stopped());
+        QVERIFY(r.read < 60);
+        QCOMPARE(r.failed, 0);
+        QCOMPARE(db.scalar(QStringLiteral("select count(*) from www_lineread")).toInt(), r.inserted());
+        QVERIFY2(importMessage(r).startsWith(QStringLiteral("数据导入在第[%1]条记录处因数据库出错而中止").arg(r.read + 1)),
+                 qPrintable(importMessage(r)));
+    }
+
     void oneRequestPerImportedRecord()
     {
         TestDatabase db(bare());
