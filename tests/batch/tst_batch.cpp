@@ -39,14 +39,14 @@ struct Run {
     int status = -1;
     QString err;
     QString out;
+    QByteArray bytes; // standard output as it came
 };
 
-// Runs the runner as a scheduler would: no terminal, the settings and the
-// password in the environment.
-Run runBatch(const QString &settingsFile, const QStringList &args, const QString &password = QStringLiteral("qzmvt"),
-             const std::function<void()> &inChild = {})
+// Starts the runner as a scheduler would: no terminal, the settings and the
+// password in the environment; inChild runs in the child before the runner.
+void startBatch(QProcess &p, const QString &settingsFile, const QStringList &args,
+                const QString &password = QStringLiteral("qzmvt"), const std::function<void()> &inChild = {})
 {
-    QProcess p;
     if (inChild)
         p.setChildProcessModifier(inChild);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -56,11 +56,20 @@ Run runBatch(const QString &settingsFile, const QStringList &args, const QString
     p.setProcessEnvironment(env);
     p.setStandardInputFile(QProcess::nullDevice());
     p.start(QStringLiteral(LECTORIA_BATCH), args);
+}
+
+// Runs the runner to its end.
+Run runBatch(const QString &settingsFile, const QStringList &args, const QString &password = QStringLiteral("qzmvt"),
+             const std::function<void()> &inChild = {})
+{
+    QProcess p;
+    startBatch(p, settingsFile, args, password, inChild);
     p.waitForFinished(120000);
     Run r;
     r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
     r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.bytes = p.readAllStandardOutput();
+    r.out = QString::fromLocal8Bit(r.bytes);
     return r;
 }
 
@@ -90,6 +99,14 @@ struct Site {
         return path;
     }
 };
+
+// The journal modes an embedded database may come in, as _data rows.
+void journalModes()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("rollback journal") << QStringLiteral("delete");
+    QTest::newRow("WAL") << QStringLiteral("wal");
+}
 
 // In a child process: go on as the unprivileged user "nobody" when running
 // as root, for whom no file permission stands in the way.
@@ -703,15 +720,9 @@ private Q_SLOTS:
             const QString file = files.filePath(command.at(0));
             const QStringList login = {QStringLiteral("--operator"), QStringLiteral("admin")};
             QCOMPARE(runBatch(site.settings, command + QStringList{QStringLiteral("--output"), file} + login).status, 0);
-            QProcess p;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("LECTORIA_SETTINGS"), site.settings);
-            env.insert(QStringLiteral("LECTORIA_PASSWORD"), QStringLiteral("qzmvt"));
-            p.setProcessEnvironment(env);
-            p.start(QStringLiteral(LECTORIA_BATCH), command + QStringList{QStringLiteral("--output"), QStringLiteral("-")} + login);
-            QVERIFY(p.waitForFinished(60000));
-            QCOMPARE(p.exitCode(), 0);
-            QCOMPARE(withoutRunTime(p.readAllStandardOutput()), withoutRunTime(readWholeFile(file)));
+            const Run piped = runBatch(site.settings, command + QStringList{QStringLiteral("--output"), QStringLiteral("-")} + login);
+            QCOMPARE(piped.status, 0);
+            QCOMPARE(withoutRunTime(piped.bytes), withoutRunTime(readWholeFile(file)));
         }
     }
 
@@ -754,12 +765,7 @@ private Q_SLOTS:
 
     // The database keeps its own journal mode through every run, a run that
     // writes included; an empty file is not rewritten into a database.
-    void journalModeKept_data()
-    {
-        QTest::addColumn<QString>("mode");
-        QTest::newRow("rollback journal") << QStringLiteral("delete");
-        QTest::newRow("WAL") << QStringLiteral("wal");
-    }
+    void journalModeKept_data() { journalModes(); }
     void journalModeKept()
     {
         QFETCH(QString, mode);
@@ -783,12 +789,7 @@ private Q_SLOTS:
     // A copy of the database that cannot be written (read-only media): every
     // report still works, nothing is written to it or beside it, and an
     // import says why it cannot write.
-    void readOnlyDatabase_data()
-    {
-        QTest::addColumn<QString>("mode");
-        QTest::newRow("rollback journal") << QStringLiteral("delete");
-        QTest::newRow("WAL") << QStringLiteral("wal");
-    }
+    void readOnlyDatabase_data() { journalModes(); }
     void readOnlyDatabase()
     {
         QFETCH(QString, mode);
@@ -816,19 +817,13 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(settings, QFile::ReadOwner | QFile::ReadOther));
 
         for (const char *report : {"stats", "listing"}) {
-            QProcess p;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("LECTORIA_SETTINGS"), settings);
-            env.insert(QStringLiteral("LECTORIA_PASSWORD"), QStringLiteral("qzmvt"));
-            p.setProcessEnvironment(env);
-            p.setChildProcessModifier(asUnprivilegedUser);
-            p.start(QStringLiteral(LECTORIA_BATCH), {QStringLiteral("report"), QStringLiteral("dzts"), QLatin1String(report),
-                                                    QStringLiteral("--period"), QStringLiteral("all"), QStringLiteral("--format"),
-                                                    QStringLiteral("csv"), QStringLiteral("--output"), QStringLiteral("-"),
-                                                    QStringLiteral("--operator"), QStringLiteral("admin")});
-            QVERIFY(p.waitForFinished(60000));
-            QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
-            QVERIFY(Gbk::decode(p.readAllStandardOutput()).contains(QStringLiteral("文学艺术")));
+            const Run r = runBatch(settings, {QStringLiteral("report"), QStringLiteral("dzts"), QLatin1String(report),
+                                              QStringLiteral("--period"), QStringLiteral("all"), QStringLiteral("--format"),
+                                              QStringLiteral("csv"), QStringLiteral("--output"), QStringLiteral("-"),
+                                              QStringLiteral("--operator"), QStringLiteral("admin")},
+                                   QStringLiteral("qzmvt"), asUnprivilegedUser);
+            QVERIFY2(r.status == 0, qPrintable(r.err));
+            QVERIFY(Gbk::decode(r.bytes).contains(QStringLiteral("文学艺术")));
         }
         QTemporaryDir dir;
         QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
@@ -872,11 +867,7 @@ private Q_SLOTS:
         site.db.exec(QStringLiteral("begin immediate"));
         for (int i = 0; i < 12; ++i) {
             auto *p = new QProcess(this);
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("LECTORIA_SETTINGS"), site.settings);
-            env.insert(QStringLiteral("LECTORIA_PASSWORD"), QStringLiteral("qzmvt"));
-            p->setProcessEnvironment(env);
-            p->start(QStringLiteral(LECTORIA_BATCH),
+            startBatch(*p, site.settings,
                      {QStringLiteral("report"), QStringLiteral("dzts"), QStringLiteral("stats"), QStringLiteral("--period"),
                       QStringLiteral("all"), QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("--output"),
                       out.filePath(QStringLiteral("%1.csv").arg(i)), QStringLiteral("--operator"), QStringLiteral("admin")});
