@@ -25,7 +25,7 @@ inline double columnWidth(qreal pointSize) { return pointSize * 254.0 / 72.0 / 2
 // Width of a text at a point size, in tenths of a millimetre (rounded up).
 int textWidth(QStringView s, qreal pointSize);
 
-// The part of s that fits in `width` tenths of a millimetre at the point
+// The longest piece of s that fits in `width` tenths of a millimetre at the point
 // size, cut at whole characters: the start is kept when left-aligned, the
 // end when right-aligned, the middle when centred.
 QString fitText(const QString &s, int width, qreal pointSize, Align align);
