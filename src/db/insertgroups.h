@@ -69,11 +69,11 @@ private:
     const int m_maxRecords;
     const int m_maxMs;
     const bool m_sqlServer;
-    std::unique_ptr<LibStatement> m_save; // SQLite; SQL Server sets it in m_insert
-    std::unique_ptr<LibStatement> m_insert;
-    std::unique_ptr<LibStatement> m_release; // SQLite only
-
-    std::unique_ptr<LibStatement> m_rollbackTo;
+    class Statement;
+    std::unique_ptr<Statement> m_save; // SQLite; SQL Server sets it in m_insert
+    std::unique_ptr<Statement> m_insert;
+    std::unique_ptr<Statement> m_release; // SQLite only
+    std::unique_ptr<Statement> m_rollbackTo;
     bool m_open = false;
     bool m_recordPending = false; // a record's savepoint is set and not yet released
     QElapsedTimer m_openFor;

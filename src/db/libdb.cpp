@@ -345,6 +345,8 @@ QDateTime LibDB::toDateTime(const QVariant &v)
 
 void LibDB::setStatementLog(QStringList *log) { state().log = log; }
 
+void LibDB::noteStatement(const QString &sql) { logStatement(sql); }
+
 LibStatement::LibStatement(const QString &sql) : m_sql(sql), m_query(LibDB::database())
 {
     m_query.setForwardOnly(true);

@@ -72,6 +72,8 @@ public:
     // Every statement sent, as the console wrote it (before adaptation to the
     // dialect). For tests; nullptr switches logging off.
     static void setStatementLog(QStringList *log);
+    // Adds a statement sent on LibDB's connection by other means to that log.
+    static void noteStatement(const QString &sql);
 };
 
 // A statement prepared once and run for many sets of bound values, as a bulk

@@ -142,6 +142,8 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
     auto stop = [&](const DbError &e) {
         if (!groups.keepAfterFailure())
             result = atGroupStart;
+        result.groups = groups.groupsCommitted();
+        result.longestGroupMs = groups.longestGroupMs();
         result.stoppedBy = e.text().isEmpty() ? QStringLiteral("数据库未说明原因") : e.text();
         result.endLine = reader.linesRead();
     };
@@ -194,6 +196,8 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
         stop(e);
         result.ending = ending;
     }
+    result.groups = groups.groupsCommitted();
+    result.longestGroupMs = groups.longestGroupMs();
     return result;
 }
 

@@ -58,6 +58,10 @@ struct ImportResult {
     // The database's text when a failure of the database itself (not of a
     // record) stopped the import at record read + 1, which did not go in.
     QString stoppedBy;
+    // Groups committed and the longest time one stayed open (ms): how long
+    // the import kept its new rows locked from the site's readers.
+    int groups = 0;
+    qint64 longestGroupMs = 0;
     int inserted() const { return read - failed - skipped; }
     bool stopped() const { return !stoppedBy.isEmpty(); }
     // Every record of a whole file went in or was already stored.
