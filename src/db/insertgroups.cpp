@@ -24,15 +24,6 @@ sqlite3 *nativeSqlite()
         return nullptr;
     return *static_cast<sqlite3 *const *>(h.constData());
 }
-
-// SQLite's result codes for a record refused for its values (too big,
-// constraint, datatype mismatch, out of range), as LibDB tells them.
-bool refusedForValues(int code)
-{
-    const int primary = code & 0xff;
-    return primary == SQLITE_TOOBIG || primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH
-        || primary == SQLITE_RANGE;
-}
 } // namespace
 
 // One statement run once per record. On Qt's SQLite driver it runs on the
@@ -96,13 +87,9 @@ public:
     }
 
 private:
-    [[noreturn]] void fail(int code, QString text = QString())
+    [[noreturn]] static void fail(int code, const QString &text = QString())
     {
-        if (text.isEmpty())
-            text = QString::fromUtf8(sqlite3_errstr(code));
-        if (refusedForValues(code))
-            throw DbValueRefused(text);
-        throw DbError(text);
+        LibDB::failSqlite(code, text.isEmpty() ? QString::fromUtf8(sqlite3_errstr(code)) : text);
     }
 
     QString m_sql;

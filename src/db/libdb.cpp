@@ -108,8 +108,8 @@ bool refusedForValues(const QSqlQuery &q)
     const QString text = dbErrorText(q.lastError());
     if (refusedForValues(q))
         throw DbValueRefused(text);
-    if (state().dialect == Dialect::Sqlite && (q.lastError().nativeErrorCode().toInt() & 0xff) == 8)
-        throw DbError(QStringLiteral("数据库文件是只读的，不能写入（%1）。").arg(text));
+    if (state().dialect == Dialect::Sqlite)
+        LibDB::failSqlite(q.lastError().nativeErrorCode().toInt(), text);
     throw DbError(text);
 }
 
@@ -346,6 +346,17 @@ QDateTime LibDB::toDateTime(const QVariant &v)
 void LibDB::setStatementLog(QStringList *log) { state().log = log; }
 
 void LibDB::noteStatement(const QString &sql) { logStatement(sql); }
+
+void LibDB::failSqlite(int resultCode, const QString &text)
+{
+    // Too big, constraint, datatype mismatch, out of range: the values.
+    const int primary = resultCode & 0xff;
+    if (primary == 18 || primary == 19 || primary == 20 || primary == 25)
+        throw DbValueRefused(text);
+    if (primary == 8)
+        throw DbError(QStringLiteral("数据库文件是只读的，不能写入（%1）。").arg(text));
+    throw DbError(text);
+}
 
 LibStatement::LibStatement(const QString &sql) : m_sql(sql), m_query(LibDB::database())
 {

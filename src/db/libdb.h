@@ -74,6 +74,9 @@ public:
     static void setStatementLog(QStringList *log);
     // Adds a statement sent on LibDB's connection by other means to that log.
     static void noteStatement(const QString &sql);
+    // Throws what a statement failing on the embedded engine with this
+    // result code and text throws.
+    [[noreturn]] static void failSqlite(int resultCode, const QString &text);
 };
 
 // A statement prepared once and run for many sets of bound values, as a bulk
