@@ -68,6 +68,14 @@ QString odbcState(const QSqlQuery &q)
     return QString::fromLatin1(reinterpret_cast<const char *>(state));
 }
 
+// SQLite's result codes that blame the values (too big, constraint,
+// datatype mismatch, out of range), whatever their extended part.
+bool sqliteRefusedValues(int resultCode)
+{
+    const int primary = resultCode & 0xff;
+    return primary == 18 || primary == 19 || primary == 20 || primary == 25;
+}
+
 // Whether a failed statement was refused for the values it carried, as
 // opposed to a failure of the database or the connection. Only the causes
 // known to lie in the values count: anything unknown stops a bulk run
@@ -79,13 +87,9 @@ bool refusedForValues(const QSqlQuery &q)
     const int native = e.nativeErrorCode().toInt(&numeric);
     const bool odbc = LibDB::database().driverName() == QLatin1String("QODBC");
     if (state().dialect == Dialect::Sqlite) {
-        // SQLite's result code, through Qt's driver or the SQLite ODBC
-        // driver alike: too big, constraint, datatype mismatch, out of range.
-        if (numeric) {
-            const int primary = native & 0xff;
-            if (primary == 18 || primary == 19 || primary == 20 || primary == 25)
-                return true;
-        }
+        // SQLite's result code, through Qt's driver or the SQLite ODBC driver alike.
+        if (numeric && sqliteRefusedValues(native))
+            return true;
     } else if (numeric) {
         // SQL Server's message numbers: conversions, truncation, overflow,
         // NULL into a required column, constraints and duplicate keys.
@@ -349,11 +353,9 @@ void LibDB::noteStatement(const QString &sql) { logStatement(sql); }
 
 void LibDB::failSqlite(int resultCode, const QString &text)
 {
-    // Too big, constraint, datatype mismatch, out of range: the values.
-    const int primary = resultCode & 0xff;
-    if (primary == 18 || primary == 19 || primary == 20 || primary == 25)
+    if (sqliteRefusedValues(resultCode))
         throw DbValueRefused(text);
-    if (primary == 8)
+    if ((resultCode & 0xff) == 8) // read-only
         throw DbError(QStringLiteral("数据库文件是只读的，不能写入（%1）。").arg(text));
     throw DbError(text);
 }
