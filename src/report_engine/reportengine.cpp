@@ -466,15 +466,20 @@ private:
     {
         if (!i.m_hasFont)
             return 0;
-        if (i.m_fontIndex == UnresolvedFont) {
-            int at = m_info.fonts.indexOf(i.m_font);
-            if (at < 0) {
-                m_info.fonts.append(i.m_font);
-                at = int(m_info.fonts.size()) - 1;
-            }
-            i.m_fontIndex = quint16(at);
-        }
+        if (i.m_fontIndex == UnresolvedFont)
+            i.m_fontIndex = fontSlot(i.m_font);
         return i.m_fontIndex;
+    }
+
+    // The document's index of a font, the font added when it is new.
+    quint16 fontSlot(const FontSpec &f)
+    {
+        int at = int(m_info.fonts.indexOf(f));
+        if (at < 0) {
+            m_info.fonts.append(f);
+            at = int(m_info.fonts.size()) - 1;
+        }
+        return quint16(at);
     }
 
     // ---- values
@@ -865,13 +870,9 @@ private:
             return *at;
         FontSpec f = m_info.fonts[base];
         f.pointSize = qMax(MinPointSize, std::floor(f.pointSize * m_body / m_design * 2) / 2);
-        int index = int(m_info.fonts.indexOf(f));
-        if (index < 0) {
-            m_info.fonts.append(f);
-            index = int(m_info.fonts.size()) - 1;
-        }
-        m_narrowed.insert(base, quint16(index));
-        return quint16(index);
+        const quint16 index = fontSlot(f);
+        m_narrowed.insert(base, index);
+        return index;
     }
 
     // A position or width of the designed band on this page's body.
@@ -945,12 +946,7 @@ private:
         }
         FontSpec f = m_info.fonts[out.font];
         f.pointSize = smaller;
-        int at = int(m_info.fonts.indexOf(f));
-        if (at < 0) {
-            m_info.fonts.append(f);
-            at = int(m_info.fonts.size()) - 1;
-        }
-        out.font = quint16(at);
+        out.font = fontSlot(f);
     }
 
     // A band that cannot fit on the rest of this page nor on a whole page:
