@@ -103,10 +103,7 @@ QStringList importStatement(Kind kind)
 {
     const ExchangeKind &k = exchangeKind(kind);
     QStringList lines = insertHeader(k);
-    qsizetype values = k.fields.size();
-    for (const ExchangeField &f : k.fields)
-        if (f.form == FieldForm::VolumeTitle)
-            ++values; // title and volume count
+    const qsizetype values = importColumns(k).size();
     for (qsizetype i = 1; i < values; ++i)
         lines << QStringLiteral("?,");
     lines << QStringLiteral("?)");

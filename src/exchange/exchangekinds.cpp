@@ -45,14 +45,22 @@ const QVector<ExchangeKind> &exchangeKinds()
     return kinds;
 }
 
+QVector<ImportColumn> importColumns(const ExchangeKind &k)
+{
+    QVector<ImportColumn> columns;
+    for (const ExchangeField &f : k.fields) {
+        columns.append({f.column, f.form == FieldForm::Number});
+        if (f.form == FieldForm::VolumeTitle)
+            columns.append({QStringLiteral("li_number"), true});
+    }
+    return columns;
+}
+
 QStringList insertHeader(const ExchangeKind &k)
 {
     QStringList columns;
-    for (const ExchangeField &f : k.fields) {
-        columns << f.column;
-        if (f.form == FieldForm::VolumeTitle)
-            columns << QStringLiteral("li_number");
-    }
+    for (const ImportColumn &c : importColumns(k))
+        columns << c.name;
     QStringList lines;
     qsizetype next = 0;
     for (int n : k.insertLines) {

@@ -29,6 +29,14 @@ struct ExchangeKind {
     bool orderedByEntry;           // export ordered by li_logtime,li_title
 };
 
+// A column an import stores, in the order of the values importValues() gives:
+// each field's column, the e-book title's followed by li_number.
+struct ImportColumn {
+    QString name;
+    bool number; // an integer column
+};
+QVector<ImportColumn> importColumns(const ExchangeKind &k);
+
 // The INSERT statement's lines before the values: "insert", the table and
 // the columns of the fields in file order (the e-book title gives li_title
 // and li_number), insertLines of them a line, later lines indented by eight

@@ -59,14 +59,9 @@ private:
 StoredRecords::StoredRecords(const ExchangeKind &kind)
 {
     QStringList columns;
-    for (const ExchangeField &f : kind.fields) {
-        if (f.form == FieldForm::VolumeTitle) {
-            columns << QStringLiteral("li_title") << QStringLiteral("li_number");
-            m_numeric << false << true;
-        } else {
-            columns << f.column;
-            m_numeric << (f.form == FieldForm::Number);
-        }
+    for (const ImportColumn &c : importColumns(kind)) {
+        columns << c.name;
+        m_numeric << c.number;
     }
     QSqlQuery rows = LibDB::exec(QStringLiteral("select %1 from %2").arg(columns.join(QLatin1Char(',')),
                                                                           kindInfo(kind.kind).recordTable));
