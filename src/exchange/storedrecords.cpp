@@ -71,7 +71,6 @@ StoredRecords::StoredRecords(const ExchangeKind &kind)
         for (int i = 0; i < n; ++i)
             d.stored(rows.value(i), m_numeric.at(i));
         ++m_count[d.key()];
-        ++m_size;
     }
     if (rows.lastError().isValid())
         throw DbError(dbErrorText(rows.lastError()));

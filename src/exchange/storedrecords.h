@@ -26,8 +26,6 @@ public:
     // file holds it.
     bool take(const QVariantList &values);
 
-    int size() const { return m_size; }
-
     struct Key {
         quint64 a = 0, b = 0;
         bool operator==(const Key &o) const { return a == o.a && b == o.b; }
@@ -36,7 +34,6 @@ public:
 private:
     QVector<bool> m_numeric; // per value: a number column
     QHash<Key, int> m_count;
-    int m_size = 0;
 };
 
 inline size_t qHash(const StoredRecords::Key &k, size_t seed = 0) noexcept { return size_t(k.a ^ (k.b >> 7)) ^ seed; }
