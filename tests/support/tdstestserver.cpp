@@ -39,7 +39,7 @@ QString TdsTestServer::unavailable()
     return QString();
 }
 
-TdsTestServer::TdsTestServer(const QString &databaseFile)
+TdsTestServer::TdsTestServer(const QString &databaseFile, const QStringList &extraArguments)
 {
     const QString reason = unavailable();
     if (!reason.isEmpty()) {
@@ -49,7 +49,8 @@ TdsTestServer::TdsTestServer(const QString &databaseFile)
     m_logPath = m_dir.filePath(QStringLiteral("requests.log"));
     // The server's own complaints (a traceback) show in the test's output.
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(python(), {QStringLiteral(LECTORIA_TDSSERVER), databaseFile, QStringLiteral("--log"), m_logPath});
+    m_process.start(python(), QStringList{QStringLiteral(LECTORIA_TDSSERVER), databaseFile, QStringLiteral("--log"), m_logPath}
+                                  + extraArguments);
     if (!m_process.waitForStarted(10000)) {
         m_error = QStringLiteral("the TDS test server did not start: ") + m_process.errorString();
         return;
@@ -123,6 +124,28 @@ int TdsTestServer::countRequests(const QString &prefix) const
         if (line.startsWith(prefix))
             ++n;
     return n;
+}
+
+QString TdsTestServer::control(const QString &command)
+{
+    if (!started())
+        throw DbError(m_error);
+    m_process.write(command.toUtf8() + '\n');
+    QByteArray line;
+    const QDeadlineTimer deadline(10000);
+    while (!line.endsWith('\n') && !deadline.hasExpired() && m_process.state() == QProcess::Running) {
+        if (m_process.canReadLine())
+            line = m_process.readLine();
+        else
+            m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+    }
+    const QString answer = QString::fromUtf8(line).trimmed();
+    if (answer == QLatin1String("OK"))
+        return QString();
+    if (answer.startsWith(QLatin1String("OK ")))
+        return answer.mid(3);
+    throw DbError(QStringLiteral("TDS test server control \"%1\": %2")
+                      .arg(command, answer.isEmpty() ? QStringLiteral("no answer") : answer));
 }
 
 void TdsTestServer::clearRequests()

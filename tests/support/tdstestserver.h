@@ -15,7 +15,9 @@ namespace lectoria::test {
 // server came up (error() says why not).
 class TdsTestServer {
 public:
-    explicit TdsTestServer(const QString &databaseFile);
+    // extraArguments go to the server's command line after the database
+    // (options a test needs from the start, such as a certificate).
+    explicit TdsTestServer(const QString &databaseFile, const QStringList &extraArguments = {});
     ~TdsTestServer();
     TdsTestServer(const TdsTestServer &) = delete;
     TdsTestServer &operator=(const TdsTestServer &) = delete;
@@ -43,6 +45,14 @@ public:
     QStringList requests() const;
     int countRequests(const QString &prefix) const;
     void clearRequests();
+
+    // Sends one control command (a line of words, as tdsserver.py's CONTROL
+    // table names them) and waits up to 10 s for its answer. Returns the
+    // answer's text after "OK"; throws DbError on "ERR ..." or no answer, so
+    // a test never runs on in a state it did not get.
+    QString control(const QString &command);
+    // The server's process, for tests that stop (SIGSTOP) or kill it.
+    qint64 processId() const { return m_process.processId(); }
 
 private:
     QTemporaryDir m_dir;

@@ -6,7 +6,10 @@ Usage:
 
 It listens on a free loopback port chosen by the system and prints "PORT <n>"
 as its first line on stdout (and writes the number to --port-file if given).
-It stops when its stdin closes or on SIGTERM. Connect with FreeTDS's ODBC
+It stops when its stdin closes or on SIGTERM. While it runs, each line on
+its stdin is a control command (see CONTROL below: "ping", and what the
+fault and login tests need); it answers each with one line on stdout, "OK"
+and a result, or "ERR" and why. Connect with FreeTDS's ODBC
 driver, e.g.
 
     DRIVER={/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so};SERVER=127.0.0.1;
@@ -1246,6 +1249,38 @@ class Session:
         return b''
 
 
+# -------- control commands (one line each on stdin, one answer each on stdout)
+
+CONTROL = {}
+
+
+def control(name):
+    """Registers fn(server, args) -> str as the control command name."""
+    def register(fn):
+        CONTROL[name] = fn
+        return fn
+    return register
+
+
+@control('ping')
+def control_ping(server, args):
+    return 'pong'
+
+
+def run_control(server, line):
+    words = line.split()
+    if not words:
+        return None
+    fn = CONTROL.get(words[0])
+    if fn is None:
+        return 'ERR unknown control command %s' % words[0]
+    try:
+        result = fn(server, words[1:])
+    except Exception as e:
+        return 'ERR %s: %s' % (type(e).__name__, e)
+    return 'OK' if not result else 'OK ' + result
+
+
 def first_words(sql, n=4):
     return ' '.join(sql.split()[:n])
 
@@ -1299,8 +1334,10 @@ def main():
 
     def watch_stdin():
         try:
-            while sys.stdin.buffer.read(4096):
-                pass
+            for raw in sys.stdin.buffer:
+                answer = run_control(server, raw.decode('utf-8', 'replace').strip())
+                if answer is not None:
+                    print(answer, flush=True)
         finally:
             os._exit(0)
 

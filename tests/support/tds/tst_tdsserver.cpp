@@ -548,6 +548,16 @@ private slots:
         QCOMPARE(c.nativeError, 3201);
     }
 
+    void answersControlCommands()
+    {
+        Wire w;
+        QVERIFY2(w.server.started(), qPrintable(w.server.error()));
+        QCOMPARE(w.server.control(QStringLiteral("ping")), QStringLiteral("pong"));
+        QVERIFY_THROWS_EXCEPTION(DbError, w.server.control(QStringLiteral("no-such-command")));
+        // The connection is served as before once the commands are answered.
+        QVERIFY2(w.c.exec(QStringLiteral("select count(*) from www_admin")), qPrintable(w.c.lastError));
+    }
+
     void servesTheConsolesConnection()
     {
         TestDatabase::Options o = plain();
