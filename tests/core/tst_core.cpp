@@ -31,6 +31,28 @@ private Q_SLOTS:
         QCOMPARE(trimText(in), out);
     }
 
+    // A value quoted in a message: short, and nothing a terminal or a box
+    // would take for an instruction.
+    void shownValues_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("short value as it is") << QStringLiteral("12:文学") << QStringLiteral("12:文学");
+        QTest::newRow("terminal escape") << QStringLiteral("\x1b[2J\x1b]0;x\x07") << QStringLiteral("?[2J?]0;x?");
+        QTest::newRow("line breaks and direction override")
+            << QStringLiteral("a\r\nb\u202Ec\u2028") << QStringLiteral("a??b?c?");
+        QTest::newRow("long value cut") << QString(100, QLatin1Char('9')) << QString(40, QLatin1Char('9')) + QChar(0x2026);
+        QTest::newRow("a pair never split")
+            << QString(39, QLatin1Char('x')) + QStringLiteral("\U0001F600yz") << QString(39, QLatin1Char('x')) + QChar(0x2026);
+    }
+    void shownValues()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, shown);
+        QCOMPARE(shownValue(value), shown);
+        QCOMPARE(shownValue(QString(8 << 20, QLatin1Char('7'))).size(), 41);
+    }
+
     void sqlQuoting()
     {
         QCOMPARE(sqlLiteral(QStringLiteral("O'Brien")), QStringLiteral("'O''Brien'"));
