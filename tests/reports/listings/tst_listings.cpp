@@ -150,9 +150,9 @@ private Q_SLOTS:
         const QString articleOrder = "order by li_typeid,li_subid,li_logtime DESC";
         const QString articleSelect = "select li_title,li_typeid,lt_notice,li_subid,ls_notice,li_logtime,li_author ";
         QTest::newRow("guided reading, period and category: seven lines")
-            << int(Kind::Shdh) << "rsbSelDate" << "12:名著" << "" << "12"
+            << int(Kind::Shdh) << "rsbSelDate" << "3:文学" << "" << "3"
             << QStringList{"select li_title,li_typeid,lt_notice,li_logtime ", "from www_shdh,www_shtype ",
-                           "where li_typeid=lt_id ", may, may21, "  and li_typeid=12", order}
+                           "where li_typeid=lt_id ", may, may21, "  and li_typeid=3", order}
             << "select li_title,li_typeid,lt_notice,li_logtime ";
         QTest::newRow("e-books, all dates and categories")
             << int(Kind::Dzts) << "rdbAllDate" << "" << "" << ""
@@ -164,16 +164,11 @@ private Q_SLOTS:
             << QStringList{"select li_title,li_typeid,lt_notice,li_logtime,li_simage,li_image ",
                            "from www_picture,www_pitype ", "where li_typeid=lt_id ", "  and li_typeid=7", order}
             << "select li_title,li_typeid,lt_notice,li_logtime,li_image ";
-        QTest::newRow("music, typed text that is no id: every category")
-            << int(Kind::Zxyy) << "rsbSelDate" << "abc:历史" << "" << ""
+        QTest::newRow("music, typed text without colon: every category")
+            << int(Kind::Zxyy) << "rsbSelDate" << "历史" << "" << ""
             << QStringList{"select li_title,li_typeid,lt_notice,li_logtime,li_url ", "from www_music,www_mutype ",
                            "where li_typeid=lt_id ", may, may21, order}
             << "select li_title,li_typeid,lt_notice,li_logtime,li_url ";
-        QTest::newRow("video, a quote never reaches the statement")
-            << int(Kind::Zxsp) << "rdbAllDate" << "1 or 1=1' --:x" << "" << ""
-            << QStringList{"select li_title,li_typeid,lt_notice,li_logtime,li_url,li_times ",
-                           "from www_video,www_vitype ", "where li_typeid=lt_id ", order}
-            << "select li_title,li_typeid,lt_notice,li_logtime,li_url,li_times ";
         QTest::newRow("articles, category and sub-category")
             << int(Kind::Bklw) << "rsbSelDate" << "3:文学" << "2:实践经验" << "li_typeid=3 and li_subid=2"
             << QStringList{articleSelect, articleFrom, articleWhere, may, may21,
@@ -224,6 +219,50 @@ private Q_SLOTS:
             expected[0] = listingFacts(k).bookSelect;
             QCOMPARE(log.last().split('\n'), expected);
         }
+    }
+
+    // A typed category that is no id, or names no category of the list, is
+    // refused by name: no statement runs, the grid is emptied, printing stays off.
+    void typedCategoryRefused_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("subType");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no whole number") << int(Kind::Dzts) << "abc:1" << "" << "没有这个类别：abc:1";
+        QTest::newRow("no such category") << int(Kind::Shdh) << "99:名著" << "" << "没有这个类别：99:名著";
+        QTest::newRow("a quote, cut in the message")
+            << int(Kind::Zxsp) << "1 or 1=1' --:x" + QString(60, 'y') << ""
+            << "没有这个类别：1 or 1=1' --:x" + QString(26, 'y') + QChar(0x2026);
+        QTest::newRow("articles, sub-category no number") << int(Kind::Bklw) << "3:文学" << "x:y" << "没有这个子类别：x:y";
+        QTest::newRow("articles, sub-category not in the category's list")
+            << int(Kind::Bklw) << "3:文学" << "5:综述" << "没有这个子类别：5:综述";
+    }
+    void typedCategoryRefused()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, type);
+        QFETCH(QString, subType);
+        QFETCH(QString, message);
+        TestDatabase db(bare());
+        addCatalogue(db, Kind(kind));
+        ListingDialog dlg(Kind(kind), nullptr);
+        dlg.show();
+        choose(dlg, "rdbAllDate");
+        refresh(dlg);
+        QVERIFY(!gridRows(dlg).isEmpty());
+        typeInto(dlg, "cbType", type);
+        if (!subType.isEmpty())
+            typeInto(dlg, "cbTypeS", subType);
+        QStringList log;
+        LibDB::setStatementLog(&log);
+        ScriptedPrompt prompt;
+        refresh(dlg);
+        QCOMPARE(prompt.texts(), QStringList{message});
+        QCOMPARE(prompt.shown.first().icon, PromptIcon::Error);
+        QVERIFY(log.isEmpty());
+        QVERIFY(gridRows(dlg).isEmpty());
+        QVERIFY(!dlg.printEnabled());
     }
 
     // Articles: the sub-category list follows the category.
