@@ -22,6 +22,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <thread>
+
+#include <sys/stat.h>
+
 using namespace lectoria;
 using test::ScriptedPrompt;
 using test::TestDatabase;
@@ -876,6 +880,70 @@ private Q_SLOTS:
         QCOMPARE(prompt.texts().size(), 5);
     }
 
+    // A UTF-8 file is read as UTF-8 only when the operator says so;
+    // declined, or a file that is neither GBK nor UTF-8, stores nothing.
+    void importUtf8File()
+    {
+        TestDatabase db(bare());
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("utf8.dat"));
+        const QByteArray gbkFile = ebookFile({{"史记(册数3)", "2", "txt", "", "u", "正文"}});
+        writeFile(path, Gbk::decode(gbkFile).toUtf8());
+        ScriptedPrompt prompt;
+        TImportOther dlg(nullptr);
+        dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->setText(path);
+        auto stored = [&] { return db.rows(QStringLiteral("select li_title,li_number,li_content from www_lineread")); };
+
+        prompt.answers = {true, false};
+        dlg.btImportClick();
+        QCOMPARE(prompt.texts(), (QStringList{importQuestion(Kind::Dzts), utf8Question()}));
+        QVERIFY(prompt.texts().at(1).startsWith(QStringLiteral("文件似乎是UTF-8编码")));
+        QVERIFY(stored().isEmpty());
+
+        prompt.clear();
+        prompt.answers = {true, true};
+        dlg.btImportClick();
+        QCOMPARE(prompt.texts().size(), 3);
+        QVERIFY(prompt.texts().at(2).startsWith(QStringLiteral("数据导入成功，共[1]条记录")));
+        QCOMPARE(stored(), (QList<QVariantList>{{QStringLiteral("史记 "), 3, QStringLiteral("正文 ")}}));
+
+        writeFile(path, gbkFile.left(40) + "\xFF" + gbkFile.mid(40));
+        prompt.clear();
+        prompt.answers = {true};
+        dlg.btImportClick();
+        QCOMPARE(prompt.shown.size(), 2);
+        QVERIFY2(prompt.shown.at(1).text.contains(QStringLiteral("第3行有不是GBK编码的字节")), qPrintable(prompt.shown.at(1).text));
+        QCOMPARE(stored().size(), 1);
+    }
+
+    // Only a regular file or a pipe is read: a device would be read for
+    // ever, a folder not at all. A pipe is read once, checked and imported.
+    void importReadsFilesAndPipes()
+    {
+        TestDatabase db(bare());
+        QTemporaryDir dir;
+        for (const QString &path : {QStringLiteral("/dev/zero"), dir.path()}) {
+            try {
+                importCatalogue(Kind::Dzts, path);
+                QFAIL("a device or a folder was read");
+            } catch (const FileError &e) {
+                QVERIFY2(e.text().contains(QStringLiteral("不是普通文件")), qPrintable(e.text()));
+            }
+        }
+        const QString fifo = dir.filePath(QStringLiteral("pipe"));
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        const QByteArray bytes = ebookFile({{"甲"}, {"乙"}});
+        std::thread writer([&] {
+            QFile f(fifo);
+            if (f.open(QIODevice::WriteOnly)) // waits for the reader
+                f.write(bytes);
+        });
+        const ImportResult r = importCatalogue(Kind::Dzts, fifo);
+        writer.join();
+        QCOMPARE(r.inserted(), 2);
+        QVERIFY(r.complete());
+    }
+
     void importFileChoice()
     {
         TestDatabase db(bare());
@@ -896,6 +964,7 @@ private Q_SLOTS:
         dlg.btImportClick(); // the list starts at e-books
         QCOMPARE(prompt.shown.size(), 2);
         QCOMPARE(prompt.shown.at(1).caption, applicationTitle());
+        QCOMPARE(prompt.shown.at(1).text, QStringLiteral("请先选择数据文件"));
 
         prompt.clear();
         prompt.files = {QStringLiteral("/tmp/chosen.dat")};
