@@ -227,6 +227,28 @@ QString decode(const char *data, qsizetype size)
 
 QString decode(const QByteArray &bytes) { return decode(bytes.constData(), bytes.size()); }
 
+qsizetype wholeCharacters(const char *data, qsizetype size)
+{
+    const auto *const begin = reinterpret_cast<const uchar *>(data);
+    const uchar *p = begin;
+    const uchar *const end = begin + size;
+    const char16_t *pairs = gbkPairs();
+    if (!pairs) {
+        // Without the table, the slow way: whole or nothing.
+        return decode(data, size).contains(QChar(0xFFFD)) ? 0 : size;
+    }
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        if (end - p < 2 || pairs[(*p - 0x80) << 8 | p[1]] == 0)
+            break;
+        p += 2;
+    }
+    return p - begin;
+}
+
 qsizetype byteLength(const QString &text)
 {
     if (isAscii(text))
