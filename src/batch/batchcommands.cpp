@@ -151,7 +151,7 @@ int runExport(const Request &r)
 int runImport(const Request &r)
 {
     // The command itself is the operator's answer to the import's question.
-    const ImportResult result = importCatalogue(r.importKind, r.input, progressLine("导入"), r.existing);
+    const ImportResult result = importCatalogue(r.importKind, r.input, progressLine("导入"), r.existing, r.encoding);
     endProgressLine();
     if (result.stopped()) {
         showError(importMessage(result));

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -53,14 +54,24 @@ int main(int argc, char **argv)
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(filterQtMessages);
-    QApplication app(argc, argv);
+    // Over a file-size limit a write fails (EFBIG) instead of the signal
+    // ending the run without a word: the run then ends as on a full disk.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // The arguments are the runner's alone: Qt sees none of them, so that
+    // "-platform xcb", "-stylesheet FILE" or "-reverse" are wrong arguments
+    // like any other instead of Qt's options.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    int qtArgc = 1;
+    char *qtArgv[] = {argv[0], nullptr};
+    QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName(QStringLiteral("lectoria-batch"));
     // The designed fonts are Windows' Chinese fonts; installed CJK fonts stand in for them.
     lectoria::report::installFontSubstitutes();
     // Qt's own texts it may pass on (file and driver errors) in Chinese, like the rest.
     lectoria::installQtChineseTexts();
 
-    QStringList args = QApplication::arguments().mid(1);
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
         std::fprintf(stdout, "%s", lectoria::batch::usageText().toLocal8Bit().constData());
         return lectoria::batch::Ok;

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstring>
 
 #include <sys/stat.h>
@@ -15,6 +16,16 @@ namespace {
 QString describe(const QString &path, const QString &why)
 {
     return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), why);
+}
+
+// A write that failed, in the operator's words first: a full disk and a
+// file-size limit (the runner ignores SIGXFSZ, so the write fails with
+// EFBIG) say the same to whoever has to free space; the system's text after.
+QString writeFailure(int err, const QString &systemText)
+{
+    if (err == ENOSPC || err == EDQUOT || err == EFBIG)
+        return QStringLiteral("磁盘已满或文件超过了允许的大小，文件没有写成（%1）。").arg(systemText);
+    return systemText;
 }
 } // namespace
 
@@ -112,9 +123,12 @@ void GbkFileWriter::flushBuffer()
     // A disk that fills up takes part of a write without a complaint; only
     // the next write fails, with the system's reason.
     for (qsizetype done = 0; done < m_used;) {
+        errno = 0;
         const qint64 wrote = m_file.write(m_buffer.constData() + done, m_used - done);
-        if (wrote <= 0)
-            throw FileError(describe(m_path, m_file.errorString()));
+        if (wrote <= 0) {
+            const int err = errno;
+            throw FileError(describe(m_path, writeFailure(err, m_file.errorString())));
+        }
         done += wrote;
     }
     m_used = 0;
@@ -159,8 +173,11 @@ void GbkFileWriter::writeLine(const QString &line)
 void GbkFileWriter::commit()
 {
     flushBuffer();
-    if (!m_file.commit())
-        throw FileError(describe(m_path, m_file.errorString()));
+    errno = 0;
+    if (!m_file.commit()) {
+        const int err = errno;
+        throw FileError(describe(m_path, writeFailure(err, m_file.errorString())));
+    }
 }
 
 QByteArray readWholeFile(const QString &path)

@@ -349,9 +349,27 @@ void LibDB::failSqlite(int resultCode, const QString &text)
 {
     if (sqliteRefusedValues(resultCode))
         throw DbValueRefused(text);
-    if ((resultCode & 0xff) == 8) // read-only
-        throw DbError(QStringLiteral("数据库文件是只读的，不能写入（%1）。").arg(text));
-    throw DbError(text);
+    // The engine's common failures in the operator's words first, its own
+    // text after them for whoever looks further.
+    QString sentence;
+    switch (resultCode & 0xff) {
+    case 5: // busy
+    case 6: // locked
+        sentence = QStringLiteral("数据库正被其他程序使用（锁定），等待超时，操作未完成");
+        break;
+    case 8: sentence = QStringLiteral("数据库文件是只读的，不能写入"); break;
+    case 10: sentence = QStringLiteral("读写数据库文件时出错"); break;
+    case 11: // corrupt
+    case 26: // not a database
+        sentence = QStringLiteral("数据库文件已损坏或不是数据库");
+        break;
+    case 13: sentence = QStringLiteral("数据库或磁盘已满，不能写入"); break;
+    case 14: sentence = QStringLiteral("无法打开数据库文件"); break;
+    default: break;
+    }
+    if (sentence.isEmpty())
+        throw DbError(text);
+    throw DbError(QStringLiteral("%1（%2）。").arg(sentence, text));
 }
 
 LibStatement::LibStatement(const QString &sql) : m_sql(sql), m_query(LibDB::database())

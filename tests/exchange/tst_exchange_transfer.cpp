@@ -508,19 +508,25 @@ private Q_SLOTS:
     void importStopsOnDatabaseFailure_data()
     {
         QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("words");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<bool>("odbc"); // through the SQLite ODBC driver
         for (bool odbc : {false, true}) {
             const char *through = odbc ? "ODBC: " : "";
-            QTest::addRow("%slock held longer than the wait", through) << int(LockHeld) << QStringLiteral("database is locked") << odbc;
-            QTest::addRow("%sread-only database", through) << int(ReadOnly) << QStringLiteral("readonly database") << odbc;
-            QTest::addRow("%sdatabase full", through) << int(DatabaseFull) << QStringLiteral("database or disk is full") << odbc;
-            QTest::addRow("%srefused records go on", through) << int(RecordsRefused) << QString() << odbc;
+            // The engine's text, after the operator's words for it.
+            QTest::addRow("%slock held longer than the wait", through) << int(LockHeld)
+                << QStringLiteral("数据库正被其他程序使用（锁定），等待超时，操作未完成（") << QStringLiteral("database is locked") << odbc;
+            QTest::addRow("%sread-only database", through) << int(ReadOnly)
+                << QStringLiteral("数据库文件是只读的，不能写入（") << QStringLiteral("readonly database") << odbc;
+            QTest::addRow("%sdatabase full", through) << int(DatabaseFull)
+                << QStringLiteral("数据库或磁盘已满，不能写入（") << QStringLiteral("database or disk is full") << odbc;
+            QTest::addRow("%srefused records go on", through) << int(RecordsRefused) << QString() << QString() << odbc;
         }
     }
     void importStopsOnDatabaseFailure()
     {
         QFETCH(int, fault);
+        QFETCH(QString, words);
         QFETCH(QString, reason);
         QFETCH(bool, odbc);
         TestDatabase db(bare());
@@ -583,6 +589,7 @@ private Q_SLOTS:
         const QString text = prompt.shown.at(1).text;
         QVERIFY2(text.startsWith(QStringLiteral("数据导入在第[%1]条记录处因数据库出错而中止：").arg(in + 1)), qPrintable(text));
         QVERIFY2(text.contains(reason), qPrintable(text));
+        QVERIFY2(text.contains(words), qPrintable(text));
         QVERIFY2(text.contains(QStringLiteral("此前已导入[%1]条记录，均已保存").arg(in)), qPrintable(text));
         // A full database may take the open group with it; the message then
         // names that group's first record, and what it says is stored is.
