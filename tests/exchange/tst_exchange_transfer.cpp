@@ -589,7 +589,8 @@ private Q_SLOTS:
         const QString text = prompt.shown.at(1).text;
         QVERIFY2(text.startsWith(QStringLiteral("数据导入在第[%1]条记录处因数据库出错而中止：").arg(in + 1)), qPrintable(text));
         QVERIFY2(text.contains(reason), qPrintable(text));
-        QVERIFY2(text.contains(words), qPrintable(text));
+        if (LibDB::dialect() == Dialect::Sqlite) // SQL Server words its failures itself
+            QVERIFY2(text.contains(words), qPrintable(text));
         QVERIFY2(text.contains(QStringLiteral("此前已导入[%1]条记录，均已保存").arg(in)), qPrintable(text));
         // A full database may take the open group with it; the message then
         // names that group's first record, and what it says is stored is.

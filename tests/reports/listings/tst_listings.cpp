@@ -10,6 +10,7 @@
 #include "querymodel.h"
 #include "reportpreview.h"
 #include "reportwriters.h"
+#include "savereport.h"
 #include "streamingpreview.h"
 #include "unglobal.h"
 
@@ -374,6 +375,45 @@ private Q_SLOTS:
         QCOMPARE(report::csvLines(doc.pages.front()),
                  (QStringList{R"("乙书","文学","3","2024-05-10")", R"("甲书","文学","2","2024-05-02")",
                               R"("丁书","历史","4","2024-05-20")", R"("丙书","历史","6","2024-05-03")"}));
+    }
+
+    // Long values: whole in the CSV and HTML files. On the page a title or an
+    // address first takes the room its line leaves empty; what still does not
+    // fit keeps its beginning and ends in "…".
+    void longValuesWholeInDataFiles()
+    {
+        TestDatabase db(bare());
+        db.exec("insert into www_vitype (lt_id, lt_notice) values (1, '讲座')");
+        const QString title = QString(40, QChar(0x8BB2)); // 40 × 讲
+        const QString url = "http://library.example.edu.cn/media/" + QString(40, 'x') + "/literature/lecture-series-part-01.rm";
+        QCOMPARE(url.size(), 113);
+        db.addRecord(Kind::Zxsp, {{"li_title", title}, {"li_typeid", 1}, {"li_logtime", "2024-05-02 10:00:00"},
+                                  {"li_url", "a.rm"}, {"li_times", 45}});
+        db.addRecord(Kind::Zxsp, {{"li_title", "短"}, {"li_typeid", 1}, {"li_logtime", "2024-05-03 10:00:00"},
+                                  {"li_url", url}, {"li_times", 50}});
+        QTemporaryDir dir;
+        for (ReportOutput data : {ReportOutput::Csv, ReportOutput::Html}) {
+            ListingLayout layout(listingRequest(Kind::Zxsp, data));
+            const QString path = dir.filePath("data");
+            produceReportFile(layout, data, path);
+            const QString file = Gbk::decode(readWholeFile(path));
+            QVERIFY2(file.contains(title) && file.contains(url), qPrintable(file));
+        }
+        ListingLayout printed(listingRequest(Kind::Zxsp));
+        const report::ReportDocument doc = printed.report().fill();
+        QString shownTitle, shownUrl;
+        for (const report::PageItem &it : doc.pages.front().items) {
+            if (it.text.startsWith(title.left(10)))
+                shownTitle = it.text;
+            if (it.text.startsWith("http:"))
+                shownUrl = it.text;
+        }
+        // The designed title box holds 23 of the 40 characters, the address
+        // box 34 of the address's end.
+        QVERIFY2(shownTitle.endsWith(QChar(0x2026)) && shownTitle.size() > 30, qPrintable(shownTitle));
+        QVERIFY(title.startsWith(shownTitle.chopped(1)));
+        QVERIFY2(shownUrl.endsWith(QChar(0x2026)) && shownUrl.size() > 70, qPrintable(shownUrl));
+        QVERIFY(url.startsWith(shownUrl.chopped(1)));
     }
 
     void printButtons()
