@@ -111,8 +111,9 @@ QString MachineSettings::createKeys()
     if (!parent.exists() && !QDir().mkpath(parent.absolutePath()))
         return parentKeyName();
     if (!file.exists()) {
+        // The file will hold the database login: for its owner's eyes only.
         QFile f(file.absoluteFilePath());
-        if (!f.open(QIODevice::WriteOnly))
+        if (!f.open(QIODevice::WriteOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
             return keyName();
         f.write("[General]\n");
     }
@@ -169,10 +170,15 @@ bool MachineSettings::write(const QMap<QString, QString> &values)
             lines.insert(generalEnd + k, added.at(k));
     }
 
+    const bool existed = QFileInfo::exists(path);
     QSaveFile out(path);
     out.setDirectWriteFallback(true);
     if (!out.open(QIODevice::WriteOnly))
         return false;
+    // A file made here holds the database login: for its owner's eyes only.
+    // One that exists keeps the permissions its administrator gave it.
+    if (!existed)
+        out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     out.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
     return out.commit();
 }

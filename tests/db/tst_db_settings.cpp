@@ -6,6 +6,7 @@
 #include "testsupport.h"
 #include "text.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -14,6 +15,14 @@
 
 using namespace lectoria;
 using namespace lectoria::test;
+
+namespace {
+int fileMode(const QString &path)
+{
+    struct stat st{};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
+} // namespace
 
 class TestDbSettings : public QObject {
     Q_OBJECT
@@ -38,8 +47,10 @@ private Q_SLOTS:
         QVERIFY(secret != plain);
         for (QChar c : secret)
             QVERIFY(c.unicode() > 32 && c.unicode() < 127);
-        // A value typed into the settings by hand is used as it stands.
-        QCOMPARE(qyDeSecrectString(QStringLiteral("plainpw")), QStringLiteral("plainpw"));
+        // A value typed into the settings by hand is used as it stands, also
+        // one that looks like the stored form but is not text of it.
+        for (const char *typed : {"plainpw", "QY12345", "QY1abcd"})
+            QCOMPARE(qyDeSecrectString(QLatin1String(typed)), QLatin1String(typed));
     }
 
     void settingsFile()
@@ -50,10 +61,14 @@ private Q_SLOTS:
         // Creating the keys creates the folder (parent key) and the file (key).
         QCOMPARE(MachineSettings::createKeys(), QString());
         QVERIFY(MachineSettings::keyExists());
+        // It will hold the database login: its owner's alone.
+        QCOMPARE(fileMode(settings.path()), 0600);
+        QFile::remove(settings.path());
         QVERIFY(MachineSettings::write({{QStringLiteral("ODBCNAME"), QStringLiteral("DRIVER=x;SERVER=a,1433")},
                                         {QStringLiteral("INPUTTYPE"), QStringLiteral("拼音")}}));
         QCOMPARE(MachineSettings::value(QStringLiteral("ODBCNAME")), QStringLiteral("DRIVER=x;SERVER=a,1433"));
         QCOMPARE(MachineSettings::value(QStringLiteral("INPUTTYPE")), QStringLiteral("拼音"));
+        QCOMPARE(fileMode(settings.path()), 0600);
 
         // Hand-edited lines, comments and other groups survive a write.
         settings.writeRaw("; by hand\nSCHOOLNAME = 实验中学 \n[Other]\nODBCNAME=not-this\n");

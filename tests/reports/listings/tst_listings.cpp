@@ -130,6 +130,12 @@ private Q_SLOTS:
             for (QAction *a : menu->actions())
                 names << a->objectName();
             QCOMPARE(names, (QStringList{"MenuItem1", "MenuItem2", "MenuItem3"}));
+            QVERIFY(!menu->actions().at(2)->icon().isNull());
+        }
+        // The save entries carry icons, also on a desktop without an icon theme.
+        for (const char *entry : {"pmTxt", "pmCsv", "pmHtm"}) {
+            QAction *a = child<QAction>(*dlg, entry);
+            QVERIFY2(!a->icon().isNull(), entry);
         }
     }
 
