@@ -1,5 +1,6 @@
 // The connection LibDB: opening, values in one form, the ODBC path end to end.
 #include "libdb.h"
+#include "tdstestserver.h"
 #include "testsupport.h"
 #include "text.h"
 #include "upkeep.h"
@@ -71,6 +72,24 @@ private Q_SLOTS:
         QVERIFY(!LibDB::open(p, &error));
         QVERIFY(!error.isEmpty());
         QVERIFY(!LibDB::isOpen());
+    }
+
+    // A text size in the data source (or in freetds.conf) would cut every
+    // summary on SQL Server; the console asks for its texts whole.
+    void textSizeOfTheDataSourceCutsNothing()
+    {
+        TestDatabase::Options o;
+        o.open = false;
+        TestDatabase db(o);
+        const QString summary = QString(QStringLiteral("摘要'内容 ")).repeated(20000);
+        db.addRecord(Kind::Dzts, {{QStringLiteral("li_title"), QStringLiteral("长摘要")}, {QStringLiteral("li_content"), summary}});
+        TdsTestServer server(db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        ConnectionParams p = server.params();
+        p.odbcName += QStringLiteral(";TextSize=64512");
+        QString why;
+        QVERIFY2(LibDB::open(p, &why), qPrintable(why));
+        QCOMPARE(LibDB::scalar(QStringLiteral("select li_content from www_lineread")).toString(), summary);
     }
 
     // The ODBC path end to end: a data source set up here, through unixODBC
