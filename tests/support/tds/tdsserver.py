@@ -84,6 +84,7 @@ import signal
 import socket
 import socketserver
 import sqlite3
+import ssl
 import struct
 import sys
 import threading
@@ -844,9 +845,13 @@ class Session:
             except (EOFError, ConnectionError):
                 return
             if kind == PKT_PRELOGIN:
-                self.send(self.prelogin())
+                self.send(self.prelogin(data))
+                if not self.start_tls():
+                    return
             elif kind == PKT_LOGIN7:
-                self.send(self.login(data))
+                reply = self.login(data)
+                self.end_login_tls()
+                self.send(reply)
             elif kind == PKT_ATTENTION:
                 self.server.log('attention')
                 self.send(done(TOK_DONE, DONE_ATTN))
@@ -863,14 +868,53 @@ class Session:
                     self.send(error_token(SqlError(50000, 'TDS test server fault: %r' % e, severity=16))
                               + done(TOK_DONE, DONE_ERROR))
 
-    def prelogin(self):
-        options = [(0, PRODUCT_VERSION + b'\0\0'), (1, b'\x02'), (2, b'\0'), (3, struct.pack('>I', 0)), (4, b'\0')]
+    def prelogin(self, data=b''):
+        self.encryption = negotiate_encryption(self.server, prelogin_options(data).get(1, b'\x02')[:1])
+        options = [(0, PRODUCT_VERSION + b'\0\0'), (1, bytes([self.encryption])), (2, b'\0'),
+                   (3, struct.pack('>I', 0)), (4, b'\0')]
         offset = 5 * len(options) + 1
         head, body = b'', b''
         for token, value in options:
             head += struct.pack('>BHH', token, offset + len(body), len(value))
             body += value
         return head + b'\xFF' + body
+
+    # -------- TLS, as SQL Server makes it: the handshake inside PRELOGIN
+    # packets, then TLS records straight on the connection, for the login
+    # packet only (ENCRYPT_OFF) or for everything (ENCRYPT_ON).
+
+    def start_tls(self):
+        """Makes the handshake the pre-login answer agreed on; False when it failed."""
+        if self.encryption not in (ENCRYPT_OFF, ENCRYPT_ON):
+            return True
+        incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+        tls = self.server.tls_context.wrap_bio(incoming, outgoing, server_side=True)
+        try:
+            while True:
+                try:
+                    tls.do_handshake()
+                    break
+                except ssl.SSLWantReadError:
+                    self.send_prelogin_packet(outgoing.read())
+                    kind, data = self.read_message()
+                    incoming.write(data)
+            self.send_prelogin_packet(outgoing.read())
+        except (ssl.SSLError, EOFError, ConnectionError) as e:
+            self.server.log('tls failed %s' % e)
+            return False
+        self.raw_sock = self.sock
+        self.sock = TlsSocket(self.sock, tls, incoming, outgoing)
+        self.server.log('tls %s' % ('all' if self.encryption == ENCRYPT_ON else 'login'))
+        return True
+
+    def send_prelogin_packet(self, payload):
+        if payload:
+            self.sock.sendall(struct.pack('>BBHHBB', PKT_PRELOGIN, 1, len(payload) + 8, 0, 0, 0) + payload)
+
+    def end_login_tls(self):
+        """With ENCRYPT_OFF only the login went encrypted: the rest is plain."""
+        if getattr(self, 'encryption', None) == ENCRYPT_OFF and isinstance(self.sock, TlsSocket):
+            self.sock = self.raw_sock
 
     def login(self, data):
         self.packet_size = max(512, min(32767, struct.unpack('<I', data[8:12])[0] or 4096))
@@ -1410,6 +1454,80 @@ def backup_unwritable(server, args):
     return ''
 
 
+ENCRYPT_OFF, ENCRYPT_ON, ENCRYPT_NOT_SUP, ENCRYPT_REQ = 0, 1, 2, 3
+
+
+def prelogin_options(data):
+    """A PRELOGIN packet's options: {token: value}."""
+    out, pos = {}, 0
+    try:
+        while pos < len(data) and data[pos] != 0xFF:
+            token, offset, length = struct.unpack('>BHH', data[pos:pos + 5])
+            out[token] = data[offset:offset + length]
+            pos += 5
+    except struct.error:
+        pass
+    return out
+
+
+def negotiate_encryption(server, client):
+    """The ENCRYPTION answer to the client's, as SQL Server answers: without
+    a certificate none (the client that requires it gives up); with one, the
+    login encrypted when the client asks for that (FreeTDS's "request") and
+    everything when it requires it or --tls-force says so."""
+    if server.tls_context is None or client == bytes([ENCRYPT_NOT_SUP]):
+        return ENCRYPT_NOT_SUP
+    if client in (bytes([ENCRYPT_ON]), bytes([ENCRYPT_REQ])) or server.tls_force:
+        return ENCRYPT_ON
+    return ENCRYPT_OFF
+
+
+class TlsSocket:
+    """The connection's socket once TLS is on: what Session reads and sends
+    goes through the TLS object; anything else is the socket's."""
+
+    def __init__(self, sock, tls, incoming, outgoing):
+        self.raw, self.tls, self.incoming, self.outgoing = sock, tls, incoming, outgoing
+        self.buffer = b''
+
+    def __getattr__(self, name):
+        return getattr(self.raw, name)
+
+    def fileno(self):
+        return self.raw.fileno()
+
+    def recv(self, n, flags=0):
+        while not self.buffer:
+            try:
+                self.buffer = self.tls.read(65536)
+                if not self.buffer:
+                    return b''
+            except ssl.SSLWantReadError:
+                raw = self.raw.recv(65536)
+                if not raw:
+                    return b''
+                self.incoming.write(raw)
+            except ssl.SSLZeroReturnError:
+                return b''
+        data = self.buffer[:n]
+        if not flags & socket.MSG_PEEK:
+            self.buffer = self.buffer[n:]
+        return data
+
+    def sendall(self, data):
+        self.tls.write(data)
+        self.raw.sendall(self.outgoing.read())
+
+
+def tls_context(cert_file):
+    """A server context for the certificate (and its key) in one PEM file.
+    TLS 1.2 at most: what SQL Server offers inside TDS 7.x pre-login."""
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.maximum_version = ssl.TLSVersion.TLSv1_2
+    ctx.load_cert_chain(cert_file)
+    return ctx
+
+
 def login_user(data):
     """The login name of a LOGIN7 packet."""
     off, n = struct.unpack('<HH', data[40:44])
@@ -1481,11 +1599,13 @@ class Server(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, database, log_path, backup_pause):
+    def __init__(self, database, log_path, backup_pause, tls_cert=None, tls_force=False):
         super().__init__(('127.0.0.1', 0), Handler)
         self.database = database
         self.backup_pause = backup_pause
         self.denied = {}  # login name -> the rights it lacks (see deny_rights)
+        self.tls_context = tls_context(tls_cert) if tls_cert else None
+        self.tls_force = tls_force
         self.unwritable_folders = set()
         self.log_file = open(log_path, 'a', encoding='utf-8') if log_path else None
         self.log_lock = threading.Lock()
@@ -1502,12 +1622,15 @@ def main():
     parser.add_argument('database')
     parser.add_argument('--port-file')
     parser.add_argument('--log')
+    parser.add_argument('--tls-cert', help='PEM file with a certificate and its key: TLS logins are made')
+    parser.add_argument('--tls-force', action='store_true',
+                        help='encrypt everything, also for a client that asks for the login only')
     parser.add_argument('--backup-pause', type=float, default=0.02,
                         help='seconds between the packets of a backup\'s messages')
     args = parser.parse_args()
     if not os.path.isfile(args.database):
         sys.exit('no such database file: %s' % args.database)
-    server = Server(os.path.abspath(args.database), args.log, args.backup_pause)
+    server = Server(os.path.abspath(args.database), args.log, args.backup_pause, args.tls_cert, args.tls_force)
     port = server.server_address[1]
     if args.port_file:
         with open(args.port_file + '.tmp', 'w') as f:
