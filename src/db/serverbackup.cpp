@@ -23,6 +23,8 @@ void drainServerBackup(const QString &sql)
     QSqlQuery q;
     try {
         q = LibDB::exec(sql);
+    } catch (const DbPermissionDenied &) {
+        throw;
     } catch (const DbError &e) {
         throw DbError(backupErrorText(e.text()));
     }
@@ -30,8 +32,11 @@ void drainServerBackup(const QString &sql)
     // results; stopping early would cancel the backup.
     while (q.nextResult()) {
     }
-    if (q.lastError().type() != QSqlError::NoError)
+    if (q.lastError().type() != QSqlError::NoError) {
+        if (isPermissionError(firstNativeCode(q.lastError())))
+            throw DbPermissionDenied(dbErrorText(q.lastError()));
         throw DbError(backupErrorText(dbErrorText(q.lastError())));
+    }
 }
 
 // The partial copy of the backup under way, for the signal handlers: a run

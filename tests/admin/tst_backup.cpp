@@ -4,6 +4,7 @@
 #include "libdb.h"
 #include "serverbackup.h"
 #include "tbackup.h"
+#include "tdstestserver.h"
 #include "testsupport.h"
 #include "tidyup.h"
 #include "unglobal.h"
@@ -216,6 +217,51 @@ private Q_SLOTS:
         QCOMPARE(QDir(target.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("www_3.dat")});
     }
 
+    // SQL Server's own refusals name their cause: the login's right, the
+    // service account's access to the folder; a missing folder keeps the
+    // list of likely causes, which names it first.
+    void serverRefusalsSayWhy_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("folderExists");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<QString>("serverSaid");
+        QTest::newRow("no backup right") << QStringLiteral("deny sa backup") << true
+                                         << QStringLiteral("没有备份数据库的权限（BACKUP DATABASE）")
+                                         << QStringLiteral("BACKUP DATABASE permission denied in database 'www'");
+        QTest::newRow("service account may not write") << QStringLiteral("backup-unwritable %1") << true
+                                                       << QStringLiteral("服务账户无权写入服务器上的此目录：%1/")
+                                                       << QStringLiteral("Operating system error 5(Access is denied.)");
+        QTest::newRow("no such folder on the server") << QStringLiteral("ping") << false
+                                                      << QStringLiteral("1、服务器中没有此目录：%1/")
+                                                      << QStringLiteral("Operating system error 3(");
+    }
+
+    void serverRefusalsSayWhy()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, folderExists);
+        QFETCH(QString, said);
+        QFETCH(QString, serverSaid);
+        TestDatabase::Options o;
+        o.open = false;
+        TestDatabase db(o);
+        TdsTestServer server(db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        QTemporaryDir target;
+        const QString folder = target.filePath(QStringLiteral("bak"));
+        if (folderExists)
+            QVERIFY(QDir().mkpath(folder));
+        server.control(command.contains(QLatin1String("%1")) ? command.arg(folder) : command);
+        server.openAsLibDB();
+        ScopeExit closeDb([] { LibDB::close(); });
+        const DatabaseBackup::Outcome out = DatabaseBackup::run(folder, QDate(2024, 3, 6));
+        QVERIFY(!out.ok);
+        QVERIFY2(out.message.contains(said.contains(QLatin1String("%1")) ? said.arg(folder) : said), qPrintable(out.message));
+        QVERIFY2(out.databaseText.contains(serverSaid), qPrintable(out.databaseText));
+        QVERIFY(!QFile::exists(folder + QStringLiteral("/www_3.dat")));
+    }
+
     void tidyUp()
     {
         TestDatabase db;
@@ -223,8 +269,12 @@ private Q_SLOTS:
         QStringList log;
         LibDB::setStatementLog(&log);
         ScopeExit stopLog([] { LibDB::setStatementLog(nullptr); });
+        // An empty title, and titles of blanks (the import stores ' ' for an
+        // empty title field): each is empty to SQL Server's '='.
+        const QStringList emptyTitles{QStringLiteral(""), QStringLiteral(" "), QStringLiteral("   ")};
         for (const CatalogueKind &k : catalogueKinds()) {
-            db.addRecord(k.kind, {{QStringLiteral("li_title"), QStringLiteral("")}, {QStringLiteral("li_typeid"), 1}});
+            for (const QString &title : emptyTitles)
+                db.addRecord(k.kind, {{QStringLiteral("li_title"), title}, {QStringLiteral("li_typeid"), 1}});
             db.addRecord(k.kind, {{QStringLiteral("li_title"), QStringLiteral("有标题")}, {QStringLiteral("li_typeid"), 1}});
         }
         auto count = [&](const QString &table) { return db.scalar(QStringLiteral("select count(*) from ") + table).toInt(); };
@@ -233,7 +283,7 @@ private Q_SLOTS:
         tidyUpDatabase(nullptr);
         QVERIFY(log.isEmpty());
         QCOMPARE(p.shown.constFirst().text, QStringLiteral("您确定要整理数据库吗？系统将删除表中的空记录及其他一些处理！"));
-        QCOMPARE(count(QStringLiteral("www_shdh")), 2);
+        QCOMPARE(count(QStringLiteral("www_shdh")), 4);
 
         p.clear();
         p.answers = {true};
@@ -242,7 +292,7 @@ private Q_SLOTS:
         QCOMPARE(log.constFirst(), QStringLiteral("delete from www_lineread \nwhere li_title=''"));
         QCOMPARE(p.texts().constLast(), QStringLiteral("整理数据库完成！"));
         for (const CatalogueKind &k : catalogueKinds())
-            QCOMPARE(count(k.recordTable), k.kind == Kind::Zxsp ? 2 : 1);
+            QCOMPARE(count(k.recordTable), k.kind == Kind::Zxsp ? 4 : 1);
     }
 
     // A failing delete: the database's text, no completion message, the

@@ -18,18 +18,32 @@ driver, e.g.
 Add Language=british (or another language with days first) to read dashed
 date literals as such a login does.
 
+Locks are held and waited for as SQL Server does under READ COMMITTED (see
+SessionLocks), sp_getapplock and sp_releaseapplock included; the control
+commands "hold", "release" and "locks" let another session hold a lock, and
+"logins" tells the user names and passwords that logged in (LOGIN7's
+password decoded), for the tests of credentials.
+
 --log FILE appends one line per request ("login", "batch <first words>",
 "rpc <procedure> <first words>", "tm <begin|commit|rollback|save>",
 "attention"), so that tests can count round trips.
 
-What it is: a stand-in for the wire, not a database. Any login is accepted.
+What it is: a stand-in for the wire, not a database. Any login is accepted,
+with every right unless "deny" (a control command) took some from its name.
 It answers the way SQL Server 2019 does where the console depends on it:
     - the database collation is Chinese_PRC_CI_AS (LCID 0x0804, code page 936);
       CHAR(n) columns go out as CHAR in that collation, blank-padded to n GBK
       bytes, VARCHAR(n) as VARCHAR, TEXT as the legacy TEXT type, INT as INT,
       DATETIME as DATETIME; all text in GBK;
+    - text compares and sorts by that collation (collation_key()): ASCII
+      letters without case, '=' and '<' not counting trailing blanks (LIKE
+      counts them, and SQLite's LIKE is without case for ASCII already),
+      other text in GBK order (pinyin for the common characters): on a text
+      column compared with a literal or a bound value ("col = ...", "col in
+      (...)") and on the text columns of an ORDER BY;
     - a value wider than its CHAR/VARCHAR column (in GBK bytes) fails with
-      error 8152; a DATETIME column refuses what is no date (242); missing
+      error 8152, unless what is too much is only trailing blanks, which SQL
+      Server drops without a word; a DATETIME column refuses what is no date (242); missing
       tables, columns, syntax errors and duplicate keys get 208, 207, 102/156
       and 2627; any other SQLite error comes as 50000 with SQLite's text;
     - SQL batches, RPCs sp_executesql, sp_prepare, sp_prepexec, sp_execute,
@@ -38,15 +52,24 @@ It answers the way SQL Server 2019 does where the console depends on it:
       rollback/commit tran, attention;
     - BACKUP DATABASE ... TO DISK='file' sends SQL Server's messages over
       several packets and writes the file (a whole copy of the SQLite
-      database) only after the last message, unless the client cancelled.
+      database) only after the last message, unless the client cancelled;
+      a missing folder fails with 3201 (operating system error 3), a folder
+      named by "backup-unwritable" with 3201 (error 5), each with 3013;
+    - SET TEXTSIZE n cuts TEXT and VARCHAR(MAX) values to n bytes (FreeTDS
+      sends it when its data source or freetds.conf sets a text size);
+    - a login that "deny" took rights from is refused as SQL Server refuses
+      it: 262 for CREATE TABLE and BACKUP DATABASE (then 3013), 1088 for
+      ALTER TABLE, 229 for a table it may not read or write.
 
 T-SQL is translated to SQLite by translate() with a table of rules (RULES);
 what the console sends is covered, not T-SQL at large. 'yyyymmdd' and
 'yyyymmdd hh:mm:ss' literals become SQLite's 'yyyy-mm-dd hh:mm:ss' text, as
 do bound DATETIME values; a literal without N holds only what code page
 936 can (the rest becomes '?'), as on SQL Server. Statements in a batch are split at semicolons;
-leading SET options and transaction statements need none. Comparisons and
-sorting are SQLite's (binary, '=' case-sensitive), not the collation's.
+leading SET options and transaction statements need none. The collation
+is not the key's: a primary key on a CHAR column tells 'a' from 'A' here.
+CHAR values are stored unpadded, so LIKE 'x%' matches here what SQL Server
+matches, but LIKE '%x' matches a shorter value that SQL Server's padding hides.
 One thread and one SQLite connection per client; errors end the batch.
 
 Limit: SQLite does not tell the declared type of a result column. The server
@@ -67,9 +90,11 @@ import signal
 import socket
 import socketserver
 import sqlite3
+import ssl
 import struct
 import sys
 import threading
+import time
 import traceback
 
 # Packet types
@@ -93,6 +118,9 @@ RPC_NAMES = {1: 'sp_cursor', 2: 'sp_cursoropen', 3: 'sp_cursorprepare', 4: 'sp_c
              13: 'sp_prepexec', 14: 'sp_prepexecrpc', 15: 'sp_unprepare'}
 
 EPOCH_1900 = datetime.datetime(1900, 1, 1)
+# What a session's SET TEXTSIZE starts at: what SQL Server's ODBC and OLE DB
+# drivers set at login (FreeTDS sets nothing unless told to).
+TEXTSIZE_DEFAULT = 2147483647
 DATE_1 = datetime.date(1, 1, 1)
 
 
@@ -212,7 +240,9 @@ class ColType:
             return b'\x23' + struct.pack('<i', 0x7FFFFFFF) + COLLATION + b'\x01' + us_varchar(table)
         return b'\xE7' + struct.pack('<H', 8000) + COLLATION  # nvarchar(4000)
 
-    def value(self, v):
+    def value(self, v, textsize=None):
+        """v on the wire; a TEXT or VARCHAR(MAX) value is cut to textsize
+        bytes, as SET TEXTSIZE makes SQL Server cut it."""
         k = self.kind
         if k in ('int', 'bigint', 'float', 'datetime'):
             if v is None:
@@ -245,6 +275,8 @@ class ColType:
             data = data[:self.size].decode(SERVER_CHARSET, errors='ignore').encode(SERVER_CHARSET)
         if k == 'char':
             data = data.ljust(self.size, b' ')
+        if k in ('text', 'varcharmax') and textsize is not None:
+            data = data[:textsize]
         if k == 'text':
             return b'\x10' + b'\x00' * 16 + b'\x00' * 8 + struct.pack('<i', len(data)) + data
         if k == 'varcharmax':
@@ -423,20 +455,88 @@ def translate_code(code):
     return code
 
 
-def translate(pieces, trancount=0, days_first=False):
-    """A statement (its scan() pieces) as the console sends it, in SQLite's dialect."""
+def translate(pieces, trancount=0, days_first=False, text_columns=frozenset()):
+    """A statement (its scan() pieces) as the console sends it, in SQLite's
+    dialect. text_columns: the names of the CHAR/VARCHAR/TEXT columns, whose
+    comparisons and sorting follow the database collation (see collated())."""
     out, limit = [], None
     for kind, text in pieces:
         if kind != 'code':
-            out.append(literal(text if kind == 'nstr' else in_code_page(text), days_first))
+            lit = literal(text if kind == 'nstr' else in_code_page(text), days_first)
+            if text_columns and out and compared_text(out[-1], text_columns):
+                lit += COLLATE
+            out.append(lit)
             continue
         m = TOP_RE.search(text) if limit is None else None
         if m:
             # One TOP, of the statement's outer SELECT: its LIMIT goes at the end.
             limit, text = m.group(2), text[:m.start()] + m.group(1) + text[m.end():]
-        out.append(translate_code(TRANCOUNT_RE.sub(str(trancount), text)))
+        code = translate_code(TRANCOUNT_RE.sub(str(trancount), text))
+        out.append(collated(code, text_columns) if text_columns else code)
     s = ''.join(out)
     return s.rstrip().rstrip(';') + ' limit ' + limit if limit else s
+
+
+# ---------------------------------------------------------------- collation
+
+COLLATION_NAME = 'tds_ci_as'
+COLLATE = ' collate ' + COLLATION_NAME
+_ASCII_LOWER = {c: c + 32 for c in range(ord('A'), ord('Z') + 1)}
+
+
+def collation_key(s):
+    """Chinese_PRC_CI_AS as the console meets it: ASCII letters without case,
+    trailing blanks not counted (SQL Server pads the shorter side with blanks
+    before it compares), and the rest in GBK order, which for the common
+    characters (GB2312's first level) is the pinyin order SQL Server sorts by."""
+    return s.rstrip(' ').translate(_ASCII_LOWER).encode(SERVER_CHARSET, errors='replace')
+
+
+def compare_collated(a, b):
+    ka, kb = collation_key(a), collation_key(b)
+    return (ka > kb) - (ka < kb)
+
+
+# "column op" at the end of a piece of code, where a literal or a bound value follows.
+COMPARED_RE = re.compile(r'(?:\b\w+\.)?\b(\w+)\s*(?:=|<>|!=|<=|>=|<|>)\s*$')
+COMPARED_PARAM_RE = re.compile(r'((?:\b\w+\.)?\b(\w+)\s*(?:=|<>|!=|<=|>=|<|>)\s*)(\?|[@:]\w+)')
+COMPARED_IN_RE = re.compile(r'((?:\b\w+\.)?\b(\w+))(\s+(?:not\s+)?in\s*\()', re.I)
+ORDER_BY_RE = re.compile(r'\border\s+by\s+', re.I)
+ORDER_TERM_RE = re.compile(r'\s*((?:\w+\.)?(\w+))(\s+(?:asc|desc)\b)?\s*$', re.I)
+
+
+def compared_text(code, text_columns):
+    m = COMPARED_RE.search(code)
+    return bool(m) and m.group(1).lower() in text_columns
+
+
+def collated(code, text_columns):
+    """The code with the database collation on what it compares or sorts of
+    text: bound values compared with a text column, and the text columns of
+    an ORDER BY. (Literals get theirs in translate().) Only text columns:
+    a collation on a date or number would keep SQLite from its indexes."""
+    code = COMPARED_PARAM_RE.sub(
+        lambda m: m.group(0) + COLLATE if m.group(2).lower() in text_columns else m.group(0), code)
+    # "x in (...)" compares by the collation of x.
+    code = COMPARED_IN_RE.sub(
+        lambda m: m.group(1) + COLLATE + m.group(3) if m.group(2).lower() in text_columns else m.group(0), code)
+    m = ORDER_BY_RE.search(code)
+    if not m:
+        return code
+    head, rest = code[:m.end()], code[m.end():]
+    tail = ''
+    stop = re.search(r'\)|\blimit\b|\bunion\b', rest, re.I)
+    if stop:
+        rest, tail = rest[:stop.start()], rest[stop.start():]
+    terms = []
+    for term in rest.split(','):
+        t = ORDER_TERM_RE.match(term)
+        if t and t.group(2).lower() in text_columns:
+            term = term.rstrip()
+            end = t.start(3) if t.group(3) else len(term)
+            term = term[:end] + COLLATE + term[end:] + (' ' if rest.endswith(' ') else '')
+        terms.append(term)
+    return head + ','.join(terms) + tail
 
 
 # ---------------------------------------------------------------- errors
@@ -449,6 +549,9 @@ KEYWORDS = {'select', 'from', 'where', 'insert', 'into', 'update', 'delete', 'se
 def sql_error(e):
     """An SQLite error as SQL Server would word it."""
     text = str(e)
+    if text.startswith('database is locked') or text.startswith('database table is locked'):
+        # Another writer of the file beside this server: a lock wait like any other.
+        return SqlError(*LOCK_TIMEOUT_ERROR, severity=16, state=51)
     if text.startswith('tds8152'):
         return SqlError(8152, 'String or binary data would be truncated.', state=2)
     if text.startswith('tds242'):
@@ -651,6 +754,294 @@ def read_rpc(data):
     return name, params
 
 
+# ---------------------------------------------------------------- locks
+
+# Lock modes and which pairs two owners may hold at once (SQL Server's
+# compatibility table for the modes sp_getapplock takes; tables use S and X).
+LOCK_MODES = {'shared': 'S', 'update': 'U', 'intentshared': 'IS', 'intentexclusive': 'IX', 'exclusive': 'X'}
+COMPATIBLE = {
+    'IS': {'IS', 'S', 'U', 'IX'},
+    'S': {'IS', 'S', 'U'},
+    'U': {'IS', 'S'},
+    'IX': {'IS', 'IX'},
+    'X': set(),
+}
+STRENGTH = {'IS': 0, 'S': 1, 'U': 2, 'IX': 2, 'X': 3}
+LOCK_TIMEOUT_ERROR = (1222, 'Lock request time out period exceeded.')
+
+
+class LockManager:
+    """The server's locks, shared by every session: resources ('table', name)
+    and ('app', name), each held by owners (session, duration) in a mode.
+    Owners of one session never block each other. A request that conflicts
+    waits until the holders let go, for ever or up to a timeout in ms."""
+
+    def __init__(self):
+        self.cond = threading.Condition()
+        self.held = {}     # resource -> {owner: [mode, count]}
+        self.waiting = {}  # owner -> (resource, mode)
+
+    def grantable(self, resource, owner, mode):
+        for other, (held_mode, _) in self.held.get(resource, {}).items():
+            if other[0] is owner[0]:
+                continue
+            if held_mode not in COMPATIBLE[mode] or mode not in COMPATIBLE[held_mode]:
+                return False
+        return True
+
+    def acquire(self, owner, resource, mode, timeout_ms=-1, poll=None):
+        """True when granted at once, 'waited' when granted after a wait,
+        False when the timeout ran out. poll() runs while waiting (it raises
+        when the client cancels or goes away)."""
+        deadline = None if timeout_ms is None or timeout_ms < 0 else time.monotonic() + timeout_ms / 1000.0
+        waited = False
+        with self.cond:
+            while not self.grantable(resource, owner, mode):
+                if deadline is not None and time.monotonic() >= deadline:
+                    return False
+                waited = True
+                self.waiting[owner] = (resource, mode)
+                try:
+                    wait = 0.05 if deadline is None else max(0.0, min(0.05, deadline - time.monotonic()))
+                    self.cond.wait(wait)
+                    if poll:
+                        self.cond.release()
+                        try:
+                            poll()
+                        finally:
+                            self.cond.acquire()
+                finally:
+                    self.waiting.pop(owner, None)
+            holders = self.held.setdefault(resource, {})
+            entry = holders.get(owner)
+            if entry is None:
+                holders[owner] = [mode, 1]
+            else:
+                entry[1] += 1
+                if STRENGTH[mode] > STRENGTH[entry[0]]:
+                    entry[0] = mode
+        return 'waited' if waited else True
+
+    def release(self, owner, resource, all_counts=False):
+        """False when the owner did not hold the resource."""
+        with self.cond:
+            holders = self.held.get(resource, {})
+            entry = holders.get(owner)
+            if entry is None:
+                return False
+            entry[1] -= 1
+            if all_counts or entry[1] <= 0:
+                del holders[owner]
+                if not holders:
+                    del self.held[resource]
+            self.cond.notify_all()
+            return True
+
+    def release_owner(self, owner, kind=None):
+        """Lets go of everything the owner holds (of one kind of resource)."""
+        with self.cond:
+            for resource in list(self.held):
+                if kind is not None and resource[0] != kind:
+                    continue
+                holders = self.held[resource]
+                if holders.pop(owner, None) is not None and not holders:
+                    del self.held[resource]
+            self.cond.notify_all()
+
+    def holds(self, owner, resource):
+        with self.cond:
+            return owner in self.held.get(resource, {})
+
+    def describe(self):
+        with self.cond:
+            held = ['%s:%s:%s' % (r[0], r[1], e[0]) for r, hs in sorted(self.held.items()) for e in hs.values()]
+            return 'waiting=%d held=%s' % (len(self.waiting), ','.join(held) or '-')
+
+
+class ControlSession:
+    """The other session of the control commands "hold" and "release": a
+    user of the site's database who holds a lock until told to let go."""
+
+
+CONTROL_SESSION = ControlSession()
+CONTROL_OWNER = (CONTROL_SESSION, 'session')
+
+WRITE_TARGET_RE = re.compile(r'^\s*(?:insert\s+(?:into\s+)?|update\s+|delete\s+(?:from\s+)?|'
+                             r'(?:create|alter|drop)\s+(?:unique\s+)?(?:table|index\s+\w+\s+on)\s+)'
+                             r'(?:\[?\w+\]?\.)*\[?(\w+)', re.I)
+
+
+@functools.lru_cache(maxsize=1024)
+def statement_tables(code, tables):
+    """(table written or None, tables read) of a statement's code (its
+    literals left out), among the database's tables."""
+    m = WRITE_TARGET_RE.match(code)
+    target = m.group(1).lower() if m and m.group(1).lower() in tables else None
+    read = tuple(t for t in tables if t != target and re.search(r'\b%s\b' % re.escape(t), code, re.I))
+    return target, read
+
+
+APPLOCK_DECLARE_RE = re.compile(r'^\s*declare\s+@(\w+)\s+int\s*$', re.I)
+APPLOCK_EXEC_RE = re.compile(r'^\s*exec(?:ute)?\s+(?:@(\w+)\s*=\s*)?(?:\w+\.)*(sp_getapplock|sp_releaseapplock)\b(.*)$',
+                             re.I | re.S)
+APPLOCK_ARG_RE = re.compile(r'\s*@(\w+)\s*=\s*(?:(-?\d+)|@(\w+)|(\x00\d+\x00))\s*(?:,|$)')
+
+
+class SessionLocks:
+    """A session's side of the locks, as SQL Server takes them under READ
+    COMMITTED without row versioning, at table granularity:
+      - a statement that writes a table (insert, update, delete, DDL) holds
+        an exclusive lock on it, to the end of the transaction when one is
+        open, else to the end of the statement;
+      - a statement that reads a table holds a shared lock on it while it
+        runs and while its result is being sent: until the last packet of the
+        reply is in the socket. A client that stops reading a long result
+        therefore keeps a writer of that table waiting, as SQL Server's lock
+        on the row or page the send stopped at does (SQL Server would let
+        writers of other rows of the table go on; here the whole table is
+        held). Under REPEATABLE READ and SERIALIZABLE the shared locks are
+        kept to the end of the transaction; READ UNCOMMITTED and SNAPSHOT
+        take none.
+    A request that conflicts waits for ever (LOCK_TIMEOUT -1, the default),
+    or SET LOCK_TIMEOUT n milliseconds, then fails with error 1222, severity
+    16, state 51 (the statement ends; the transaction stays open). A client's
+    cancel (ATTENTION) ends the wait. SQLite has one writer: a statement that
+    writes also takes the server's one writer lock (to the end of its
+    transaction), so two open transactions that write different tables wait
+    for each other too. A writer of the database file beside this server is
+    waited for in SQLite (the lock timeout, 30 s when none is set), also
+    ending with 1222. No deadlock detection. sp_getapplock and sp_releaseapplock work as
+    SQL Server documents them (modes Shared, Update, IntentShared,
+    IntentExclusive, Exclusive; owner Transaction or Session; return codes
+    0 granted, 1 granted after waiting, -1 timed out, -999 a bad call)."""
+
+    def init_locks(self):
+        self.lock_timeout = -1
+        self.isolation = 'read committed'
+        self.batch_vars = {}
+        self.statement_owner = (self, 'statement')
+        self.transaction_owner = (self, 'transaction')
+        self.session_owner = (self, 'session')
+
+    def set_lock_option(self, words):
+        """SET LOCK_TIMEOUT and the isolation level; False for other options."""
+        if words[1] == 'lock_timeout':
+            self.lock_timeout = int(words[2])
+            if self.db is not None:
+                ms = self.lock_timeout if self.lock_timeout >= 0 else 30000
+                self.db.execute('pragma busy_timeout=%d' % ms)
+            return True
+        if words[1] == 'transaction' and len(words) >= 5:
+            self.isolation = ' '.join(words[4:])
+            return True
+        return False
+
+    def poll_client(self):
+        """While waiting for a lock: a cancel ends the wait, a client gone ends the session."""
+        if self.attention_pending(0):
+            raise Cancelled
+
+    def lock(self, resource, mode, owner):
+        granted = self.server.locks.acquire(owner, resource, mode, self.lock_timeout, self.poll_client)
+        if not granted:
+            raise SqlError(*LOCK_TIMEOUT_ERROR, severity=16, state=51)
+
+    def lock_statement(self, pieces):
+        """Takes the table locks of a statement before it runs."""
+        code = ' '.join(text for kind, text in pieces if kind == 'code')
+        target, read = statement_tables(code, tuple(self.columns))
+        in_tran = self.trancount > 0
+        if target:
+            # SQLite has one writer: its write lock is taken here, as a lock
+            # like the others, so that waiting for it follows the same rules.
+            owner = self.transaction_owner if in_tran else self.statement_owner
+            self.lock(('database', 'writer'), 'X', owner)
+            self.lock(('table', target), 'X', owner)
+        if self.isolation in ('read uncommitted', 'snapshot'):
+            return
+        keep = in_tran and self.isolation in ('repeatable read', 'serializable')
+        for table in read:
+            self.lock(('table', table), 'S', self.transaction_owner if keep else self.statement_owner)
+
+    def statement_done(self):
+        """After the reply is sent: the locks of its statements end."""
+        self.server.locks.release_owner(self.statement_owner)
+        self.batch_vars = {}
+
+    def transaction_done(self):
+        self.server.locks.release_owner(self.transaction_owner)
+
+    def session_done(self):
+        for owner in (self.statement_owner, self.transaction_owner, self.session_owner):
+            self.server.locks.release_owner(owner)
+
+    def applock_statement(self, pieces, done_token):
+        """DECLARE @v INT and EXEC [@v =] sp_getapplock/sp_releaseapplock ...;
+        None for any other statement."""
+        first = pieces[0][1] if pieces and pieces[0][0] == 'code' else ''
+        m = APPLOCK_DECLARE_RE.match(first) if len(pieces) == 1 else None
+        if m:
+            self.batch_vars[m.group(1)] = None
+            return b''
+        m = APPLOCK_EXEC_RE.match(first)
+        if not m:
+            return None
+        literals = []
+        code = m.group(3)
+        for kind, text in pieces[1:]:
+            if kind == 'code':
+                code += text
+            else:
+                code += '\x00%d\x00' % len(literals)
+                literals.append(text)
+        args, pos = {}, 0
+        while pos < len(code) and code[pos:].strip():
+            a = APPLOCK_ARG_RE.match(code, pos)
+            if not a:
+                raise SqlError(102, "Incorrect syntax near '%s'." % first_words(code[pos:], 1))
+            name, number, var, lit = a.groups()
+            if number is not None:
+                value = int(number)
+            elif var is not None:
+                value = self.batch_vars.get(var)
+            else:
+                value = literals[int(lit.strip('\x00'))]
+            args[name.lower()] = value
+            pos = a.end()
+        procedure = m.group(2).lower()
+        status, messages = self.applock(procedure, args)
+        if m.group(1):
+            self.batch_vars[m.group(1)] = status
+        return messages + struct.pack('<Bi', TOK_RETURNSTATUS, status) + done(TOK_DONEPROC, DONE_MORE)
+
+    def applock(self, procedure, args):
+        """(return code, messages) of sp_getapplock or sp_releaseapplock."""
+        resource = args.get('resource')
+        owner_name = str(args.get('lockowner') or 'Transaction').lower()
+        if not resource or owner_name not in ('transaction', 'session'):
+            return -999, error_token(SqlError(8114, 'Error converting data type to the parameters of %s.' % procedure))
+        if owner_name == 'transaction' and self.trancount == 0:
+            return -999, error_token(SqlError(1223 if procedure == 'sp_releaseapplock' else 1225,
+                                              "Cannot %s the application lock (Database Principal: 'public', Resource: "
+                                              "'%s') because there is no current transaction."
+                                              % ('release' if procedure == 'sp_releaseapplock' else 'obtain', resource)))
+        owner = self.session_owner if owner_name == 'session' else self.transaction_owner
+        key = ('app', resource.lower()[:255])
+        if procedure == 'sp_releaseapplock':
+            if self.server.locks.release(owner, key):
+                return 0, b''
+            return -999, error_token(SqlError(1223, "Cannot release the application lock (Database Principal: "
+                                                    "'public', Resource: '%s') because it is not currently held."
+                                              % resource))
+        mode = LOCK_MODES.get(str(args.get('lockmode') or '').lower())
+        if mode is None:
+            return -999, error_token(SqlError(8114, 'Error converting data type to the parameters of sp_getapplock.'))
+        timeout = args.get('locktimeout')
+        timeout = self.lock_timeout if timeout is None else int(timeout)
+        granted = self.server.locks.acquire(owner, key, mode, timeout, self.poll_client)
+        return (0 if granted is True else 1 if granted else -1), b''
+
+
 # ---------------------------------------------------------------- a connection
 
 STMT_NAME_RE = re.compile(r'@(\w+)')
@@ -679,8 +1070,9 @@ DAYS_FIRST_LANGUAGES = {'british', 'deutsch', 'français', 'french', 'español',
 STATEMENT_PARAM = {'sp_executesql': 0, 'sp_prepare': 2, 'sp_prepexec': 2, 'sp_cursoropen': 1}
 
 
-class Session:
+class Session(SessionLocks):
     def __init__(self, server, sock):
+        self.init_locks()
         self.server, self.sock = server, sock
         self.packet_size = 4096
         self.packet_id = 1
@@ -694,6 +1086,9 @@ class Session:
         self.next_handle = 1
         self.schema_version = None
         self.columns = {}  # table -> {column: ColType}
+        self.text_columns = frozenset()
+        self.textsize = TEXTSIZE_DEFAULT
+        self.user = ''  # the login's name, whose rights deny_rights() may have narrowed
 
     # -------- wire
 
@@ -749,15 +1144,22 @@ class Session:
             except (EOFError, ConnectionError):
                 return
             if kind == PKT_PRELOGIN:
-                self.send(self.prelogin())
+                self.send(self.prelogin(data))
+                if not self.start_tls():
+                    return
             elif kind == PKT_LOGIN7:
-                self.send(self.login(data))
+                reply = self.login(data)
+                self.end_login_tls()
+                self.send(reply)
             elif kind == PKT_ATTENTION:
                 self.server.log('attention')
                 self.send(done(TOK_DONE, DONE_ATTN))
             else:
                 try:
-                    self.send(self.request(kind, data))
+                    try:
+                        self.send(self.request(kind, data))
+                    finally:
+                        self.statement_done()
                 except Cancelled:
                     self.send(done(TOK_DONE, DONE_ATTN))
                 except (EOFError, ConnectionError):
@@ -768,14 +1170,53 @@ class Session:
                     self.send(error_token(SqlError(50000, 'TDS test server fault: %r' % e, severity=16))
                               + done(TOK_DONE, DONE_ERROR))
 
-    def prelogin(self):
-        options = [(0, PRODUCT_VERSION + b'\0\0'), (1, b'\x02'), (2, b'\0'), (3, struct.pack('>I', 0)), (4, b'\0')]
+    def prelogin(self, data=b''):
+        self.encryption = negotiate_encryption(self.server, prelogin_options(data).get(1, b'\x02')[:1])
+        options = [(0, PRODUCT_VERSION + b'\0\0'), (1, bytes([self.encryption])), (2, b'\0'),
+                   (3, struct.pack('>I', 0)), (4, b'\0')]
         offset = 5 * len(options) + 1
         head, body = b'', b''
         for token, value in options:
             head += struct.pack('>BHH', token, offset + len(body), len(value))
             body += value
         return head + b'\xFF' + body
+
+    # -------- TLS, as SQL Server makes it: the handshake inside PRELOGIN
+    # packets, then TLS records straight on the connection, for the login
+    # packet only (ENCRYPT_OFF) or for everything (ENCRYPT_ON).
+
+    def start_tls(self):
+        """Makes the handshake the pre-login answer agreed on; False when it failed."""
+        if self.encryption not in (ENCRYPT_OFF, ENCRYPT_ON):
+            return True
+        incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+        tls = self.server.tls_context.wrap_bio(incoming, outgoing, server_side=True)
+        try:
+            while True:
+                try:
+                    tls.do_handshake()
+                    break
+                except ssl.SSLWantReadError:
+                    self.send_prelogin_packet(outgoing.read())
+                    kind, data = self.read_message()
+                    incoming.write(data)
+            self.send_prelogin_packet(outgoing.read())
+        except (ssl.SSLError, EOFError, ConnectionError) as e:
+            self.server.log('tls failed %s' % e)
+            return False
+        self.raw_sock = self.sock
+        self.sock = TlsSocket(self.sock, tls, incoming, outgoing)
+        self.server.log('tls %s' % ('all' if self.encryption == ENCRYPT_ON else 'login'))
+        return True
+
+    def send_prelogin_packet(self, payload):
+        if payload:
+            self.sock.sendall(struct.pack('>BBHHBB', PKT_PRELOGIN, 1, len(payload) + 8, 0, 0, 0) + payload)
+
+    def end_login_tls(self):
+        """With ENCRYPT_OFF only the login went encrypted: the rest is plain."""
+        if getattr(self, 'encryption', None) == ENCRYPT_OFF and isinstance(self.sock, TlsSocket):
+            self.sock = self.raw_sock
 
     def login(self, data):
         self.packet_size = max(512, min(32767, struct.unpack('<I', data[8:12])[0] or 4096))
@@ -784,7 +1225,9 @@ class Session:
         off, n = struct.unpack('<HH', data[64:68])
         language = data[off:off + 2 * n].decode('utf-16-le') or 'us_english'
         self.days_first = language.lower() in DAYS_FIRST_LANGUAGES
+        self.user = login_user(data)
         self.open_database()
+        self.server.logins.append(login_credentials(data))
         self.server.log('login')
         loginack = (b'\x01' + bytes([0x74, 0, 0, 4]) + b_varchar('Microsoft SQL Server') + PRODUCT_VERSION)
         return (envchange(1, database, 'master')
@@ -819,6 +1262,11 @@ class Session:
     def open_database(self):
         db = sqlite3.connect(self.server.database, timeout=30, isolation_level=None, check_same_thread=False)
         db.create_function('tds_gbk_len', 1, lambda v: None if v is None else len(gbk(str(v))), deterministic=True)
+        # What SQL Server stores of a value for a CHAR/VARCHAR column: the
+        # blanks beyond the width are dropped without a word, so only the rest counts.
+        db.create_function('tds_stored_len', 1,
+                           lambda v: None if v is None else len(gbk(str(v)).rstrip(b' ')), deterministic=True)
+        db.create_collation(COLLATION_NAME, compare_collated)
         db.create_function('tds_bad_date', 1,
                            lambda v: 0 if v is None or (isinstance(v, str) and parse_date(v)) else 1,
                            deterministic=True)
@@ -850,7 +1298,7 @@ class Session:
             checks = []
             for name, t in cols.items():
                 if t.kind in ('char', 'varchar'):
-                    checks.append("tds_gbk_len(new.\"%s\") > %d then raise(abort, 'tds8152')" % (name, t.size))
+                    checks.append("tds_stored_len(new.\"%s\") > %d then raise(abort, 'tds8152')" % (name, t.size))
                 elif t.kind == 'datetime':
                     checks.append("tds_bad_date(new.\"%s\") then raise(abort, 'tds242')" % name)
             for event in ('insert', 'update'):
@@ -859,6 +1307,8 @@ class Session:
                 if checks:
                     self.db.execute('create temp trigger "%s" before %s on main."%s" begin select case %s end; end'
                                     % (trigger, event, table, ' '.join('when ' + c for c in checks)))
+        self.text_columns = frozenset(name for cols in self.columns.values() for name, t in cols.items()
+                                      if t.kind in ('char', 'varchar', 'varcharmax', 'text'))
 
     def column_types(self, sql, names, rows):
         mentioned = [t for t in self.columns if re.search(r'\b%s\b' % re.escape(t), sql, re.I)]
@@ -937,6 +1387,12 @@ class Session:
 
     def set_option(self, text):
         words = text.lower().split()
+        if self.set_lock_option(words):
+            return
+        if words[1] == 'textsize' and len(words) > 2:
+            # As SQL Server: 0 (or less) goes back to the default of 4 KB.
+            n = int(words[2])
+            self.textsize = n if n > 0 else 4096
         if words[1] == 'language':
             self.days_first = words[2] in DAYS_FIRST_LANGUAGES
         elif words[1] == 'dateformat':
@@ -950,12 +1406,17 @@ class Session:
             return out + info_token(0, pieces[1][1])
         if len(pieces) >= 2 and pieces[1][0] != 'code' and BACKUP_RE.match(pieces[0][1]):
             return out + self.backup(BACKUP_RE.match(pieces[0][1]).group(1), pieces[1][1], done_token)
+        applock = self.applock_statement(pieces, done_token)
+        if applock is not None:
+            return out + applock
         self.refresh_schema()
         tsql = join_pieces(pieces)
-        sqlite_sql = translate(pieces, self.trancount, self.days_first)
+        check_rights(self, tsql)
+        sqlite_sql = translate(pieces, self.trancount, self.days_first, self.text_columns)
         if not sqlite_sql.strip():
             return out
-        cur = self.db.execute(sqlite_sql, params)
+        self.lock_statement(pieces)
+        cur = self.db.execute(sqlite_sql, {**params, **self.batch_vars} if self.batch_vars else params)
         if cur.description is None:
             verb = sqlite_sql.lstrip().split(None, 1)[0].lower() if sqlite_sql.strip() else ''
             if verb in ('create', 'alter', 'drop'):
@@ -972,7 +1433,7 @@ class Session:
             meta.append(struct.pack('<IH', 0, 0x09) + t.type_info() + b_varchar(name))
         out = [bytes([TOK_COLMETADATA]) + b''.join(meta)]
         for row in rows:
-            out.append(bytes([TOK_ROW]) + b''.join(t.value(v) for t, v in zip(types, row)))
+            out.append(bytes([TOK_ROW]) + b''.join(t.value(v, self.textsize) for t, v in zip(types, row)))
         return b''.join(out)
 
     # -------- transactions
@@ -997,6 +1458,7 @@ class Session:
         self.trancount -= 1
         if self.trancount == 0:
             self.db.execute('commit')
+            self.transaction_done()
             return self.tran_env(9)
         return b''
 
@@ -1009,6 +1471,7 @@ class Session:
             return b''
         self.db.execute('rollback')
         self.trancount = 0
+        self.transaction_done()
         return self.tran_env(10)
 
     def save(self, name):
@@ -1125,7 +1588,7 @@ class Session:
         self.refresh_schema()
         nulls = {name: None for name in STMT_NAME_RE.findall(declared or '')}
         try:
-            cur = self.db.execute('select * from (%s) limit 0' % translate(pieces, self.trancount, self.days_first), nulls)
+            cur = self.db.execute('select * from (%s) limit 0' % translate(pieces, self.trancount, self.days_first, self.text_columns), nulls)
         except sqlite3.Error as e:
             raise sql_error(e)
         names = [d[0] for d in cur.description]
@@ -1171,8 +1634,9 @@ class Session:
             out += info_token(16954, 'Executing SQL directly; no cursor.')
             return out, False, [(0, params[0][0], 0)]
         self.refresh_schema()
+        self.lock_statement(pieces)
         try:
-            cur = self.db.execute(translate(pieces, self.trancount, self.days_first), bound)
+            cur = self.db.execute(translate(pieces, self.trancount, self.days_first, self.text_columns), bound)
         except sqlite3.Error as e:
             raise sql_error(e)
         rows = cur.fetchall()
@@ -1220,11 +1684,17 @@ class Session:
         folder = os.path.dirname(target)
         live = os.path.realpath(self.server.database)
         abnormal = SqlError(3013, 'BACKUP DATABASE is terminating abnormally.')
+        if 'backup' in self.server.denied.get(self.user.lower(), ()):
+            raise SqlError(262, "BACKUP DATABASE permission denied in database '%s'." % database, severity=14,
+                           then=abnormal)
         if self.trancount:
             raise SqlError(3021, 'Cannot perform a backup or restore operation within a transaction.', then=abnormal)
         if not os.path.isabs(target) or not os.path.isdir(folder) or os.path.realpath(target) == live:
             raise SqlError(3201, "Cannot open backup device '%s'. Operating system error 3(The system cannot "
                                  "find the path specified.)." % target, state=2, then=abnormal)
+        if os.path.realpath(folder) in self.server.unwritable_folders:
+            raise SqlError(3201, "Cannot open backup device '%s'. Operating system error 5(Access is denied.)."
+                           % target, state=1, then=abnormal)
         pages = max(1, os.path.getsize(self.server.database) // 8192)
         steps = [info_token(3211, '%d percent processed.' % p) for p in (10, 20, 30, 40, 50, 60, 70, 80, 90, 100)]
         steps += [info_token(4035, "Processed %d pages for database '%s', file '%s' on file 1." % (pages, database, database)),
@@ -1267,6 +1737,239 @@ def control_ping(server, args):
     return 'pong'
 
 
+def login_credentials(data):
+    """The user name and password of a LOGIN7 message. The password travels
+    with each byte's halves swapped and then XORed with 0xA5."""
+    off, n = struct.unpack('<HH', data[40:44])
+    user = data[off:off + 2 * n].decode('utf-16-le', 'replace')
+    off, n = struct.unpack('<HH', data[44:48])
+    raw = bytes((((b ^ 0xA5) << 4) & 0xF0) | ((b ^ 0xA5) >> 4) for b in data[off:off + 2 * n])
+    return user, raw.decode('utf-16-le', 'replace')
+
+
+@control('logins')
+def control_logins(server, args):
+    """Every login so far, "user:password" each as the hex of its UTF-8, separated by blanks."""
+    return ' '.join('%s:%s' % (u.encode('utf-8').hex(), p.encode('utf-8').hex()) for u, p in server.logins)
+
+
+@control('hold')
+def control_hold(server, args):
+    """hold TABLE [shared|exclusive] (exclusive by default), or hold
+    applock RESOURCE [MODE]: another session takes the lock (waiting for
+    it, up to 10 s) and keeps it until "release"."""
+    if args and args[0].lower() == 'applock':
+        resource, mode = ('app', args[1].lower()), LOCK_MODES[(args[2] if len(args) > 2 else 'exclusive').lower()]
+    else:
+        mode = {'shared': 'S', 'exclusive': 'X'}[(args[1] if len(args) > 1 else 'exclusive').lower()]
+        resource = ('table', args[0].lower())
+    if not server.locks.acquire(CONTROL_OWNER, resource, mode, 10000):
+        raise RuntimeError('lock not granted within 10 s: %s' % server.locks.describe())
+    return server.locks.describe()
+
+
+@control('release')
+def control_release(server, args):
+    """release: the control session lets go of every lock it holds."""
+    server.locks.release_owner(CONTROL_OWNER)
+    return server.locks.describe()
+
+
+@control('locks')
+def control_locks(server, args):
+    """"waiting=N held=kind:name:mode,...": how many requests wait, and every lock held."""
+    return server.locks.describe()
+
+
+@control('deny')
+def deny_rights(server, args):
+    """deny LOGIN RIGHT...: the login (by name, as it logs in) loses each
+    right, as a site's own restricted login lacks them: create-table,
+    alter, backup, or select/insert/update/delete:TABLE. "deny LOGIN" alone
+    gives every right back."""
+    if not args:
+        raise ValueError('deny needs a login name')
+    rights = set()
+    for word in args[1:]:
+        verb, _, table = word.lower().partition(':')
+        if verb in ('create-table', 'alter', 'backup') and not table:
+            rights.add(verb)
+        elif verb in ('select', 'insert', 'update', 'delete') and table:
+            rights.add(verb + ':' + table)
+        else:
+            raise ValueError('no such right: %s' % word)
+    server.denied[args[0].lower()] = rights
+    return ''
+
+
+@control('backup-unwritable')
+def backup_unwritable(server, args):
+    """backup-unwritable FOLDER...: folders the server's service account may
+    not write, so that a backup there fails with operating system error 5."""
+    server.unwritable_folders = {os.path.realpath(a) for a in args}
+    return ''
+
+
+ENCRYPT_OFF, ENCRYPT_ON, ENCRYPT_NOT_SUP, ENCRYPT_REQ = 0, 1, 2, 3
+
+
+def prelogin_options(data):
+    """A PRELOGIN packet's options: {token: value}."""
+    out, pos = {}, 0
+    try:
+        while pos < len(data) and data[pos] != 0xFF:
+            token, offset, length = struct.unpack('>BHH', data[pos:pos + 5])
+            out[token] = data[offset:offset + length]
+            pos += 5
+    except struct.error:
+        pass
+    return out
+
+
+def negotiate_encryption(server, client):
+    """The ENCRYPTION answer to the client's, as SQL Server answers: without
+    a certificate none (the client that requires it gives up); with one, the
+    login encrypted when the client asks for that (FreeTDS's "request") and
+    everything when it requires it or --tls-force says so."""
+    if server.tls_context is None or client == bytes([ENCRYPT_NOT_SUP]):
+        return ENCRYPT_NOT_SUP
+    if client in (bytes([ENCRYPT_ON]), bytes([ENCRYPT_REQ])) or server.tls_force:
+        return ENCRYPT_ON
+    return ENCRYPT_OFF
+
+
+class TlsSocket:
+    """The connection's socket once TLS is on: what Session reads and sends
+    goes through the TLS object; anything else is the socket's."""
+
+    def __init__(self, sock, tls, incoming, outgoing):
+        self.raw, self.tls, self.incoming, self.outgoing = sock, tls, incoming, outgoing
+        self.buffer = b''
+
+    def __getattr__(self, name):
+        return getattr(self.raw, name)
+
+    def fileno(self):
+        return self.raw.fileno()
+
+    def recv(self, n, flags=0):
+        while not self.buffer:
+            try:
+                self.buffer = self.tls.read(65536)
+                if not self.buffer:
+                    return b''
+            except ssl.SSLWantReadError:
+                raw = self.raw.recv(65536)
+                if not raw:
+                    return b''
+                self.incoming.write(raw)
+            except ssl.SSLZeroReturnError:
+                return b''
+        data = self.buffer[:n]
+        if not flags & socket.MSG_PEEK:
+            self.buffer = self.buffer[n:]
+        return data
+
+    def sendall(self, data):
+        self.tls.write(data)
+        self.raw.sendall(self.outgoing.read())
+
+
+def tls_context(cert_file):
+    """A server context for the certificate (and its key) in one PEM file.
+    TLS 1.2 at most: what SQL Server offers inside TDS 7.x pre-login."""
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.maximum_version = ssl.TLSVersion.TLSv1_2
+    ctx.load_cert_chain(cert_file)
+    return ctx
+
+
+BROWSER_PORT = 1434  # SQL Server Browser's UDP port; FreeTDS asks no other
+
+
+@control('browser')
+def browser(server, args):
+    """browser INSTANCE: answers SQL Server Browser's requests on loopback
+    UDP 1434 for the named instance with this server's TCP port, so that
+    FreeTDS finds "SERVER=127.0.0.1\\INSTANCE" without a port. ERR when
+    the port is taken (another Browser, another test)."""
+    if len(args) != 1:
+        raise ValueError('browser needs one instance name')
+    if server.browser is None:
+        sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        try:
+            sock.bind(('127.0.0.1', BROWSER_PORT))
+        except OSError as e:
+            sock.close()
+            raise OSError('UDP port %d on 127.0.0.1 is taken: %s' % (BROWSER_PORT, e.strerror))
+        server.browser = sock
+        threading.Thread(target=answer_browser_requests, args=(server, sock), daemon=True).start()
+    server.instance = args[0]
+    return str(BROWSER_PORT)
+
+
+def answer_browser_requests(server, sock):
+    """CLNT_UCAST_INST (0x04, the instance name, NUL) gets SVR_RESP (0x05,
+    the length, "ServerName;...;tcp;PORT;;") when the instance is ours;
+    CLNT_UCAST_EX (0x03) the list of instances; anything else nothing, as
+    the Browser ignores what it does not know."""
+    host = SERVER_NAME
+    while True:
+        try:
+            data, peer = sock.recvfrom(4096)
+        except OSError:
+            return
+        entry = ('ServerName;%s;InstanceName;%s;IsClustered;No;Version;15.0.2000.5;tcp;%d;;'
+                 % (host, server.instance, server.server_address[1]))
+        if data[:1] == b'\x04':
+            asked = data[1:].split(b'\0', 1)[0].decode('ascii', 'replace')
+            if asked.upper() != server.instance.upper():
+                continue
+        elif data[:1] not in (b'\x02', b'\x03'):
+            continue
+        server.log('browser %s' % data[1:].split(b'\0', 1)[0].decode('ascii', 'replace'))
+        body = entry.encode('ascii')
+        sock.sendto(b'\x05' + struct.pack('<H', len(body)) + body, peer)
+
+
+def login_user(data):
+    """The login name of a LOGIN7 packet."""
+    off, n = struct.unpack('<HH', data[40:44])
+    return data[off:off + 2 * n].decode('utf-16-le')
+
+
+RIGHTS_VERB_RE = re.compile(r'^\s*(?:(create\s+table)|alter\s+table\s+(?:\w+\.)*(\w+)|(insert)(?:\s+into)?\s+(?:\w+\.)*(\w+)'
+                            r'|(update)\s+(?:\w+\.)*(\w+)|(delete)(?:\s+from)?\s+(?:\w+\.)*(\w+)|(select)\b)', re.I)
+
+
+def check_rights(session, tsql):
+    """Refuses the statement as SQL Server refuses a login without the right."""
+    denied = session.server.denied.get(session.user.lower())
+    if not denied:
+        return
+    m = RIGHTS_VERB_RE.match(tsql)
+    if not m:
+        return
+    if m.group(1):
+        if 'create-table' in denied:
+            raise SqlError(262, "CREATE TABLE permission denied in database 'www'.", severity=14)
+        return
+    if m.group(2):
+        if 'alter' in denied:
+            raise SqlError(1088, 'Cannot find the object "%s" because it does not exist or you do not have '
+                                 'permissions.' % m.group(2), severity=16, state=13)
+        return
+    verb, table = next((m.group(i), m.group(i + 1)) for i in (3, 5, 7) if m.group(i)) if not m.group(9) else ('select', None)
+    wanted = [(verb.lower(), table.lower())] if table else []
+    # Every table the statement reads (a subquery, insert ... select).
+    wanted += [('select', t) for t in session.columns if t != (table or '').lower()
+               and re.search(r'\b%s\b' % re.escape(t), tsql, re.I)]
+    for v, t in wanted:
+        if '%s:%s' % (v, t) in denied:
+            raise SqlError(229, "The %s permission was denied on the object '%s', database 'www', schema 'dbo'."
+                           % (v.upper(), t), severity=14, state=5)
+
+
 def run_control(server, line):
     words = line.split()
     if not words:
@@ -1294,18 +1997,26 @@ class Handler(socketserver.BaseRequestHandler):
         finally:
             if session.db is not None:
                 session.db.close()
+            session.session_done()
 
 
 class Server(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, database, log_path, backup_pause):
+    def __init__(self, database, log_path, backup_pause, tls_cert=None, tls_force=False):
         super().__init__(('127.0.0.1', 0), Handler)
         self.database = database
         self.backup_pause = backup_pause
+        self.denied = {}  # login name -> the rights it lacks (see deny_rights)
+        self.tls_context = tls_context(tls_cert) if tls_cert else None
+        self.tls_force = tls_force
+        self.browser, self.instance = None, ''  # see browser()
+        self.unwritable_folders = set()
         self.log_file = open(log_path, 'a', encoding='utf-8') if log_path else None
         self.log_lock = threading.Lock()
+        self.locks = LockManager()
+        self.logins = []  # (user name, password) of every login, in order
 
     def log(self, line):
         if self.log_file:
@@ -1319,12 +2030,15 @@ def main():
     parser.add_argument('database')
     parser.add_argument('--port-file')
     parser.add_argument('--log')
+    parser.add_argument('--tls-cert', help='PEM file with a certificate and its key: TLS logins are made')
+    parser.add_argument('--tls-force', action='store_true',
+                        help='encrypt everything, also for a client that asks for the login only')
     parser.add_argument('--backup-pause', type=float, default=0.02,
                         help='seconds between the packets of a backup\'s messages')
     args = parser.parse_args()
     if not os.path.isfile(args.database):
         sys.exit('no such database file: %s' % args.database)
-    server = Server(os.path.abspath(args.database), args.log, args.backup_pause)
+    server = Server(os.path.abspath(args.database), args.log, args.backup_pause, args.tls_cert, args.tls_force)
     port = server.server_address[1]
     if args.port_file:
         with open(args.port_file + '.tmp', 'w') as f:
