@@ -38,12 +38,9 @@ struct State {
     Dialect dialect = Dialect::SqlServer;
     bool readOnly = false;
     QStringList *log = nullptr;
-<<<<<<< HEAD
     ConnectionParams params;   // of the connection open now, to make it again when it is lost
     bool reopenPending = false; // lost, and making it again failed so far
-=======
     int lockTimeoutMs = 30000;
->>>>>>> main
 };
 
 State &state()
