@@ -255,7 +255,6 @@ QString openConnection(const ConnectionParams &p)
                                                                                         : Dialect::SqlServer;
     }
 
-    setSqlDateStyle(state().dialect == Dialect::SqlServer ? SqlDateStyle::Compact : SqlDateStyle::Dashed);
     if (state().dialect == Dialect::Sqlite) {
         QSqlDatabase db = QSqlDatabase::database(Name, false);
         // The journal mode is the database's own: switching it would write
@@ -304,7 +303,6 @@ void LibDB::close()
     ExactOdbcDriver::removeInner(odbcInnerName);
     state().dialect = Dialect::SqlServer;
     state().readOnly = false;
-    setSqlDateStyle(SqlDateStyle::Dashed);
     setGuardedFiles({});
 }
 

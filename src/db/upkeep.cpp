@@ -53,14 +53,14 @@ QVector<QStringList> volumeStatements()
 
 QString administratorCheck() { return QStringLiteral("select * from www_admin where ad_code='admin'"); }
 
-QStringList administratorStatement(const QDate &today)
+QStringList administratorStatement(const QDate &today, const Dialect &dialect)
 {
     return {
         QStringLiteral("insert into www_admin values("),
         QStringLiteral("'admin','系统管理员','qzmvt','1','1',"),
         QStringLiteral("'1','1','1','1','1','1','1','1',"),
         QStringLiteral("'1','1','1','1','1','1','1','1',"),
-        QStringLiteral("'1',") + sqlDate(today) + QStringLiteral(")"),
+        QStringLiteral("'1',") + dialect.date(today) + QStringLiteral(")"),
     };
 }
 
@@ -93,7 +93,7 @@ void ensureVolumeColumn()
 
 void ensureAdministrator()
 {
-    ensure(administratorCheck(), {administratorStatement(Clock::today())});
+    ensure(administratorCheck(), {administratorStatement(Clock::today(), LibDB::dialect())});
 }
 
 void ensureMarginsTable()
