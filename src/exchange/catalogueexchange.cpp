@@ -133,8 +133,7 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
     std::optional<StoredRecords> stored;
     if (existing == ExistingRecords::Skip)
         stored.emplace(k);
-    LibInsertGroups groups(LibDB::dialect(), importStatement(kind).join(QLatin1Char('
-')));
+    LibInsertGroups groups(LibDB::dialect(), importStatement(kind).join(QLatin1Char('\n')));
     ExchangeReader reader(file, int(k.fields.size()), encoding);
     ImportResult result;
     ImportResult atGroupStart; // the counts when the open group began
