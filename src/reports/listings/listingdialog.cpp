@@ -31,7 +31,7 @@ void fillCategoryList(QComboBox *list, const QString &first, const QString &stat
     const int id = q.record().indexOf(idColumn);
     const int name = q.record().indexOf(nameColumn);
     QStringList entries;
-    while (q.next())
+    while (LibDB::next(q))
         entries << QString::number(q.value(id).toLongLong()) + QLatin1Char(':') + trimText(q.value(name).toString());
     list->addItems(entries);
 }
