@@ -1067,6 +1067,7 @@ private Q_SLOTS:
             QCOMPARE(QString::fromUtf8(QByteArray::fromHex(last.section(QLatin1Char(':'), 0, 0).toLatin1())), user);
             QCOMPARE(QString::fromUtf8(QByteArray::fromHex(last.section(QLatin1Char(':'), 1, 1).toLatin1())), password);
         }
+    }
 
     // The server fails in the middle of each command's work: its connection
     // cut after some rows or bytes, or silent with its socket open. Every
