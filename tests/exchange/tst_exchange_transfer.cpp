@@ -749,8 +749,9 @@ private Q_SLOTS:
         const QString requests = server->requests().join(QLatin1Char('\n'));
         QVERIFY2(server->countRequests(QStringLiteral("rpc sp_prepexec")) == 1, qPrintable(requests));
         QVERIFY2(server->countRequests(QStringLiteral("rpc sp_execute")) == records.size() - 1, qPrintable(requests));
-        // begin, commit, unprepare, the import's lock and its release
-        QVERIFY2(server->requests().size() <= records.size() + 5, qPrintable(requests));
+        // a begin and a commit per group (a loaded machine may make several),
+        // unprepare, the import's lock and its release
+        QVERIFY2(server->requests().size() <= records.size() + 2 * r.groups + 3, qPrintable(requests));
     }
 
     void importGroupKeepsNeighbours_data()
