@@ -184,11 +184,8 @@ LibInsertGroups::~LibInsertGroups()
     if (!m_open)
         return;
     try {
-        if (m_recordPending) {
-            m_rollbackTo->exec({});
-            if (m_release)
-                m_release->exec({});
-        }
+        if (m_recordPending)
+            dropPendingRecord();
         commit();
     } catch (const Error &) {
         rollBackQuietly();
@@ -232,13 +229,18 @@ bool LibInsertGroups::insert(const QVariantList &given, QString *why)
     return true;
 }
 
+void LibInsertGroups::dropPendingRecord()
+{
+    m_rollbackTo->exec({});
+    if (m_release)
+        m_release->exec({});
+    m_recordPending = false;
+}
+
 void LibInsertGroups::undoRecord()
 {
     try {
-        m_rollbackTo->exec({});
-        if (m_release)
-            m_release->exec({});
-        m_recordPending = false;
+        dropPendingRecord();
         return;
     } catch (const DbError &) {
         // No savepoint to return to: the refusal ended the transaction, or
@@ -307,12 +309,8 @@ bool LibInsertGroups::keepAfterFailure()
         return nothingLost;
     }
     try {
-        if (m_recordPending) {
-            m_rollbackTo->exec({});
-            if (m_release)
-                m_release->exec({});
-            m_recordPending = false;
-        }
+        if (m_recordPending)
+            dropPendingRecord();
         commit();
         return true;
     } catch (const DbError &) {

@@ -62,6 +62,9 @@ public:
 private:
     void begin();
     void runOne(const QVariantList &values);
+    // Returns to the pending record's savepoint and releases it: the record
+    // leaves no trace. Throws DbError when there is no savepoint to return to.
+    void dropPendingRecord();
     void undoRecord();
     void rollBackQuietly();
     void replayGroup();

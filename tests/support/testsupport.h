@@ -104,4 +104,17 @@ public:
 
 };
 
+// Compares what a test made with its golden file: empty when they are the
+// same bytes, otherwise a readable account of the difference (the first
+// lines that differ, decoded from UTF-8 or GBK, and the line counts).
+// LECTORIA_WRITE_GOLDEN=1 rewrites the golden file with the bytes instead.
+QString goldenDifference(const QByteArray &made, const QString &goldenPath);
+
 } // namespace lectoria::test
+
+// Fails the test with the difference when `made` is not its golden file.
+#define LECTORIA_COMPARE_GOLDEN(made, goldenPath)                                                 \
+    do {                                                                                          \
+        const QString goldenDifference_ = lectoria::test::goldenDifference((made), (goldenPath)); \
+        QVERIFY2(goldenDifference_.isEmpty(), qPrintable(goldenDifference_));                     \
+    } while (false)

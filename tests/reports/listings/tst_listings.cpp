@@ -398,7 +398,7 @@ private Q_SLOTS:
         QCOMPARE(closer.shown, golden.isEmpty() ? 1 : 0);
         QCOMPARE(prompt.texts(), QStringList{golden.isEmpty() ? printerHint : fileDone});
         if (!golden.isEmpty())
-            QVERIFY(sameAsGolden(dir.filePath(golden), golden));
+            LECTORIA_COMPARE_GOLDEN(readWholeFile(dir.filePath(golden)), QStringLiteral(LECTORIA_GOLDEN_DIR "/") + golden);
         QCOMPARE(unGlobal().ExportChoice, 0);
     }
 
