@@ -1,3 +1,4 @@
+#include "atomicfile.h"
 #include "databasebackup.h"
 #include "errors.h"
 #include "dialect.h"
@@ -138,6 +139,43 @@ private Q_SLOTS:
         QCOMPARE(p.shown.size(), 2);
         QCOMPARE(countIn(file, QStringLiteral("www_admin")), 4);
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("www_7.dat")});
+    }
+
+    // The server cuts the backup's messages or stops answering: the
+    // failure box, no success, and the older file of the weekday intact.
+    void backupOnAFailingServer_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("cut") << QStringLiteral("cut bytes 150 when backup database");
+        QTest::newRow("silent") << QStringLiteral("freeze when backup database");
+    }
+    void backupOnAFailingServer()
+    {
+        QFETCH(QString, fault);
+        if (!TestDatabase::overTheWire())
+            QSKIP("runs in the run over the TDS test server");
+        TestSettings settings;
+        settings.write({{QStringLiteral("QUERYTIMEOUT"), QStringLiteral("2")}});
+        TestDatabase db;
+        ScriptedPrompt p;
+        QTemporaryDir target;
+        const QString file = target.filePath(QStringLiteral("www_3.dat"));
+        QFile older(file);
+        QVERIFY(older.open(QIODevice::WriteOnly));
+        older.write("last week's backup");
+        older.close();
+        unGlobal().ServerDate = QDateTime(QDate(2024, 3, 6), QTime(9, 0));
+        TBackUp dlg(nullptr);
+        dlg.show();
+        dlg.findChild<QLineEdit *>(QStringLiteral("edPath"))->setText(target.path());
+        db.server()->control(fault);
+        dlg.findChild<QPushButton *>(QStringLiteral("BitBtn1"))->click();
+        db.server()->control(QStringLiteral("thaw"));
+        QCOMPARE(p.shown.size(), 1);
+        QCOMPARE(p.shown.constFirst().caption, QStringLiteral(" 错误提示"));
+        QVERIFY2(p.shown.constFirst().text.contains(QStringLiteral("备份数据库失败!")), qPrintable(p.shown.constFirst().text));
+        QCOMPARE(readWholeFile(file), QByteArray("last week's backup"));
+        QCOMPARE(QDir(target.path()).entryList(QDir::Files), QStringList{QStringLiteral("www_3.dat")});
     }
 
     void missingFolderFails_data()
