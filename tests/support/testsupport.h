@@ -14,6 +14,10 @@ namespace lectoria::test {
 
 class TdsTestServer;
 
+// Whether a file's permission bits stop this process: not for root, and not
+// on Windows, whose access lists the bits do not describe.
+bool permissionsBind();
+
 // A statement as the console writes it for the connection now open: the
 // dates of 'yyyy-mm-dd' literals in the connection's form ('yyyymmdd' on
 // SQL Server), so that tests can state the written text once.

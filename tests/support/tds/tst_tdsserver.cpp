@@ -11,8 +11,7 @@
 
 #include <functional>
 
-#include <sql.h>
-#include <sqlext.h>
+#include "odbcapi.h"
 
 using namespace lectoria;
 using namespace lectoria::test;
