@@ -65,6 +65,10 @@ private:
     void undoRecord();
     void rollBackQuietly();
     void replayGroup();
+    // On SQLite: values as SQL Server would store them in the columns'
+    // CHAR(n)/VARCHAR(n) widths (blanks beyond the width dropped); false,
+    // with the reason, when a value does not fit.
+    bool fitWidths(QVariantList &values, QString *why) const;
 
     const int m_maxRecords;
     const int m_maxMs;
@@ -78,6 +82,7 @@ private:
     bool m_recordPending = false; // a record's savepoint is set and not yet released
     QElapsedTimer m_openFor;
     QVector<QVariantList> m_group; // values of the records inserted in the open group
+    QVector<int> m_widths;         // SQLite: each value's column width in GBK bytes, 0 for none
     qint64 m_longestMs = 0;
     int m_groups = 0;
 };

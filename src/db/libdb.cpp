@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlResult>
@@ -19,6 +20,15 @@
 #include <algorithm>
 #include <iterator>
 
+#include <QElapsedTimer>
+#include <QHash>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "odbcapi.h"
 
@@ -29,6 +39,9 @@ struct State {
     Dialect dialect = Dialect::SqlServer;
     bool readOnly = false;
     QStringList *log = nullptr;
+    ConnectionParams params;   // of the connection open now, to make it again when it is lost
+    bool reopenPending = false; // lost, and making it again failed so far
+    int lockTimeoutMs = 30000;
 };
 
 State &state()
@@ -108,9 +121,28 @@ bool refusedForValues(const QSqlQuery &q)
     return false;
 }
 
+// SQLite's busy and locked result codes, whatever their extended part.
+bool sqliteLockWait(int resultCode) { return (resultCode & 0xff) == 5 || (resultCode & 0xff) == 6; }
+
+// Whether a failed statement gave up waiting for a lock.
+bool gaveUpOnLock(const QSqlQuery &q)
+{
+    bool numeric = false;
+    const int native = q.lastError().nativeErrorCode().toInt(&numeric);
+    if (state().dialect == Dialect::SqlServer)
+        return numeric && native == 1222;
+    if (numeric && sqliteLockWait(native))
+        return true;
+    // The SQLite ODBC driver may leave no result code, only SQLite's text.
+    const QString text = q.lastError().databaseText();
+    return text.contains(QLatin1String("database is locked")) || text.contains(QLatin1String("database table is locked"));
+}
+
 [[noreturn]] void throwFailure(const QSqlQuery &q)
 {
     const QString text = dbErrorText(q.lastError());
+    if (gaveUpOnLock(q))
+        throw DbError(LibDB::lockWaitText(text));
     if (refusedForValues(q))
         throw DbValueRefused(text);
     if (state().dialect == Dialect::SqlServer && isPermissionError(firstNativeCode(q.lastError())))
@@ -118,6 +150,71 @@ bool refusedForValues(const QSqlQuery &q)
     if (state().dialect == Dialect::Sqlite)
         LibDB::failSqlite(q.lastError().nativeErrorCode().toInt(), text);
     throw DbError(text);
+}
+
+// The keys and values of an ODBC connection string ("A=1;B={x;y}"), keys in
+// upper case, braces taken off.
+QMap<QString, QString> connectionKeys(const QString &connection)
+{
+    QMap<QString, QString> keys;
+    qsizetype i = 0;
+    while (i < connection.size()) {
+        const qsizetype eq = connection.indexOf(QLatin1Char('='), i);
+        if (eq < 0)
+            break;
+        const QString key = connection.mid(i, eq - i).trimmed().toUpper();
+        QString value;
+        qsizetype j = eq + 1;
+        if (j < connection.size() && connection.at(j) == QLatin1Char('{')) {
+            for (++j; j < connection.size(); ++j) {
+                if (connection.at(j) == QLatin1Char('}')) {
+                    if (j + 1 < connection.size() && connection.at(j + 1) == QLatin1Char('}')) {
+                        value += QLatin1Char('}');
+                        ++j;
+                        continue;
+                    }
+                    ++j;
+                    break;
+                }
+                value += connection.at(j);
+            }
+            const qsizetype semi = connection.indexOf(QLatin1Char(';'), j);
+            j = semi < 0 ? connection.size() : semi;
+        } else {
+            const qsizetype semi = connection.indexOf(QLatin1Char(';'), j);
+            value = connection.mid(j, (semi < 0 ? connection.size() : semi) - j).trimmed();
+            j = semi < 0 ? connection.size() : semi;
+        }
+        keys.insert(key, value);
+        i = j + 1;
+    }
+    return keys;
+}
+
+QString odbcIniValue(const QString &section, const char *entry, const char *file)
+{
+    char value[1024] = {0};
+    const QByteArray name = section.toUtf8();
+    if (SQLGetPrivateProfileString(name.constData(), entry, "", value, int(sizeof value), file) <= 0)
+        return QString();
+    return QString::fromUtf8(value).trimmed();
+}
+
+// Whether the connection goes through FreeTDS's ODBC driver: the driver the
+// string or its data source names (odbc.ini, odbcinst.ini) is that library.
+bool throughFreeTds(const QString &connection)
+{
+    const QMap<QString, QString> keys = connectionKeys(connection);
+    QString driver = keys.value(QStringLiteral("DRIVER"));
+    if (driver.isEmpty()) {
+        const QString dsn = keys.value(QStringLiteral("DSN"), keys.isEmpty() ? connection.trimmed() : QString());
+        if (dsn.isEmpty())
+            return false;
+        driver = odbcIniValue(dsn, "Driver", "ODBC.INI");
+    }
+    if (!driver.contains(QLatin1Char('/')))
+        driver = odbcIniValue(driver, "Driver", "ODBCINST.INI");
+    return QFileInfo(driver).fileName().contains(QLatin1String("tdsodbc"), Qt::CaseInsensitive);
 }
 
 // Asks the ODBC driver which server it reaches.
@@ -139,9 +236,31 @@ void logStatement(const QString &sql)
         state().log->append(sql);
 }
 
+// A connection the server closed or that was given up on cannot run
+// another statement; the console makes it again before the next one, so
+// that after a lost or frozen server the next command works once the
+// server answers again. The statement that met the loss has failed by then.
+void reopenIfLost()
+{
+    if (!state().reopenPending) {
+        const QSqlDatabase db = LibDB::database();
+        const auto *driver = dynamic_cast<const ExactOdbcDriver *>(db.driver());
+        if (!driver || !driver->connectionLost())
+            return;
+    }
+    const ConnectionParams p = state().params;
+    QString why;
+    if (!LibDB::open(p, &why)) {
+        state().params = p;
+        state().reopenPending = true;
+        throw DbError(QStringLiteral("与数据库服务器的连接已经中断，重新连接没有成功：%1").arg(why));
+    }
+}
+
 QSqlQuery run(const QString &sql, const QVariantList *values)
 {
     logStatement(sql);
+    reopenIfLost();
     QSqlDatabase db = LibDB::database();
     if (!db.isOpen())
         throw DbError(QStringLiteral("数据库连接未打开。"));
@@ -229,8 +348,8 @@ QString openConnection(const ConnectionParams &p)
         // write permission) is opened for reading: every report still works,
         // and a command that writes is told why it cannot.
         const bool readOnly = !mayWriteFile(path);
-        db.setConnectOptions(readOnly ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY")
-                                      : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        const QString busy = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(MachineSettings::lockTimeoutSeconds() * 1000);
+        db.setConnectOptions(readOnly ? busy + QStringLiteral(";QSQLITE_OPEN_READONLY") : busy);
         if (!db.open())
             return fail(dbErrorText(db.lastError()));
         if (readOnly && !QSqlQuery(db).exec(QStringLiteral("select count(*) from sqlite_master"))) {
@@ -240,7 +359,7 @@ QString openConnection(const ConnectionParams &p)
             db.close();
             db.setDatabaseName(QStringLiteral("file:") + QString::fromLatin1(QUrl::toPercentEncoding(path, "/"))
                                + QStringLiteral("?immutable=1"));
-            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
+            db.setConnectOptions(busy + QStringLiteral(";QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
             if (!db.open())
                 return fail(dbErrorText(db.lastError()));
         }
@@ -258,11 +377,26 @@ QString openConnection(const ConnectionParams &p)
             && !connection.contains(QLatin1String("DRIVER="), Qt::CaseInsensitive)
             && !connection.contains(QLatin1String("SERVER="), Qt::CaseInsensitive))
             connection = connection.mid(4);
+        // A server that stops answering in the middle of a statement is
+        // given up after QUERYTIMEOUT seconds of silence. FreeTDS takes its
+        // query timeout from the connection's Timeout and applies it to
+        // every wait for the server's next bytes, also while the rows of a
+        // result arrive: a long result that keeps arriving is never cut.
+        // It then cancels the statement; a server that does not answer the
+        // cancel within as long again is dropped.
+        int silence = 0;
+        if (throughFreeTds(connection)) {
+            silence = MachineSettings::queryTimeout();
+            if (!connection.endsWith(QLatin1Char(';')))
+                connection += QLatin1Char(';');
+            connection += QStringLiteral("Timeout=%1;").arg(silence);
+        }
         db.setDatabaseName(connection);
         // An unreachable server fails within seconds instead of minutes.
         db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=10"));
         if (!db.open())
             return fail(dbErrorText(db.lastError()));
+        static_cast<ExactOdbcDriver *>(db.driver())->setSilenceLimit(silence);
         const QString server = odbcServerName(db);
         state().dialect = server.contains(QLatin1String("SQLite"), Qt::CaseInsensitive) ? Dialect::Sqlite
                                                                                         : Dialect::SqlServer;
@@ -278,6 +412,13 @@ QString openConnection(const ConnectionParams &p)
     }
 
     setSqlDateStyle(state().dialect == Dialect::SqlServer ? SqlDateStyle::Compact : SqlDateStyle::Dashed);
+    // SQL Server waits for a lock for ever unless told otherwise; a scheduled
+    // run behind the web site's lock would never end.
+    try {
+        LibDB::setLockTimeout(MachineSettings::lockTimeoutSeconds() * 1000);
+    } catch (const DbError &e) {
+        return fail(e.text());
+    }
     if (state().dialect == Dialect::Sqlite) {
         QSqlDatabase db = QSqlDatabase::database(Name, false);
         // The journal mode is the database's own: switching it would write
@@ -311,6 +452,7 @@ bool LibDB::open(const ConnectionParams &p, QString *error)
         close();
         return false;
     }
+    state().params = p;
     return true;
 }
 
@@ -326,6 +468,7 @@ void LibDB::close()
     ExactOdbcDriver::removeInner(odbcInnerName);
     state().dialect = Dialect::SqlServer;
     state().readOnly = false;
+    state().reopenPending = false;
     setSqlDateStyle(SqlDateStyle::Dashed);
     setGuardedFiles({});
 }
@@ -347,7 +490,16 @@ QSqlQuery LibDB::exec(const QString &sql, const QVariantList &values) { return r
 QVariant LibDB::scalar(const QString &sql)
 {
     QSqlQuery q = exec(sql);
-    return q.next() ? q.value(0) : QVariant();
+    return next(q) ? q.value(0) : QVariant();
+}
+
+bool LibDB::next(QSqlQuery &q)
+{
+    if (q.next())
+        return true;
+    if (q.lastError().isValid())
+        throwFailure(q);
+    return false;
 }
 
 QDateTime LibDB::toDateTime(const QVariant &v)
@@ -363,12 +515,34 @@ QDateTime LibDB::toDateTime(const QVariant &v)
     return parseDateText(v.toString(), date, time) ? QDateTime(date, time) : QDateTime();
 }
 
+void LibDB::setLockTimeout(int ms)
+{
+    state().lockTimeoutMs = ms;
+    if (!isOpen())
+        return;
+    QSqlQuery q(database());
+    const QString sql = state().dialect == Dialect::SqlServer ? QStringLiteral("SET LOCK_TIMEOUT %1").arg(ms)
+                                                              : QStringLiteral("PRAGMA busy_timeout=%1").arg(ms);
+    if (!q.exec(sql))
+        throw DbError(dbErrorText(q.lastError()));
+}
+
+int LibDB::lockTimeout() { return state().lockTimeoutMs; }
+
+QString LibDB::lockWaitText(const QString &databaseText)
+{
+    return QStringLiteral("数据库一直忙（其他用户正占用所需的数据），等待%1秒后仍未能使用，操作已停止：%2")
+        .arg(QString::number(state().lockTimeoutMs / 1000.0), databaseText);
+}
+
 void LibDB::setStatementLog(QStringList *log) { state().log = log; }
 
 void LibDB::noteStatement(const QString &sql) { logStatement(sql); }
 
 void LibDB::failSqlite(int resultCode, const QString &text)
 {
+    if (sqliteLockWait(resultCode))
+        throw DbError(lockWaitText(text));
     if (sqliteRefusedValues(resultCode))
         throw DbValueRefused(text);
     if ((resultCode & 0xff) == 8) // read-only
@@ -434,6 +608,122 @@ void LibStatement::bind(const QVariantList &values)
         m_slotNames = names;
     for (qsizetype i = 0; i < values.size(); ++i)
         m_query.bindValue(int(i), values.at(i));
+}
+
+#ifdef F_OFD_SETLK
+namespace {
+
+// SQLite keeps its own locks at the start of the page at 1 GiB (the lock
+// page, never used for data); bytes from 512 on are free for ours.
+constexpr qint64 workLockBase = 0x40000000LL + 512;
+
+// A descriptor on the database file for locks of our own, opened once per
+// file and never closed: closing any descriptor of a file drops every POSIX
+// lock the process holds on it, SQLite's included.
+int lockDescriptor(const QString &file)
+{
+    static QHash<QString, int> open;
+    const auto found = open.constFind(file);
+    if (found != open.constEnd())
+        return found.value();
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDWR | O_CLOEXEC);
+    if (fd >= 0)
+        open.insert(file, fd);
+    return fd;
+}
+
+QString mainDatabaseFile()
+{
+    QSqlQuery q(LibDB::database());
+    q.exec(QStringLiteral("PRAGMA database_list"));
+    while (q.next())
+        if (q.value(1).toString() == QLatin1String("main"))
+            return q.value(2).toString();
+    return QString();
+}
+
+} // namespace
+#endif
+
+LibWorkLock::LibWorkLock(const QString &name, int slot, const QString &refusal) : m_name(name)
+{
+    const int waitMs = std::max(0, LibDB::lockTimeout());
+    if (LibDB::dialect() == Dialect::SqlServer) {
+        QString quoted = name;
+        quoted.replace(QLatin1Char('\''), QLatin1String("''"));
+        QSqlQuery q = LibDB::exec(
+            QStringLiteral("declare @r int; exec @r = sp_getapplock @Resource = N'%1', @LockMode = 'Exclusive', "
+                           "@LockOwner = 'Session', @LockTimeout = %2; select @r")
+                .arg(quoted)
+                .arg(waitMs));
+        const QVariant granted = q.next() ? q.value(0) : QVariant();
+        while (q.next()) {
+            // read to the end: a result left unread costs a cancel on the wire
+        }
+        bool numeric = false;
+        const int code = granted.toInt(&numeric);
+        if (numeric && code == -1)
+            throw DbError(refusal);
+        if (!numeric || code < 0)
+            throw DbError(QStringLiteral("数据库没有给出应用锁“%1”（sp_getapplock 返回 %2），操作已停止。")
+                              .arg(name, granted.toString()));
+        m_serverLock = true;
+        return;
+    }
+#ifdef F_OFD_SETLK
+    if (LibDB::readOnly())
+        return;
+    const QString file = mainDatabaseFile();
+    const int fd = file.isEmpty() ? -1 : lockDescriptor(file);
+    if (fd < 0)
+        return; // a file this process cannot write: no import can write there either
+    m_offset = workLockBase + std::clamp(slot, 0, 255);
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = m_offset;
+        lock.l_len = 1;
+        if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) {
+            m_fd = fd;
+            return;
+        }
+        if ((errno != EAGAIN && errno != EACCES && errno != EINTR))
+            return; // the file system keeps no such locks: as without them
+        if (waited.elapsed() >= waitMs)
+            throw DbError(refusal);
+        ::usleep(20000);
+    }
+#else
+    Q_UNUSED(slot);
+    Q_UNUSED(refusal);
+#endif
+}
+
+LibWorkLock::~LibWorkLock()
+{
+    if (m_serverLock && LibDB::isOpen()) {
+        // A connection already lost took the lock with it.
+        QString quoted = m_name;
+        quoted.replace(QLatin1Char('\''), QLatin1String("''"));
+        const QString release = QStringLiteral("exec sp_releaseapplock @Resource = N'%1', @LockOwner = 'Session'").arg(quoted);
+        LibDB::noteStatement(release);
+        QSqlQuery q(LibDB::database());
+        q.setForwardOnly(true);
+        q.exec(release);
+    }
+#ifdef F_OFD_SETLK
+    if (m_fd >= 0) {
+        struct flock lock {};
+        lock.l_type = F_UNLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = m_offset;
+        lock.l_len = 1;
+        ::fcntl(m_fd, F_OFD_SETLK, &lock);
+    }
+#endif
 }
 
 namespace {
