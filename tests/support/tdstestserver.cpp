@@ -2,42 +2,13 @@
 #include "errors.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
-
 namespace lectoria::test {
 namespace {
 
-#ifdef Q_OS_WIN
-// Under Wine a Windows test program starts the host's python3 (Wine runs a
-// Linux program it is asked to start) and hands it files by their host paths.
-QString python()
-{
-    const QString configured = QStringLiteral(LECTORIA_PYTHON3);
-    return !configured.isEmpty() && QFileInfo(configured).isFile() ? configured : QString();
-}
-
-QString hostPath(const QString &path)
-{
-    using ToUnix = char *(__cdecl *)(const wchar_t *);
-    static const auto toUnix = reinterpret_cast<ToUnix>(
-        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
-    if (!toUnix)
-        return path;
-    char *unix = toUnix(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()).toStdWString().c_str());
-    if (!unix)
-        return path;
-    const QString result = QString::fromUtf8(unix);
-    HeapFree(GetProcessHeap(), 0, unix);
-    return result;
-}
-#else
 QString python()
 {
     const QString configured = QStringLiteral(LECTORIA_PYTHON3);
@@ -45,9 +16,6 @@ QString python()
         return configured;
     return QStandardPaths::findExecutable(QStringLiteral("python3"));
 }
-
-QString hostPath(const QString &path) { return path; }
-#endif
 
 } // namespace
 
@@ -81,7 +49,7 @@ TdsTestServer::TdsTestServer(const QString &databaseFile, const QStringList &ext
     m_logPath = m_dir.filePath(QStringLiteral("requests.log"));
     // The server's own complaints (a traceback) show in the test's output.
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(python(), QStringList{QStringLiteral(LECTORIA_TDSSERVER), hostPath(databaseFile), QStringLiteral("--log"), hostPath(m_logPath)}
+    m_process.start(python(), QStringList{QStringLiteral(LECTORIA_TDSSERVER), databaseFile, QStringLiteral("--log"), m_logPath}
                                   + extraArguments);
     if (!m_process.waitForStarted(10000)) {
         m_error = QStringLiteral("the TDS test server did not start: ") + m_process.errorString();
