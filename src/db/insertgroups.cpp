@@ -132,25 +132,21 @@ private:
     QVector<QByteArray> m_texts;
 };
 
-LibInsertGroups::LibInsertGroups(const QString &insertSql, int maxRecords, int maxMs)
-    : m_maxRecords(std::max(1, maxRecords)), m_maxMs(std::max(0, maxMs)),
-      m_sqlServer(LibDB::dialect() == Dialect::SqlServer)
+LibInsertGroups::LibInsertGroups(const Dialect &dialect, const QString &insertSql, int maxRecords, int maxMs)
+    : m_maxRecords(std::max(1, maxRecords)), m_maxMs(std::max(0, maxMs)), m_dialect(dialect)
 {
-    if (m_sqlServer) {
-        // The savepoint travels in the record's own batch: one round trip per
-        // record, as without groups. SQL Server has no release; setting a
-        // savepoint of the same name again makes the newest the one a
-        // rollback returns to.
-        m_insert = std::make_unique<Statement>(QStringLiteral("save transaction ") + savepoint
-                                                  + QLatin1Char('\n') + insertSql);
-        m_rollbackTo = std::make_unique<Statement>(QStringLiteral("rollback transaction ") + savepoint);
+    const QString release = dialect.releaseSavepoint(savepoint);
+    if (release.isEmpty()) {
+        // No release (SQL Server): the savepoint travels in the record's own
+        // batch, one round trip per record, as without groups.
+        m_insert = std::make_unique<Statement>(dialect.setSavepoint(savepoint) + QLatin1Char('\n') + insertSql);
     } else {
-        m_save = std::make_unique<Statement>(QStringLiteral("savepoint ") + savepoint);
+        m_save = std::make_unique<Statement>(dialect.setSavepoint(savepoint));
         m_insert = std::make_unique<Statement>(insertSql);
-        m_release = std::make_unique<Statement>(QStringLiteral("release ") + savepoint);
-        m_rollbackTo = std::make_unique<Statement>(QStringLiteral("rollback to ") + savepoint);
+        m_release = std::make_unique<Statement>(release);
         m_widths = declaredWidths(insertSql);
     }
+    m_rollbackTo = std::make_unique<Statement>(dialect.rollbackToSavepoint(savepoint));
 }
 
 bool LibInsertGroups::fitWidths(QVariantList &values, QString *why) const
@@ -201,9 +197,7 @@ LibInsertGroups::~LibInsertGroups()
 
 void LibInsertGroups::begin()
 {
-    // IMMEDIATE: SQLite takes the write lock here, so that waiting for
-    // another writer happens before a group starts, never inside one.
-    LibDB::exec(m_sqlServer ? QStringLiteral("begin transaction") : QStringLiteral("begin immediate"));
+    LibDB::exec(m_dialect.beginTransaction());
     m_open = true;
     m_openFor.start();
 }
@@ -280,7 +274,7 @@ void LibInsertGroups::rollBackQuietly()
 {
     m_open = false;
     try {
-        LibDB::exec(m_sqlServer ? QStringLiteral("if @@trancount > 0 rollback transaction") : QStringLiteral("rollback"));
+        LibDB::exec(m_dialect.rollbackTransaction());
     } catch (const DbError &) {
         // SQLite says so when it has already rolled back; nothing is left to undo.
     }
@@ -296,7 +290,7 @@ void LibInsertGroups::commit()
 {
     if (!m_open)
         return;
-    LibDB::exec(m_sqlServer ? QStringLiteral("commit transaction") : QStringLiteral("commit"));
+    LibDB::exec(m_dialect.commitTransaction());
     m_longestMs = std::max(m_longestMs, m_openFor.elapsed());
     m_open = false;
     m_group.clear();

@@ -25,7 +25,7 @@ namespace lectoria {
 // its neighbours.
 class LibInsertGroups {
 public:
-    explicit LibInsertGroups(const QString &insertSql, int maxRecords = 1000, int maxMs = 200);
+    LibInsertGroups(const Dialect &dialect, const QString &insertSql, int maxRecords = 1000, int maxMs = 200);
     // Commits an open group (an exception such as a read error of the file
     // may leave one): what was inserted before stays, as it would have without
     // groups. Nothing throws from here.
@@ -72,7 +72,7 @@ private:
 
     const int m_maxRecords;
     const int m_maxMs;
-    const bool m_sqlServer;
+    const Dialect m_dialect;
     class Statement;
     std::unique_ptr<Statement> m_save; // SQLite; SQL Server sets it in m_insert
     std::unique_ptr<Statement> m_insert;
