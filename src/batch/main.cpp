@@ -1,6 +1,7 @@
 // lectoria-batch: the console's reports, export, import and backup without
 // windows, for a scheduler. Same settings, connection, statements and files.
 #include "batch.h"
+#include "consoleio.h"
 #include "desktop.h"
 #include "prompt.h"
 #include "reportpainter.h"
@@ -9,32 +10,11 @@
 
 #include <csignal>
 #include <cstdio>
-#include <iostream>
-#include <string>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
 
 // Asks for the password on the terminal without echoing it.
-bool askPassword(QString *password)
-{
-    if (!isatty(STDIN_FILENO))
-        return false;
-    std::fprintf(stderr, "%s", QStringLiteral("密码：").toLocal8Bit().constData());
-    std::fflush(stderr);
-    termios old{};
-    tcgetattr(STDIN_FILENO, &old);
-    termios quiet = old;
-    quiet.c_lflag &= ~tcflag_t(ECHO);
-    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-    std::string line;
-    std::getline(std::cin, line);
-    tcsetattr(STDIN_FILENO, TCSANOW, &old);
-    std::fprintf(stderr, "\n");
-    *password = QString::fromLocal8Bit(line.c_str());
-    return true;
-}
+bool askPassword(QString *password) { return lectoria::consoleio::readHidden(QStringLiteral("密码："), password); }
 
 // Qt's remarks about the desktop session (no runtime folder, offscreen
 // platform) mean nothing to a scheduled run; everything else is passed on.

@@ -1,5 +1,6 @@
 #include "atomicfile.h"
 #include "errors.h"
+#include "fileidentity.h"
 #include "gbk.h"
 
 #include <QFile>
@@ -8,8 +9,6 @@
 
 #include <cerrno>
 #include <cstring>
-
-#include <sys/stat.h>
 
 namespace lectoria {
 namespace {
@@ -37,28 +36,18 @@ constexpr qsizetype flushAt = 1 << 16;
 
 namespace {
 
-struct FileId {
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool operator==(const FileId &o) const { return device == o.device && inode == o.inode; }
-};
+using FileId = FileIdentity;
 
-bool identify(const QString &path, FileId *id, struct stat *st = nullptr)
-{
-    struct stat s {};
-    if (::stat(QFile::encodeName(path).constData(), &s) != 0)
-        return false;
-    *id = {s.st_dev, s.st_ino};
-    if (st)
-        *st = s;
-    return true;
-}
+bool identify(const QString &path, FileId *id, bool *regular = nullptr) { return identifyFile(path, id, regular); }
 
 // A path by its folder's identity and its own name, for a file that may not exist.
 struct PlaceId {
     FileId folder;
     QString name;
-    bool operator==(const PlaceId &o) const { return folder == o.folder && name == o.name; }
+    bool operator==(const PlaceId &o) const
+    {
+        return folder == o.folder && name.compare(o.name, fileNameCase) == 0;
+    }
 };
 
 bool place(const QString &path, PlaceId *id)
@@ -81,9 +70,9 @@ void setGuardedFiles(const QStringList &paths) { guardedFiles() = paths; }
 void checkOutputTarget(const QString &path)
 {
     FileId target;
-    struct stat st {};
-    const bool exists = identify(path, &target, &st);
-    if (exists && !S_ISREG(st.st_mode))
+    bool regular = false;
+    const bool exists = identify(path, &target, &regular);
+    if (exists && !regular)
         throw FileError(describe(path, QStringLiteral("不是普通文件（而是设备、管道、文件夹等），不能用作输出文件。")));
     PlaceId where;
     const bool placed = !exists && place(path, &where);

@@ -2,6 +2,7 @@
 #include "datetext.h"
 #include "atomicfile.h"
 #include "errors.h"
+#include "fileidentity.h"
 #include "exactodbc.h"
 #include "helperlib.h"
 #include "machinesettings.h"
@@ -26,11 +27,11 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
-#include <odbcinst.h>
-#include <sql.h>
-#include <sqlext.h>
+#include "odbcapi.h"
 
 namespace lectoria {
 namespace {
@@ -158,12 +159,13 @@ QString odbcState(const QSqlQuery &q)
     SQLHANDLE stmt = odbcHandle(q.result()->handle());
     if (!stmt)
         return QString();
-    SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {0};
+    // The wide form: the only one both unixODBC and Windows' headers declare alike.
+    SQLWCHAR state[SQL_SQLSTATE_SIZE + 1] = {0};
     SQLINTEGER native = 0;
     SQLSMALLINT len = 0;
-    if (!SQL_SUCCEEDED(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, &native, nullptr, 0, &len)))
+    if (!SQL_SUCCEEDED(SQLGetDiagRecW(SQL_HANDLE_STMT, stmt, 1, state, &native, nullptr, 0, &len)))
         return QString();
-    return QString::fromLatin1(reinterpret_cast<const char *>(state));
+    return QString::fromUtf16(reinterpret_cast<const char16_t *>(state));
 }
 
 // SQLite's result codes that blame the values (too big, constraint,
@@ -446,7 +448,7 @@ QString openConnection(const ConnectionParams &p)
     if (p.odbcName.startsWith(sqlitePrefix, Qt::CaseInsensitive)) {
         QString path = p.odbcName.mid(sqlitePrefix.size()).trimmed();
         if (QFileInfo(path).isRelative())
-            path = QFileInfo(MachineSettings::location()).absoluteDir().absoluteFilePath(path);
+            path = QDir(MachineSettings::folder()).absoluteFilePath(path);
         // QSQLITE would create a missing file; the console never creates the site's database.
         if (!QFileInfo(path).isFile())
             return fail(QStringLiteral("数据库文件不存在：%1").arg(QDir::toNativeSeparators(path)));
@@ -455,7 +457,7 @@ QString openConnection(const ConnectionParams &p)
         // A file this process may not write (read-only media, a copy without
         // write permission) is opened for reading: every report still works,
         // and a command that writes is told why it cannot.
-        const bool readOnly = ::access(QFile::encodeName(path).constData(), W_OK) != 0;
+        const bool readOnly = !mayWriteFile(path);
         const QString busy = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(MachineSettings::lockTimeoutSeconds() * 1000);
         db.setConnectOptions(readOnly ? busy + QStringLiteral(";QSQLITE_OPEN_READONLY") : busy);
         if (!db.open())
@@ -733,6 +735,7 @@ void LibStatement::bind(const QVariantList &values)
         m_query.bindValue(int(i), values.at(i));
 }
 
+#ifdef F_OFD_SETLK
 namespace {
 
 // SQLite keeps its own locks at the start of the page at 1 GiB (the lock
@@ -765,6 +768,7 @@ QString mainDatabaseFile()
 }
 
 } // namespace
+#endif
 
 LibWorkLock::LibWorkLock(const QString &name, int slot, const QString &refusal) : m_name(name)
 {

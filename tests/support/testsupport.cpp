@@ -18,7 +18,21 @@
 #include <QSqlRecord>
 #include <QUuid>
 
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
 namespace lectoria::test {
+
+bool permissionsBind()
+{
+#ifdef Q_OS_WIN
+    return false;
+#else
+    return ::geteuid() != 0;
+#endif
+}
+
 
 TestDatabase::TestDatabase() : TestDatabase(Options()) {}
 

@@ -14,6 +14,10 @@ namespace lectoria::test {
 
 class TdsTestServer;
 
+// Whether a file's permission bits stop this process: not for root, and not
+// on Windows, whose access lists the bits do not describe.
+bool permissionsBind();
+
 // A real SQLite database with the site's schema in a temporary folder, opened
 // as LibDB. Each test that needs one makes its own.
 class TestDatabase {
