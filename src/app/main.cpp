@@ -10,7 +10,9 @@ int main(int argc, char **argv)
 {
     // Over a file-size limit a write fails as on a full disk, with a
     // message, instead of the signal ending the console.
+#ifdef SIGXFSZ
     std::signal(SIGXFSZ, SIG_IGN);
+#endif
     QApplication app(argc, argv);
     lectoria::prepareApplication();
     lectoria::MessageBoxPrompt prompt;

@@ -36,7 +36,9 @@ int main(int argc, char **argv)
     qInstallMessageHandler(filterQtMessages);
     // Over a file-size limit a write fails (EFBIG) instead of the signal
     // ending the run without a word: the run then ends as on a full disk.
+#ifdef SIGXFSZ
     std::signal(SIGXFSZ, SIG_IGN);
+#endif
     // The arguments are the runner's alone: Qt sees none of them, so that
     // "-platform xcb", "-stylesheet FILE" or "-reverse" are wrong arguments
     // like any other instead of Qt's options.

@@ -22,7 +22,11 @@ QString describe(const QString &path, const QString &why)
 // EFBIG) say the same to whoever has to free space; the system's text after.
 QString writeFailure(int err, const QString &systemText)
 {
-    if (err == ENOSPC || err == EDQUOT || err == EFBIG)
+    bool full = err == ENOSPC || err == EFBIG;
+#ifdef EDQUOT
+    full = full || err == EDQUOT; // a quota is a full disk to its user
+#endif
+    if (full)
         return QStringLiteral("磁盘已满或文件超过了允许的大小，文件没有写成（%1）。").arg(systemText);
     return systemText;
 }

@@ -11,9 +11,8 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <cstdio>
 #include <system_error>
-
-#include <unistd.h>
 
 namespace lectoria {
 namespace {
@@ -47,8 +46,8 @@ char g_partPath[4096] = {0};
 extern "C" void removePartAndEnd(int signal)
 {
     if (g_partPath[0])
-        ::unlink(g_partPath);
-    ::signal(signal, SIG_DFL);
+        std::remove(g_partPath);
+    std::signal(signal, SIG_DFL);
     ::raise(signal);
 }
 
@@ -59,24 +58,43 @@ public:
         const QByteArray path = QFile::encodeName(part);
         if (size_t(path.size()) < sizeof g_partPath)
             std::memcpy(g_partPath, path.constData(), size_t(path.size()) + 1);
+#ifdef _WIN32
+        for (int i = 0; i < SignalCount; ++i)
+            m_old[i] = std::signal(Signals[i], removePartAndEnd);
+#else
         struct sigaction sa{};
         sa.sa_handler = removePartAndEnd;
         sigemptyset(&sa.sa_mask);
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < SignalCount; ++i)
             ::sigaction(Signals[i], &sa, &m_old[i]);
+#endif
     }
     ~PartGuard()
     {
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < SignalCount; ++i) {
+#ifdef _WIN32
+            std::signal(Signals[i], m_old[i]);
+#else
             ::sigaction(Signals[i], &m_old[i], nullptr);
+#endif
+        }
         g_partPath[0] = 0;
     }
     PartGuard(const PartGuard &) = delete;
     PartGuard &operator=(const PartGuard &) = delete;
 
 private:
-    static constexpr int Signals[3] = {SIGTERM, SIGINT, SIGHUP};
-    struct sigaction m_old[3];
+#ifdef _WIN32
+    // Windows has no hang-up signal; a closed console window ends the run
+    // as a kill does, and the next backup removes what it left.
+    static constexpr int SignalCount = 2;
+    static constexpr int Signals[SignalCount] = {SIGTERM, SIGINT};
+    void (*m_old[SignalCount])(int);
+#else
+    static constexpr int SignalCount = 3;
+    static constexpr int Signals[SignalCount] = {SIGTERM, SIGINT, SIGHUP};
+    struct sigaction m_old[SignalCount];
+#endif
 };
 
 void copySqliteDatabase(const QString &sql)
