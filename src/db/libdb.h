@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
+#include <QVector>
 
 namespace lectoria {
 
@@ -19,6 +20,10 @@ class DbValueRefused : public DbError {
 public:
     using DbError::DbError;
 };
+
+// SQL Server's message numbers of statements refused for their values.
+const QVector<int> &sqlServerRefusalNumbers();
+bool sqlServerRefusedValues(int number);
 
 // What the machine settings say about the connection.
 struct ConnectionParams {
@@ -88,6 +93,9 @@ public:
     // Throws DbError with the database's own text, DbValueRefused when the
     // database refused the values.
     void exec(const QVariantList &values);
+    // The same for a statement that answers rows: every row of every result,
+    // each value as text (NULL as a null string).
+    QList<QStringList> rows(const QVariantList &values);
 
 private:
     void bind(const QVariantList &values);
