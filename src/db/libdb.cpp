@@ -1,4 +1,5 @@
 #include "libdb.h"
+#include "datetext.h"
 #include "atomicfile.h"
 #include "errors.h"
 #include "exactodbc.h"
@@ -347,16 +348,9 @@ QDateTime LibDB::toDateTime(const QVariant &v)
         return v.toDateTime();
     if (v.metaType().id() == QMetaType::QDate)
         return v.toDate().startOfDay();
-    QString s = v.toString().trimmed();
-    s.replace(QLatin1Char('T'), QLatin1Char(' '));
-    static const char *const formats[] = {"yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd HH:mm",
-                                          "yyyy-MM-dd"};
-    for (const char *f : formats) {
-        const QDateTime dt = QDateTime::fromString(s.left(int(qstrlen(f))), QLatin1String(f));
-        if (dt.isValid())
-            return dt;
-    }
-    return QDateTime();
+    QDate date;
+    QTime time;
+    return parseDateText(v.toString(), date, time) ? QDateTime(date, time) : QDateTime();
 }
 
 void LibDB::setStatementLog(QStringList *log) { state().log = log; }

@@ -1,324 +1,24 @@
+// The fill pass: reads the rows once, runs the band hooks, keeps the
+// running values, breaks pages and hands each finished page to the sink.
 #include "reportengine.h"
+#include "bodyfit.h"
 #include "clock.h"
-#include "text.h"
-#include "textmeasure.h"
+#include "valueformat.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace lectoria::report {
 
-// ---------------------------------------------------------------- rows
-
-QVariant RowView::value(int index) const
-{
-    if (!m_values || index < 0 || index >= m_values->size())
-        return QVariant();
-    return m_values->at(index);
-}
-
-int RowView::indexOf(const QString &column) const
-{
-    if (!m_index)
-        return -1;
-    const int exact = m_index->value(column, -1);
-    return exact >= 0 ? exact : m_index->value(column.toLower(), -1);
-}
-
-QVariant RowView::value(const QString &column) const { return value(indexOf(column)); }
-
-QString RowView::text(const QString &column) const { return trimText(value(column).toString()); }
-
-// ---------------------------------------------------------------- items and bands
-
 namespace {
-constexpr quint16 UnresolvedFont = 0xffff;
-// The smallest font a text is shrunk to so that it stays inside the body.
-constexpr qreal MinPointSize = 5;
+
 // A band that will cross pages anyway starts on the current page when
 // everything above its memos and this many memo lines fit there.
 constexpr int StartLines = 3;
-}
-
-void Item::setFont(const FontSpec &f)
-{
-    m_font = f;
-    m_hasFont = true;
-    m_fontIndex = UnresolvedFont;
-}
-
-int Item::lineHeight(const FontSpec &reportFont) const
-{
-    if (m_lineHeight > 0)
-        return m_lineHeight;
-    const qreal pt = m_hasFont ? m_font.pointSize : reportFont.pointSize;
-    // One point is 254/720 tenths of a millimetre; lines are spaced 1.25 em.
-    return qMax(1, qRound(pt * 254.0 / 72.0 * 1.25));
-}
-
-Item *Band::add(Item *item)
-{
-    m_items.emplace_back(item);
-    return item;
-}
-
-Item *Band::addLabel(const QString &text, const Box &box, Align align, const QString &name)
-{
-    Item *i = add(new Item(ItemKind::Label, box, align, name));
-    i->m_text = text;
-    return i;
-}
-
-Item *Band::addField(const QString &column, const Box &box, Align align, const QString &name)
-{
-    Item *i = add(new Item(ItemKind::Field, box, align, name));
-    i->m_column = column;
-    return i;
-}
-
-Item *Band::addSystem(SystemValue value, const Box &box, Align align, const QString &name)
-{
-    Item *i = add(new Item(ItemKind::System, box, align, name));
-    i->m_system = value;
-    return i;
-}
-
-Item *Band::addAggregate(AggregateKind kind, const QString &column, bool resetAfterPrint, const Box &box,
-                         Align align, const QString &name)
-{
-    Item *i = add(new Item(ItemKind::Aggregate, box, align, name));
-    i->m_aggregate = kind;
-    i->m_column = column;
-    i->m_reset = resetAfterPrint;
-    return i;
-}
-
-Item *Band::addMemo(const Box &box, const QString &name)
-{
-    return add(new Item(ItemKind::Memo, box, Align::Left, name));
-}
-
-Item *Band::addChart(const Box &box, const QString &name)
-{
-    return add(new Item(ItemKind::Chart, box, Align::Left, name));
-}
-
-void Band::addLine(int x1, int y1, int x2, int y2, int penWidth)
-{
-    m_lines.push_back(Line{x1, y1, x2, y2, penWidth});
-}
-
-Band &Band::addChild(int height)
-{
-    m_child.reset(new Band(BandKind::Child));
-    m_child->m_height = height;
-    return *m_child;
-}
-
-Item *Band::item(const QString &name) const
-{
-    for (const auto &i : m_items)
-        if (i->m_name == name)
-            return i.get();
-    return m_child ? m_child->item(name) : nullptr;
-}
-
-Group::Group() : m_header(new Band(BandKind::GroupHeader)), m_footer(new Band(BandKind::GroupFooter)) {}
-
-void Group::setColumns(const QStringList &columns)
-{
-    m_columns = columns;
-    m_key = [columns](const RowView &row) {
-        QString key;
-        for (const QString &c : columns)
-            key += row.value(c).toString();
-        return key;
-    };
-}
-
-Report::Report()
-    : m_page(designedPage()), m_designWidth(designedPage().bodyWidth()), m_pageHeader(new Band(BandKind::PageHeader)),
-      m_columnHeader(new Band(BandKind::ColumnHeader)), m_detail(new Band(BandKind::Detail)),
-      m_summary(new Band(BandKind::Summary)), m_appendix(new Band(BandKind::Appendix)),
-      m_pageFooter(new Band(BandKind::PageFooter))
-{
-}
-
-Report::~Report() = default;
-
-Group &Report::addGroup(const QStringList &columns)
-{
-    m_groups.emplace_back(new Group);
-    m_groups.back()->setColumns(columns);
-    return *m_groups.back();
-}
-
-Group &Report::addGroup(std::function<QString(const RowView &)> key)
-{
-    m_groups.emplace_back(new Group);
-    m_groups.back()->setKey(std::move(key));
-    return *m_groups.back();
-}
-
-template <typename F>
-void Report::forEachBand(F f) const
-{
-    auto visit = [&](Band *b) {
-        for (; b; b = b->child())
-            f(*b);
-    };
-    visit(m_pageHeader.get());
-    visit(m_columnHeader.get());
-    for (const auto &g : m_groups) {
-        visit(g->m_header.get());
-        visit(g->m_footer.get());
-    }
-    visit(m_detail.get());
-    visit(m_summary.get());
-    visit(m_appendix.get());
-    visit(m_pageFooter.get());
-}
-
-Item *Report::item(const QString &name) const
-{
-    Item *found = nullptr;
-    forEachBand([&](Band &b) {
-        if (found)
-            return;
-        for (const auto &i : b.m_items)
-            if (i->m_name == name) {
-                found = i.get();
-                return;
-            }
-    });
-    return found;
-}
-
-// ---------------------------------------------------------------- the fill pass
-
-namespace {
-
-int digits(const QString &s, int at, int n)
-{
-    int v = 0;
-    for (int i = at; i < at + n; ++i) {
-        const char16_t c = s[i].unicode();
-        if (c < u'0' || c > u'9')
-            return -1;
-        v = v * 10 + (c - u'0');
-    }
-    return v;
-}
-
-// A date-time's wall-clock fields. Date-times are never converted to a time
-// zone here: that costs a system call per value and changes nothing printed.
-bool dateParts(const QVariant &v, QDate &date, QTime &time)
-{
-    switch (v.typeId()) {
-    case QMetaType::QDateTime: {
-        const QDateTime dt = v.toDateTime();
-        date = dt.date();
-        time = dt.time();
-        return date.isValid();
-    }
-    case QMetaType::QDate:
-        date = v.toDate();
-        time = QTime(0, 0);
-        return date.isValid();
-    case QMetaType::QString: {
-        // SQLite gives "yyyy-MM-dd", "yyyy-MM-dd hh:mm[:ss[.zzz]]" or with a "T".
-        const QString s = v.toString();
-        int b = 0;
-        while (b < s.size() && s[b].unicode() <= 32)
-            ++b;
-        if (s.size() - b < 10 || s[b + 4] != QLatin1Char('-') || s[b + 7] != QLatin1Char('-'))
-            return false;
-        date = QDate(digits(s, b, 4), digits(s, b + 5, 2), digits(s, b + 8, 2));
-        if (!date.isValid())
-            return false;
-        time = QTime(0, 0);
-        const int t = b + 11;
-        if (s.size() >= t + 5 && s[t + 2] == QLatin1Char(':')) {
-            const int sec = s.size() >= t + 8 && s[t + 5] == QLatin1Char(':') ? digits(s, t + 6, 2) : 0;
-            const QTime parsed(digits(s, t, 2), digits(s, t + 3, 2), qMax(0, sec));
-            if (parsed.isValid())
-                time = parsed;
-        }
-        return true;
-    }
-    default:
-        return false;
-    }
-}
-
-void appendNumber(QString &out, int v, int width)
-{
-    char16_t buf[8];
-    for (int i = width - 1; i >= 0; --i) {
-        buf[i] = char16_t(u'0' + v % 10);
-        v /= 10;
-    }
-    out.append(reinterpret_cast<const QChar *>(buf), width);
-}
-
-// The date-time in a pattern; the console's usual patterns are written
-// directly, any other goes through Qt's formatting.
-QString formatDateTime(const QDate &d, const QTime &t, const QString &pattern)
-{
-    static const QString ymd = QStringLiteral("yyyy-MM-dd");
-    static const QString ymdhms = QStringLiteral("yyyy-MM-dd hh:mm:ss");
-    const bool full = pattern == ymdhms;
-    if ((full || pattern == ymd) && d.year() >= 0 && d.year() <= 9999) {
-        QString out;
-        out.reserve(19);
-        appendNumber(out, d.year(), 4);
-        out.append(QLatin1Char('-'));
-        appendNumber(out, d.month(), 2);
-        out.append(QLatin1Char('-'));
-        appendNumber(out, d.day(), 2);
-        if (full) {
-            out.append(QLatin1Char(' '));
-            appendNumber(out, t.hour(), 2);
-            out.append(QLatin1Char(':'));
-            appendNumber(out, t.minute(), 2);
-            out.append(QLatin1Char(':'));
-            appendNumber(out, t.second(), 2);
-        }
-        return out;
-    }
-    return QDateTime(d, t, Qt::UTC).toString(pattern);
-}
-
-QString plainText(const QVariant &v)
-{
-    if (v.isNull())
-        return QString();
-    switch (v.typeId()) {
-    case QMetaType::QString:
-        return trimText(v.toString());
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-        return QString::number(v.toLongLong());
-    case QMetaType::Double:
-        return QString::number(v.toDouble(), 'g', 15);
-    case QMetaType::QDateTime:
-    case QMetaType::QDate: {
-        QDate d;
-        QTime t;
-        if (!dateParts(v, d, t))
-            return QString();
-        return formatDateTime(d, t, v.typeId() == QMetaType::QDate ? QStringLiteral("yyyy-MM-dd")
-                                                                  : QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    }
-    default:
-        return trimText(v.toString());
-    }
-}
 
 // One element of a band as laid out, in band coordinates (memo growth applied).
 struct Placed {
     int y = 0, height = 0;
-    const Item *item = nullptr; // nullptr: a ruled line
+    Item *item = nullptr; // nullptr: a ruled line
     int line = -1;              // memo line index, or ruled line index
 };
 
@@ -340,12 +40,8 @@ public:
         // Taken after the start hook, which may still set the page or the font.
         m_info.page = m_r.m_page;
         m_info.fonts = {m_r.m_font};
-        m_bodyLeft = m_info.page.marginLeft;
-        m_bodyRight = m_info.page.width - m_info.page.marginRight;
-        m_design = qMax(1, m_r.m_designWidth);
-        m_body = qMax(1, m_bodyRight - m_bodyLeft);
-        m_narrow = m_body < m_design;
-        m_narrowed.clear();
+        m_fit = BodyFit(m_info.page.marginLeft, m_info.page.width - m_info.page.marginRight, m_r.m_designWidth,
+                        &m_info.fonts);
         prepareItems();
         RowSource *src = m_r.m_source;
         m_index.clear();
@@ -405,7 +101,7 @@ public:
         printBand(*m_r.m_summary, m_prev);
         printBand(*m_r.m_appendix, m_prev);
         ensurePage(m_prev);
-        closePage(true);
+        closePage();
         m_sink.end(m_info);
     }
 
@@ -431,7 +127,7 @@ private:
                     m_aggregates.push_back(i.get());
                 }
                 if (i->m_hasFont)
-                    i->m_fontIndex = UnresolvedFont;
+                    i->m_fontIndex = Item::UnresolvedFont;
             }
         });
     }
@@ -466,20 +162,9 @@ private:
     {
         if (!i.m_hasFont)
             return 0;
-        if (i.m_fontIndex == UnresolvedFont)
-            i.m_fontIndex = fontSlot(i.m_font);
+        if (i.m_fontIndex == Item::UnresolvedFont)
+            i.m_fontIndex = m_fit.fontSlot(i.m_font);
         return i.m_fontIndex;
-    }
-
-    // The document's index of a font, the font added when it is new.
-    quint16 fontSlot(const FontSpec &f)
-    {
-        int at = int(m_info.fonts.indexOf(f));
-        if (at < 0) {
-            m_info.fonts.append(f);
-            at = int(m_info.fonts.size()) - 1;
-        }
-        return quint16(at);
     }
 
     // ---- values
@@ -501,14 +186,7 @@ private:
             switch (i.m_kind) {
             case ItemKind::Field: {
                 const QVariant v = row.value(i.m_columnIndex);
-                if (i.m_formatter)
-                    i.m_text = i.m_formatter(v);
-                else if (!i.m_format.isEmpty()) {
-                    QDate d;
-                    QTime t;
-                    i.m_text = dateParts(v, d, t) ? formatDateTime(d, t, i.m_format) : plainText(v);
-                } else
-                    i.m_text = plainText(v);
+                i.m_text = i.m_formatter ? i.m_formatter(v) : valueText(v, i.m_format);
                 break;
             }
             case ItemKind::System:
@@ -550,8 +228,6 @@ private:
         c.m_report = &m_r;
         c.m_row = row;
         c.m_page = m_pageNo;
-        c.m_detailCount = m_detailCount;
-        c.m_runTime = m_runTime;
         return c;
     }
 
@@ -572,9 +248,7 @@ private:
         m_page.number = m_pageNo;
         m_y = m_info.page.marginTop;
         m_limit = m_info.page.bodyBottom() - footerHeight();
-        Band &ph = *m_r.m_pageHeader;
-        if (m_pageNo > 1 || ph.m_onFirstPage)
-            placeWhole(ph, row);
+        placeWhole(*m_r.m_pageHeader, row);
         placeWhole(*m_r.m_columnHeader, row);
         // Groups still running whose header repeats on every page.
         if (m_pageNo > 1)
@@ -586,10 +260,10 @@ private:
         m_bodyStart = m_y;
     }
 
-    void closePage(bool last)
+    void closePage()
     {
         Band &pf = *m_r.m_pageFooter;
-        if (pf.m_enabled && (!last || pf.m_onLastPage)) {
+        if (pf.m_enabled) {
             m_y = m_info.page.bodyBottom() - pf.m_height;
             const RowView &row = m_prev.isValid() ? m_prev : m_cur;
             placeWhole(pf, row);
@@ -657,7 +331,7 @@ private:
             placed.clear();
             const int height = layout(*band, placed);
             if (m_y + height > m_limit && m_y > m_bodyStart && !startsHere(placed, height)) {
-                closePage(false);
+                closePage();
                 ensurePage(row);
                 // The page number may appear in the band.
                 if (hasPageNumber(*band))
@@ -707,12 +381,13 @@ private:
     // height after the memos have grown.
     int layout(Band &b, std::vector<Placed> &placed)
     {
+        // Band::addMemo and addChart keep a band within MaxGrowingItems.
         struct Growth { int bottom, extra; };
-        Growth growth[8];
+        Growth growth[Band::MaxGrowingItems];
         int nGrowth = 0;
         for (const auto &p : b.m_items) {
             const Item &i = *p;
-            if ((i.m_kind != ItemKind::Memo && i.m_kind != ItemKind::Chart) || !i.m_visible || nGrowth == 8)
+            if ((i.m_kind != ItemKind::Memo && i.m_kind != ItemKind::Chart) || !i.m_visible)
                 continue;
             const int lh = i.lineHeight(m_r.m_font);
             const int need = lineCount(i) * lh;
@@ -732,7 +407,7 @@ private:
 
         placed.reserve(b.m_items.size() + b.m_lines.size());
         for (const auto &p : b.m_items) {
-            const Item &i = *p;
+            Item &i = *p;
             if (!i.m_visible)
                 continue;
             const int y = i.m_box.y + shift(i.m_box.y);
@@ -757,34 +432,34 @@ private:
     // with band position `from` at page position `top`.
     void place(Band &b, const std::vector<Placed> &placed, int from, int to, int top, bool first, bool last)
     {
-        const int left = m_bodyLeft;
-        const int width = m_body;
+        const int left = m_fit.left();
+        const int width = m_fit.width();
         const int offset = top - from;
         for (const Placed &e : placed) {
             // The last part takes everything left, also what lies below the band's edge.
             if (e.y < from || (!last && e.y >= to))
                 continue;
             if (e.item && e.item->m_kind == ItemKind::Chart) {
-                placeChartRow(const_cast<Item &>(*e.item), e.line, offset + e.y, e.height);
+                placeChartRow(*e.item, e.line, offset + e.y, e.height);
             } else if (e.item) {
-                Item &i = const_cast<Item &>(*e.item);
+                Item &i = *e.item;
                 PageItem out;
-                out.x = left + scaled(i.m_box.x);
+                out.x = left + m_fit.scaled(i.m_box.x);
                 out.y = offset + e.y;
-                out.width = left + scaled(i.m_box.x + i.m_box.width) - out.x;
+                out.width = left + m_fit.scaled(i.m_box.x + i.m_box.width) - out.x;
                 out.height = e.line >= 0 ? e.height : i.m_box.height;
-                out.font = e.line >= 0 && m_narrow ? narrowedFont(fontIndex(i)) : fontIndex(i);
+                out.font = e.line >= 0 ? m_fit.memoFont(fontIndex(i)) : fontIndex(i);
                 out.align = i.m_align;
                 out.clip = i.m_clip;
                 out.color = i.m_color;
                 out.text = e.line >= 0 ? i.m_lines.at(e.line) : i.m_text;
-                keepInside(out);
+                m_fit.keepInside(out);
                 m_page.items.append(std::move(out));
             } else {
                 const auto &ln = b.m_lines[size_t(e.line)];
                 PageLine out;
-                out.x1 = qBound(m_bodyLeft, left + scaled(ln.x1), m_bodyRight);
-                out.x2 = qBound(m_bodyLeft, left + scaled(ln.x2), m_bodyRight);
+                out.x1 = qBound(m_fit.left(), left + m_fit.scaled(ln.x1), m_fit.right());
+                out.x2 = qBound(m_fit.left(), left + m_fit.scaled(ln.x2), m_fit.right());
                 out.y1 = offset + ln.y1 + (e.y - qMin(ln.y1, ln.y2));
                 out.y2 = offset + ln.y2 + (e.y - qMin(ln.y1, ln.y2));
                 out.penWidth = qint16(ln.pen);
@@ -801,152 +476,23 @@ private:
 
     static int lineCount(const Item &i)
     {
-        return i.m_kind == ItemKind::Chart ? (i.m_chart.categories.isEmpty() ? 0 : i.m_chart.rows())
-                                           : int(i.m_lines.size());
+        return i.m_kind == ItemKind::Chart ? i.m_chart.rows() : int(i.m_lines.size());
     }
 
-    // One row of a chart at page position y: the title, a series' name, or
-    // a category's name, bar and value.
+    // One row of a chart at page position y, its texts kept inside the body.
     void placeChartRow(Item &i, int row, int y, int height)
     {
-        const BarChart &c = i.m_chart;
-        const int left = m_bodyLeft + scaled(i.m_box.x);
-        const int width = m_bodyLeft + scaled(i.m_box.x + i.m_box.width) - left;
+        const int left = m_fit.left() + m_fit.scaled(i.m_box.x);
+        const int width = m_fit.left() + m_fit.scaled(i.m_box.x + i.m_box.width) - left;
         PageItem text;
         text.y = y;
         text.height = height;
         text.font = fontIndex(i);
-        text.figure = true;
         text.color = i.m_color;
-        auto put = [&](int x, int w, Align a, const QString &t, bool clip) {
-            PageItem out = text;
-            out.x = x;
-            out.width = w;
-            out.align = a;
-            out.clip = clip;
-            out.text = t;
-            keepInside(out);
-            m_page.items.append(std::move(out));
-        };
-        if (row == 0) {
-            put(left, width, Align::Center, c.title, true);
-            return;
-        }
-        const int perSeries = 1 + int(c.categories.size());
-        const int s = (row - 1) / perSeries;
-        const int k = (row - 1) % perSeries - 1;
-        const BarChart::Series &series = c.series[s];
-        if (k < 0) {
-            put(left, width, Align::Left, series.name, true);
-            return;
-        }
-        // The name, the bar, the value: a quarter, the rest, a tenth.
-        const int nameWidth = width / 4, valueWidth = qMax(width / 10, mm(12)), gap = mm(1.5);
-        const qint64 value = k < series.values.size() ? series.values[k] : 0;
-        put(left + mm(3), nameWidth - mm(3), Align::Left, c.categories[k], true);
-        put(left + width - valueWidth, valueWidth, Align::Right, QString::number(value), true);
-        qint64 top = 0;
-        for (qint64 v : series.values)
-            top = qMax(top, v);
-        const int room = width - nameWidth - valueWidth - 2 * gap;
-        if (value > 0 && top > 0 && room > 0) {
-            PageRect bar;
-            bar.x = left + nameWidth + gap;
-            bar.width = qMax(1, int(room * double(value) / double(top) + 0.5));
-            bar.height = qMax(1, height * 3 / 5);
-            bar.y = y + (height - bar.height) / 2;
-            bar.color = series.color;
-            m_page.rects.append(bar);
-        }
-    }
-
-    // The font of a memo's lines on a narrow body: smaller in the body's
-    // proportion, so that every line of every memo keeps one size (a long
-    // line alone would otherwise shrink just enough for itself).
-    quint16 narrowedFont(quint16 base)
-    {
-        auto at = m_narrowed.constFind(base);
-        if (at != m_narrowed.constEnd())
-            return *at;
-        FontSpec f = m_info.fonts[base];
-        f.pointSize = qMax(MinPointSize, std::floor(f.pointSize * m_body / m_design * 2) / 2);
-        const quint16 index = fontSlot(f);
-        m_narrowed.insert(base, index);
-        return index;
-    }
-
-    // A position or width of the designed band on this page's body.
-    int scaled(int v) const
-    {
-        return m_narrow ? int((qint64(v) * m_body + (v < 0 ? -m_design : m_design) / 2) / m_design) : v;
-    }
-
-    // Keeps a placed item inside the body: its anchor moved in from an edge
-    // it crosses, a fixed-width box narrowed to the body and its text cut to
-    // the box, any other text that would reach past the body's edge set in a
-    // smaller font.
-    void keepInside(PageItem &out)
-    {
-        const int L = m_bodyLeft, R = m_bodyRight;
-        switch (out.align) {
-        case Align::Left:
-            out.x = qBound(L, out.x, R);
-            if (out.clip && out.x + out.width > R)
-                out.width = R - out.x;
-            break;
-        case Align::Right:
-            if (out.x + out.width > R)
-                out.x = R - out.width;
-            if (out.x + out.width < L)
-                out.x = L - out.width;
-            if (out.clip && out.x < L) {
-                out.width -= L - out.x;
-                out.x = L;
-            }
-            break;
-        case Align::Center: {
-            const int a = qBound(L, out.anchor(), R);
-            if (out.clip)
-                out.width = qMin(out.width, 2 * qMin(a - L, R - a));
-            out.x = a - out.width / 2;
-            break;
-        }
-        }
-        if (out.text.isEmpty())
-            return;
-        const qreal pt = m_info.fonts[out.font].pointSize;
-        if (out.clip) {
-            out.text = fitText(out.text, out.width, pt, out.align);
-            return;
-        }
-        int room = 0;
-        switch (out.align) {
-        case Align::Left:
-            room = m_bodyRight - out.x;
-            break;
-        case Align::Right:
-            room = out.x + out.width - m_bodyLeft;
-            break;
-        case Align::Center:
-            room = 2 * qMin(out.anchor() - m_bodyLeft, m_bodyRight - out.anchor());
-            break;
-        }
-        // Most texts are far shorter than their room: no measuring then.
-        if (out.text.size() * 2 * columnWidth(pt) <= room)
-            return;
-        const int width = textWidth(out.text, pt);
-        if (width <= room)
-            return;
-        qreal smaller = std::floor(pt * room / width * 2) / 2; // in half points
-        while (smaller >= MinPointSize && textWidth(out.text, smaller) > room)
-            smaller -= 0.5;
-        if (smaller < MinPointSize) {
-            smaller = MinPointSize;
-            out.text = fitText(out.text, room, smaller, out.align);
-        }
-        FontSpec f = m_info.fonts[out.font];
-        f.pointSize = smaller;
-        out.font = fontSlot(f);
+        const qsizetype first = m_page.items.size();
+        layChartRow(i.m_chart, row, left, width, text, m_page.items, m_page.rects);
+        for (qsizetype k = first; k < m_page.items.size(); ++k)
+            m_fit.keepInside(m_page.items[k]);
     }
 
     // A band that cannot fit on the rest of this page nor on a whole page:
@@ -974,7 +520,7 @@ private:
             cut = placed[k].y;
             if (k == next && m_y > m_bodyStart) {
                 // Not even the next element fits here: new page first.
-                closePage(false);
+                closePage();
                 ensurePage(row);
                 continue;
             }
@@ -995,7 +541,7 @@ private:
             first = false;
             from = cut;
             next = k;
-            closePage(false);
+            closePage();
             ensurePage(row);
         }
     }
@@ -1018,10 +564,7 @@ private:
     int m_y = 0;
     int m_limit = 0;
     int m_bodyStart = 0;
-    int m_bodyLeft = 0, m_bodyRight = 0; // the body's edges on the paper
-    int m_body = 1, m_design = 1;        // body width and design width
-    bool m_narrow = false;               // the body is narrower than designed
-    QHash<quint16, quint16> m_narrowed;  // memo fonts on a narrow body, by the designed font
+    BodyFit m_fit; // the body of this run's page set-up
 };
 
 void Report::run(PageSink &sink)

@@ -1,4 +1,5 @@
 #include "atomicfile.h"
+#include "datetext.h"
 #include "errors.h"
 #include "gbk.h"
 #include "text.h"
@@ -29,6 +30,37 @@ private Q_SLOTS:
         QFETCH(QString, in);
         QFETCH(QString, out);
         QCOMPARE(trimText(in), out);
+    }
+
+    void dateText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QDateTime>("read");
+        const QDate day(2024, 3, 5);
+        QTest::newRow("date") << QStringLiteral("2024-03-05") << true << QDateTime(day, QTime(0, 0));
+        QTest::newRow("minutes") << QStringLiteral("2024-03-05 10:11") << true << QDateTime(day, QTime(10, 11));
+        QTest::newRow("T and ms") << QStringLiteral("2024-03-05T10:11:12.345") << true
+                                  << QDateTime(day, QTime(10, 11, 12, 345));
+        QTest::newRow("blanks around") << QStringLiteral("  2024-03-05 10:11:12  ") << true
+                                       << QDateTime(day, QTime(10, 11, 12));
+        QTest::newRow("no real time") << QStringLiteral("2024-03-05 25:61:00") << true << QDateTime(day, QTime(0, 0));
+        QTest::newRow("seconds cut short") << QStringLiteral("2024-03-05 10:11:1") << true
+                                           << QDateTime(day, QTime(10, 11));
+        QTest::newRow("no such day") << QStringLiteral("2023-02-29") << false << QDateTime();
+        QTest::newRow("too short") << QStringLiteral("2024-3-5") << false << QDateTime();
+        QTest::newRow("not a date") << QStringLiteral("20240305 10:11") << false << QDateTime();
+    }
+    void dateText()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, ok);
+        QFETCH(QDateTime, read);
+        QDate date;
+        QTime time;
+        QCOMPARE(parseDateText(text, date, time), ok);
+        if (ok)
+            QCOMPARE(QDateTime(date, time), read);
     }
 
     void sqlQuoting()

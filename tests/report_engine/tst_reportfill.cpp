@@ -285,6 +285,29 @@ private Q_SLOTS:
         QCOMPARE(yOf(QStringLiteral("below")), QVector<int>({top + mm(13), top + mm(16 + 9), top + mm(16 + 12 + 9)}));
     }
 
+    void growingItemsUpToTheLimitAllGrow()
+    {
+        // Every memo the band may hold moves what lies below it; one more is
+        // refused while the layout is made, not ignored while it is filled.
+        Report r;
+        TableRowSource rows({QStringLiteral("x")}, {{1}});
+        r.setRowSource(&rows);
+        Band &d = r.detail();
+        d.setHeight(Band::MaxGrowingItems * mm(4));
+        for (int k = 0; k < Band::MaxGrowingItems; ++k) {
+            Item *memo = d.addMemo({0, k * mm(4), mm(50), mm(4)});
+            memo->setLineHeight(mm(4));
+            memo->setLines({QStringLiteral("m%1a").arg(k), QStringLiteral("m%1b").arg(k)});
+        }
+        d.addLabel(QStringLiteral("below"), {0, Band::MaxGrowingItems * mm(4), mm(10), mm(4)});
+        QVERIFY_THROWS_EXCEPTION(std::length_error, d.addMemo({0, 0, mm(50), mm(4)}));
+        QVERIFY_THROWS_EXCEPTION(std::length_error, d.addChart({0, 0, mm(50), mm(4)}));
+        const Page page = r.fill().pages[0];
+        for (const PageItem &i : page.items)
+            if (i.text == QLatin1String("below"))
+                QCOMPARE(i.y, mm(10) + 2 * Band::MaxGrowingItems * mm(4));
+    }
+
     void memoSplitsAtLineBoundaries_data()
     {
         QTest::addColumn<int>("firstLines");  // memo lines of the record before the long one
