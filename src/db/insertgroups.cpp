@@ -131,10 +131,17 @@ LibInsertGroups::LibInsertGroups(const QString &insertSql, Outcome outcome, int 
     }
 }
 
+namespace {
+int batchLimit = 0;
+}
+
+void LibInsertGroups::setBatchLimit(int records) { batchLimit = std::max(0, records); }
+
 int LibInsertGroups::recordsPerBatch(int values)
 {
     // 2,100 parameters at most per request; a hundred spare for the driver.
-    return std::clamp(2000 / std::max(1, values), 1, 200);
+    const int most = std::clamp(2000 / std::max(1, values), 1, 200);
+    return batchLimit > 0 ? std::min(most, batchLimit) : most;
 }
 
 QString LibInsertGroups::batchStatement(const QString &insertSql, int records)

@@ -90,6 +90,9 @@ public:
     // Records per batch for a statement of `values` placeholders: SQL Server
     // takes at most 2,100 parameters in one request.
     static int recordsPerBatch(int values);
+    // At most this many records per batch from now on (0: as many as
+    // recordsPerBatch() allows); the benchmark compares with one per request.
+    static void setBatchLimit(int records);
 
 private:
     struct Record {
