@@ -23,11 +23,9 @@ QDate parseDate(const QString &s)
 }
 
 // Export, import and backup need the right the console asks for its data commands.
-OperatorAccounts::Right commandRight(const QString &command)
+OperatorAccounts::Right commandRight(Request::Command command)
 {
-    if (command == QLatin1String("export") || command == QLatin1String("import") || command == QLatin1String("backup"))
-        return OperatorAccounts::Right::DataBackup;
-    return OperatorAccounts::Right::None;
+    return command == Request::Command::Report ? OperatorAccounts::Right::None : OperatorAccounts::Right::DataBackup;
 }
 
 void say(const QString &text) { prompt().message(QString(), text, PromptIcon::Information); }
@@ -65,15 +63,19 @@ QString usageText()
         "  5  导入已完成，但并非每条记录都已导入（有记录未能导入、文件意外结束或没有读到记录）。\n");
 }
 
-bool parsePeriod(const QString &text, const QDate &today, QDate *begin, QDate *end, QString *error)
+namespace {
+
+// A report period: today|month|all|YYYY-MM-DD..YYYY-MM-DD. A range must name
+// real days and must not run backwards (the dialogs let it, and find
+// nothing; a scheduled run that asks for it is a mistake).
+bool parsePeriod(const QString &text, Request *r, QString *error)
 {
     if (text == QLatin1String("today")) {
-        *begin = *end = today;
+        r->period = PeriodChoice::Today;
     } else if (text == QLatin1String("month")) {
-        *begin = QDate(today.year(), today.month(), 1);
-        *end = today;
+        r->period = PeriodChoice::Month;
     } else if (text == QLatin1String("all")) {
-        *begin = *end = QDate();
+        r->period = PeriodChoice::All;
     } else {
         static const QRegularExpression shape(QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})\\.\\.(\\d{4}-\\d{2}-\\d{2})$"));
         const QRegularExpressionMatch m = shape.match(text);
@@ -91,16 +93,59 @@ bool parsePeriod(const QString &text, const QDate &today, QDate *begin, QDate *e
             *error = QStringLiteral("--period 的开始日期 %1 晚于结束日期 %2。").arg(m.captured(1), m.captured(2));
             return false;
         }
-        *begin = b;
-        *end = e;
+        r->period = PeriodChoice::Range;
+        r->from = b;
+        r->to = e;
     }
     return true;
 }
+
+// A category number as typed: absent, or an integer.
+bool parseId(const QString &text, std::optional<int> *into, QString *error)
+{
+    if (text.isEmpty())
+        return true;
+    bool ok = false;
+    const int id = text.toInt(&ok);
+    if (!ok) {
+        *error = QStringLiteral("类别编号应为整数：%1").arg(text);
+        return false;
+    }
+    *into = id;
+    return true;
+}
+
+struct CommandName {
+    const char *name;
+    Request::Command command;
+    QStringList options; // the options it takes besides --operator
+};
+
+const CommandName *findCommand(const QString &name)
+{
+    static const CommandName commands[] = {
+        {"report", Request::Command::Report,
+         {QStringLiteral("--period"), QStringLiteral("--category"), QStringLiteral("--subcategory"),
+          QStringLiteral("--chart"), QStringLiteral("--format"), QStringLiteral("--output")}},
+        {"export", Request::Command::Export,
+         {QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--output")}},
+        {"import", Request::Command::Import, {QStringLiteral("--skip-existing")}},
+        {"backup", Request::Command::Backup, {}},
+    };
+    for (const CommandName &c : commands)
+        if (name == QLatin1String(c.name))
+            return &c;
+    return nullptr;
+}
+
+} // namespace
 
 bool parse(const QStringList &args, Request *r, QString *error)
 {
     QStringList positional;
     QStringList given; // the options on the command line
+    QString period = QStringLiteral("today"), category, subcategory, format;
+    bool chart = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args.at(i);
         if (a.startsWith(QLatin1String("--")))
@@ -117,19 +162,19 @@ bool parse(const QStringList &args, Request *r, QString *error)
         if (a == QLatin1String("--operator")) {
             if (!value(&r->operatorCode)) return false;
         } else if (a == QLatin1String("--period")) {
-            if (!value(&r->period)) return false;
+            if (!value(&period)) return false;
         } else if (a == QLatin1String("--category")) {
-            if (!value(&r->category)) return false;
+            if (!value(&category)) return false;
         } else if (a == QLatin1String("--subcategory")) {
-            if (!value(&r->subcategory)) return false;
+            if (!value(&subcategory)) return false;
         } else if (a == QLatin1String("--chart")) {
-            r->chart = true;
+            chart = true;
         } else if (a == QLatin1String("--format")) {
-            if (!value(&r->format)) return false;
+            if (!value(&format)) return false;
         } else if (a == QLatin1String("--output")) {
             if (!value(&r->output)) return false;
         } else if (a == QLatin1String("--skip-existing")) {
-            r->skipExisting = true;
+            r->existing = ExistingRecords::Skip;
         } else if (a == QLatin1String("--from") || a == QLatin1String("--to")) {
             if (!value(&date)) return false;
             const QDate d = parseDate(date);
@@ -137,7 +182,7 @@ bool parse(const QStringList &args, Request *r, QString *error)
                 *error = QStringLiteral("日期格式应为 YYYY-MM-DD：%1").arg(date);
                 return false;
             }
-            (a == QLatin1String("--from") ? r->from : r->to) = d;
+            (a == QLatin1String("--from") ? r->exported.first : r->exported.last) = d;
         } else if (a.startsWith(QLatin1String("--"))) {
             *error = QStringLiteral("未知的选项：%1").arg(a);
             return false;
@@ -149,81 +194,80 @@ bool parse(const QStringList &args, Request *r, QString *error)
         *error = QStringLiteral("缺少命令。");
         return false;
     }
-    r->command = positional.takeFirst();
+    const QString command = positional.takeFirst();
+    const CommandName *known = findCommand(command);
     // An option the command has no use for is a mistake in the request, not
     // something to pass over: the file would not be what was asked for.
-    const QStringList takes = r->command == QLatin1String("report")
-                                ? QStringList{QStringLiteral("--period"), QStringLiteral("--category"),
-                                              QStringLiteral("--subcategory"), QStringLiteral("--chart"),
-                                              QStringLiteral("--format"),
-                                              QStringLiteral("--output")}
-                            : r->command == QLatin1String("export")
-                                ? QStringList{QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--output")}
-                                : r->command == QLatin1String("import") ? QStringList{QStringLiteral("--skip-existing")}
-                                : QStringList();
     for (const QString &option : given)
-        if (option != QLatin1String("--operator") && !takes.contains(option)) {
-            *error = QStringLiteral("%1 命令不接受 %2。").arg(r->command, option);
+        if (option != QLatin1String("--operator") && !(known && known->options.contains(option))) {
+            *error = QStringLiteral("%1 命令不接受 %2。").arg(command, option);
             return false;
         }
+    if (!known) {
+        *error = QStringLiteral("未知的命令：%1").arg(command);
+        return false;
+    }
+    r->command = known->command;
+    Kind kind = Kind::Dzts;
+    QString kindName;
     auto kindArg = [&]() {
         if (positional.isEmpty()) {
             *error = QStringLiteral("缺少资料类别 KIND。");
             return false;
         }
-        r->kind = positional.takeFirst();
-        if (!findKind(r->kind) || r->kind != r->kind.toLower()) {
-            *error = QStringLiteral("未知的资料类别：%1").arg(r->kind);
+        kindName = positional.takeFirst();
+        const CatalogueKind *info = findKind(kindName);
+        if (!info || kindName != kindName.toLower()) {
+            *error = QStringLiteral("未知的资料类别：%1").arg(kindName);
             return false;
         }
+        kind = info->kind;
         return true;
     };
-    if (r->command == QLatin1String("report")) {
+    switch (r->command) {
+    case Request::Command::Report: {
         if (!kindArg()) return false;
         if (positional.isEmpty()) {
             *error = QStringLiteral("缺少报表种类 REPORT。");
             return false;
         }
-        r->report = positional.takeFirst();
-        const QStringList reports = {QStringLiteral("stats"), QStringLiteral("stats-sub"), QStringLiteral("listing"), QStringLiteral("book")};
-        if (!reports.contains(r->report)
-            || (r->report == QLatin1String("stats-sub") && r->kind != QLatin1String("bklw"))
-            || (r->report == QLatin1String("book") && r->kind == QLatin1String("shdh"))) {
-            *error = QStringLiteral("此类别没有这种报表：%1 %2").arg(r->kind, r->report);
+        const QString report = positional.takeFirst();
+        ListingReport which;
+        if (report == QLatin1String("stats"))
+            r->listing.reset();
+        else if (listingReportFromName(report, &which) && hasListingReport(kind, which))
+            r->listing = which;
+        else {
+            *error = QStringLiteral("此类别没有这种报表：%1 %2").arg(kindName, report);
             return false;
         }
-        const QStringList formats = {QStringLiteral("txt"), QStringLiteral("csv"), QStringLiteral("htm"), QStringLiteral("pdf")};
-        if (!formats.contains(r->format)) {
+        r->report.kind = kind;
+        if (!reportOutputFromName(format, &r->report.output)) {
             *error = QStringLiteral("--format 应为 txt、csv、htm 或 pdf。");
             return false;
         }
-        if (r->report == QLatin1String("book") && r->format != QLatin1String("txt") && r->format != QLatin1String("pdf")) {
+        if (r->listing && !savedAs(*r->listing, r->report.output)) {
             *error = QStringLiteral("书本目录只能保存为 txt 或 pdf。");
             return false;
         }
-        for (const QString *id : {&r->category, &r->subcategory}) {
-            bool ok = true;
-            if (!id->isEmpty()) id->toInt(&ok);
-            if (!ok) {
-                *error = QStringLiteral("类别编号应为整数：%1").arg(*id);
-                return false;
-            }
-        }
-        const bool hasCategory = r->report != QLatin1String("stats");
-        if (!hasCategory && given.contains(QStringLiteral("--category"))) {
-            *error = QStringLiteral("%1 %2 没有类别选择，不接受 --category。").arg(r->kind, r->report);
+        if (!parseId(category, &r->report.category, error) || !parseId(subcategory, &r->report.subCategory, error))
+            return false;
+        const bool statistics = !r->listing || *r->listing == ListingReport::SubCategoryStatistics;
+        if (!r->listing && given.contains(QStringLiteral("--category"))) {
+            *error = QStringLiteral("%1 %2 没有类别选择，不接受 --category。").arg(kindName, report);
             return false;
         }
-        if (r->chart && r->report != QLatin1String("stats") && r->report != QLatin1String("stats-sub")) {
-            *error = QStringLiteral("%1 %2 没有统计图，不接受 --chart。").arg(r->kind, r->report);
+        if (chart && !statistics) {
+            *error = QStringLiteral("%1 %2 没有统计图，不接受 --chart。").arg(kindName, report);
             return false;
         }
+        r->report.chart = chart;
         if (given.contains(QStringLiteral("--subcategory"))) {
-            if (r->kind != QLatin1String("bklw") || (r->report != QLatin1String("listing") && r->report != QLatin1String("book"))) {
-                *error = QStringLiteral("%1 %2 没有子类别选择，不接受 --subcategory。").arg(r->kind, r->report);
+            if (kind != Kind::Bklw || statistics) {
+                *error = QStringLiteral("%1 %2 没有子类别选择，不接受 --subcategory。").arg(kindName, report);
                 return false;
             }
-            if (r->category.isEmpty()) {
+            if (!r->report.category) {
                 *error = QStringLiteral("--subcategory 需要同时给出 --category。");
                 return false;
             }
@@ -232,31 +276,34 @@ bool parse(const QStringList &args, Request *r, QString *error)
             *error = QStringLiteral("缺少 --output。");
             return false;
         }
-        QDate begin, end;
-        if (!parsePeriod(r->period, QDate(2000, 1, 1), &begin, &end, error))
+        if (!parsePeriod(period, r, error))
             return false;
-    } else if (r->command == QLatin1String("export")) {
+        break;
+    }
+    case Request::Command::Export:
         if (!kindArg()) return false;
-        if (!r->from.isValid() || !r->to.isValid() || r->output.isEmpty()) {
+        if (!r->exported.first.isValid() || !r->exported.last.isValid() || r->output.isEmpty()) {
             *error = QStringLiteral("export 需要 --from、--to 和 --output。");
             return false;
         }
-    } else if (r->command == QLatin1String("import")) {
+        r->exported.kind = kind;
+        break;
+    case Request::Command::Import:
         if (!kindArg()) return false;
         if (positional.isEmpty()) {
             *error = QStringLiteral("缺少要导入的文件。");
             return false;
         }
+        r->importKind = kind;
         r->input = positional.takeFirst();
-    } else if (r->command == QLatin1String("backup")) {
+        break;
+    case Request::Command::Backup:
         if (positional.isEmpty()) {
             *error = QStringLiteral("缺少备份目录。");
             return false;
         }
         r->directory = positional.takeFirst();
-    } else {
-        *error = QStringLiteral("未知的命令：%1").arg(r->command);
-        return false;
+        break;
     }
     if (!positional.isEmpty()) {
         *error = QStringLiteral("多余的参数：%1").arg(positional.join(QLatin1Char(' ')));
@@ -297,12 +344,16 @@ int run(const Request &r, const QString &password)
             return Refused;
         }
 
-        if (r.command == QLatin1String("report"))
+        switch (r.command) {
+        case Request::Command::Report:
             return runReport(r);
-        if (r.command == QLatin1String("export"))
+        case Request::Command::Export:
             return runExport(r);
-        if (r.command == QLatin1String("import"))
+        case Request::Command::Import:
             return runImport(r);
+        case Request::Command::Backup:
+            break;
+        }
         return runBackup(r);
     } catch (const DbError &e) {
         say(e.text());

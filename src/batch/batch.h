@@ -1,7 +1,13 @@
 #pragma once
+#include "catalogueexchange.h"
+#include "listingreports.h"
+#include "reportrequest.h"
+
 #include <QDate>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 namespace lectoria::batch {
 
@@ -10,22 +16,32 @@ namespace lectoria::batch {
 // file went in (records refused, a file that ended early, no record found).
 enum Status { Ok = 0, Usage = 1, Refused = 2, DatabaseFailed = 3, FileFailed = 4, NotAllImported = 5 };
 
-// One parsed command line.
+// One parsed command line: the requests the console's own libraries take,
+// each rule of the arguments checked once, here.
 struct Request {
-    QString command;     // report, export, import, backup
-    QString kind;        // lower-case kind code
-    QString report;      // stats, stats-sub, listing, book
-    QString period = QStringLiteral("today");
-    QString category;    // category id, as typed
-    QString subcategory; // sub-category id, as typed
-    bool chart = false;  // stats, stats-sub: a bar chart after the table (pdf, htm; txt and csv have none)
-    QString format;      // txt, csv, htm, pdf
-    QString output;
-    QString input;       // import: the exchange file
-    bool skipExisting = false; // import: pass over records already stored
-    QString directory;   // backup
-    QDate from, to;      // export
+    enum class Command { Report, Export, Import, Backup };
+    Command command = Command::Report;
     QString operatorCode;
+
+    // report: everything but the period's bounds, which periodFor gives when
+    // the report runs (today is the day it runs on).
+    ReportRequest report;
+    std::optional<ListingReport> listing; // none: the statistics ("stats")
+    PeriodChoice period = PeriodChoice::Today;
+    QDate from, to;                        // PeriodChoice::Range
+    // report, export: a path or "-" (standard output)
+    QString output;
+
+    // export: kind and dates (its path is the output's when it runs)
+    ExportRequest exported;
+
+    // import
+    Kind importKind = Kind::Dzts;
+    QString input; // the exchange file
+    ExistingRecords existing = ExistingRecords::Insert;
+
+    // backup
+    QString directory;
 };
 
 QString usageText();
@@ -33,11 +49,6 @@ QString usageText();
 // Parses the arguments (without the program name). False with *error set
 // when they are wrong.
 bool parse(const QStringList &args, Request *request, QString *error);
-
-// A report period from today|month|all|YYYY-MM-DD..YYYY-MM-DD: the bounds
-// (null for "all"), or false with *error naming what is wrong (the shape, a
-// date that does not exist, a begin after the end).
-bool parsePeriod(const QString &text, const QDate &today, QDate *begin, QDate *end, QString *error);
 
 // Connects, runs the start-up steps, logs the operator in and runs the command.
 int run(const Request &request, const QString &password);

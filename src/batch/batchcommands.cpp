@@ -30,19 +30,19 @@ namespace {
 // The message naming a category or sub-category the database does not
 // have, or empty when both exist (or none was asked for). A report of a
 // category that does not exist would be an empty file that looks right.
-QString missingCategory(Kind kind, const Request &r)
+QString missingCategory(const ReportRequest &r)
 {
-    if (r.category.isEmpty())
+    if (!r.category)
         return QString();
-    const int category = r.category.toInt();
-    const QString table = kindInfo(kind).categoryTable;
+    const int category = *r.category;
+    const QString table = kindInfo(r.kind).categoryTable;
     if (LibDB::scalar(QStringLiteral("select count(*) from %1 where lt_id=%2").arg(table).arg(category)).toInt() == 0)
         return QStringLiteral("没有这个类别：%1").arg(category);
-    if (r.subcategory.isEmpty())
+    if (!r.subCategory)
         return QString();
-    const int sub = r.subcategory.toInt();
+    const int sub = *r.subCategory;
     if (LibDB::scalar(QStringLiteral("select count(*) from %1 where ls_id=%2 and ls_sid=%3")
-                          .arg(kindInfo(kind).subCategoryTable)
+                          .arg(kindInfo(r.kind).subCategoryTable)
                           .arg(category)
                           .arg(sub))
             .toInt()
@@ -98,27 +98,19 @@ private:
 
 int runReport(const Request &r)
 {
-    ReportRequest request;
-    request.kind = findKind(r.kind)->kind;
-    const QString missing = missingCategory(request.kind, r);
+    ReportRequest request = r.report;
+    const QString missing = missingCategory(request);
     if (!missing.isEmpty()) {
         showError(missing);
         return Usage;
     }
-    QString unused;
-    parsePeriod(r.period, Clock::today(), &request.period.begin, &request.period.end, &unused); // checked by parse()
-    if (!r.category.isEmpty()) request.category = r.category.toInt();
-    if (!r.subcategory.isEmpty()) request.subCategory = r.subcategory.toInt();
-    reportOutputFromName(r.format, &request.output);
-    request.chart = r.chart;
+    request.period = periodFor(r.period, Clock::today(), r.from, r.to);
     Output target(r.output);
-    if (r.report == QLatin1String("stats")) {
+    if (r.listing) {
+        produceListingReport(request, *r.listing, target.path());
+    } else {
         StatisticsLayout layout(request);
         produceReportFile(layout, request.output, target.path());
-    } else {
-        ListingReport which;
-        listingReportFromName(r.report, &which);
-        produceListingReport(request, which, target.path());
     }
     target.deliver();
     inform(QStringLiteral("生成文件完成！"));
@@ -146,10 +138,7 @@ void endProgressLine()
 
 int runExport(const Request &r)
 {
-    ExportRequest request;
-    request.kind = findKind(r.kind)->kind;
-    request.first = r.from;
-    request.last = r.to;
+    ExportRequest request = r.exported;
     Output target(r.output);
     request.path = target.path();
     const ExportResult result = exportCatalogue(request, progressLine("导出"));
@@ -161,10 +150,8 @@ int runExport(const Request &r)
 
 int runImport(const Request &r)
 {
-    const Kind kind = findKind(r.kind)->kind;
     // The command itself is the operator's answer to the import's question.
-    const ImportResult result = importCatalogue(kind, r.input, progressLine("导入"),
-                                                r.skipExisting ? ExistingRecords::Skip : ExistingRecords::Insert);
+    const ImportResult result = importCatalogue(r.importKind, r.input, progressLine("导入"), r.existing);
     endProgressLine();
     if (result.stopped()) {
         showError(importMessage(result));

@@ -52,12 +52,12 @@ void SaveReportToFile(ReportLayout &layout, ReportOutput output, const QString &
 
 bool reportOutputFromName(const QString &name, ReportOutput *out)
 {
-    const QString n = name.toLower();
+    const QString &n = name;
     if (n == QLatin1String("txt"))
         *out = ReportOutput::Text;
     else if (n == QLatin1String("csv"))
         *out = ReportOutput::Csv;
-    else if (n == QLatin1String("htm") || n == QLatin1String("html"))
+    else if (n == QLatin1String("htm"))
         *out = ReportOutput::Html;
     else if (n == QLatin1String("pdf"))
         *out = ReportOutput::Pdf;

@@ -36,8 +36,8 @@ void writeFinishedReport(ReportLayout &layout, ReportOutput format, const QStrin
 // pass to the caller's guard.
 void SaveReportToFile(ReportLayout &layout, ReportOutput output, const QString &title, const QString &header);
 
-// Outputs a report can be produced as without any window:
-// "txt", "csv", "htm"/"html", "pdf" (any letter case); false for anything else.
+// Outputs a report can be produced as without any window, as the runner's
+// --format names them: "txt", "csv", "htm", "pdf"; false for anything else.
 bool reportOutputFromName(const QString &name, ReportOutput *out);
 
 // For a runner without windows: writes a layout made for a request with the

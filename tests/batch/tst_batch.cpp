@@ -547,6 +547,13 @@ private Q_SLOTS:
                                                    << "日期不存在：2025-02-29";
         QTest::newRow("not a period") << "report dzts listing --period 2025-1-1..2025-02-01" + out
                                       << "2025-1-1..2025-02-01";
+        QTest::newRow("format names as the usage writes them") << QStringLiteral("report dzts listing --format html "
+                                                                         "--output x.htm")
+                                                          << "--format 应为";
+        QTest::newRow("report names as the usage writes them") << "report dzts Listing" + out << "没有这种报表";
+        QTest::newRow("guided reading has no book") << "report shdh book --format txt --output x.txt"
+                                                    << "没有这种报表：shdh book";
+        QTest::newRow("a book is never csv") << "report dzts book" + out << "只能保存为 txt 或 pdf";
         QTest::newRow("a listing has no chart") << "report dzts listing --chart" + out << "不接受 --chart";
         QTest::newRow("statistics with a chart") << "report dzts stats --chart" + out << QString();
         QTest::newRow("sub-category statistics with a chart") << "report bklw stats-sub --chart" + out << QString();

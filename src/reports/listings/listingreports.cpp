@@ -10,7 +10,7 @@ namespace lectoria {
 
 bool listingReportFromName(const QString &name, ListingReport *out)
 {
-    const QString n = name.toLower();
+    const QString &n = name;
     if (n == QLatin1String("listing"))
         *out = ListingReport::Listing;
     else if (n == QLatin1String("book"))
@@ -22,22 +22,30 @@ bool listingReportFromName(const QString &name, ListingReport *out)
     return true;
 }
 
-namespace {
-
-void checkAvailable(Kind kind, ListingReport which)
+bool hasListingReport(Kind kind, ListingReport which)
 {
-    if (which == ListingReport::Book && !listingFacts(kind).hasBook())
-        throw Error(kindInfo(kind).word + QStringLiteral("没有书本式目录。"));
-    if (which == ListingReport::SubCategoryStatistics && kind != Kind::Bklw)
-        throw Error(QStringLiteral("只有报刊论文有按子类别的统计。"));
+    switch (which) {
+    case ListingReport::Book:
+        return listingFacts(kind).hasBook();
+    case ListingReport::SubCategoryStatistics:
+        return kind == Kind::Bklw;
+    case ListingReport::Listing:
+        break;
+    }
+    return true;
 }
 
-} // namespace
+bool savedAs(ListingReport which, ReportOutput output)
+{
+    return which != ListingReport::Book || output == ReportOutput::Text || output == ReportOutput::Pdf;
+}
 
 std::unique_ptr<ReportLayout> makeListingReportLayout(const ReportRequest &request, ListingReport which,
                                                       QObject *owner)
 {
-    checkAvailable(request.kind, which);
+    if (!hasListingReport(request.kind, which))
+        throw Error(which == ListingReport::Book ? kindInfo(request.kind).word + QStringLiteral("没有书本式目录。")
+                                                 : QStringLiteral("只有报刊论文有按子类别的统计。"));
     switch (which) {
     case ListingReport::Book:
         return std::make_unique<BookLayout>(request, owner);
@@ -51,8 +59,7 @@ std::unique_ptr<ReportLayout> makeListingReportLayout(const ReportRequest &reque
 
 void produceListingReport(const ReportRequest &request, ListingReport which, const QString &path)
 {
-    checkAvailable(request.kind, which);
-    if (which == ListingReport::Book && request.output != ReportOutput::Text && request.output != ReportOutput::Pdf)
+    if (!savedAs(which, request.output))
         throw Error(QStringLiteral("书本式目录只能保存为文本文件或PDF文件。"));
     const std::unique_ptr<ReportLayout> layout = makeListingReportLayout(request, which);
     produceReportFile(*layout, request.output, path);

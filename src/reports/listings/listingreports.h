@@ -16,8 +16,15 @@ enum class ListingReport {
     SubCategoryStatistics, // "stats-sub": TBklwTJ1 (periodical articles only)
 };
 
-// "listing", "book", "stats-sub"; false for anything else.
+// "listing", "book", "stats-sub" (in lower case); false for anything else.
 bool listingReportFromName(const QString &name, ListingReport *out);
+
+// Whether the kind has the report: a book-style catalogue where the kind's
+// listing has one, sub-category statistics for periodical articles only.
+bool hasListingReport(Kind kind, ListingReport which);
+// Whether the report is saved as that output (a book-style catalogue as
+// text or PDF only; every output else).
+bool savedAs(ListingReport which, ReportOutput output);
 
 // The layout of a report for a request (with the session's school name and
 // margins). Throws Error when the kind has no such report.
