@@ -1,9 +1,11 @@
 #include "databasebackup.h"
 #include "clock.h"
 #include "errors.h"
+#include "libdb.h"
 #include "serverbackup.h"
 #include "text.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace lectoria::DatabaseBackup {
@@ -61,6 +63,37 @@ QString failureMessage(const QString &directory, const QString &fileName)
         .join(QLatin1String("\r\n"));
 }
 
+QString rightsMessage()
+{
+    return QStringList{QStringLiteral("备份数据库失败!"),
+                       QString(),
+                       QStringLiteral("数据源的登录没有备份数据库的权限（BACKUP DATABASE）。"),
+                       QString(),
+                       QStringLiteral("解决办法："),
+                       QStringLiteral("  请数据库管理员把该登录的数据库用户加入 db_backupoperator 角色，或改用有此权限的登录。")}
+        .join(QLatin1String("\r\n"));
+}
+
+QString accessMessage(const QString &directory)
+{
+    return QStringList{QStringLiteral("备份数据库失败!"),
+                       QString(),
+                       QStringLiteral("数据库服务器的服务账户无权写入服务器上的此目录：") + directory,
+                       QString(),
+                       QStringLiteral("解决办法："),
+                       QStringLiteral("  请在服务器上允许 SQL Server 服务的账户写入此目录，或改为它能写入的目录。")}
+        .join(QLatin1String("\r\n"));
+}
+
+bool serviceAccountDenied(const QString &databaseText)
+{
+    // SQL Server's 3201 names the operating system's error: 5 is "access is
+    // denied" to the service account (in any language of the server).
+    static const QRegularExpression denied(QStringLiteral(R"((?:error|错误)\s*5\s*[(（])"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    return denied.match(databaseText).hasMatch();
+}
+
 Outcome run(const QString &directory, const QDate &serverDate)
 {
     Outcome o;
@@ -71,9 +104,12 @@ Outcome run(const QString &directory, const QDate &serverDate)
         runBackupStatement(statement(o.directory, weekday));
         o.ok = true;
         o.message = successMessage(o.fileName);
+    } catch (const DbPermissionDenied &e) {
+        o.databaseText = e.text();
+        o.message = rightsMessage();
     } catch (const Error &e) {
         o.databaseText = e.text();
-        o.message = failureMessage(o.directory, o.fileName);
+        o.message = serviceAccountDenied(e.text()) ? accessMessage(o.directory) : failureMessage(o.directory, o.fileName);
     }
     return o;
 }

@@ -25,6 +25,11 @@ QString statement(const QString &directory, int weekday);
 
 QString successMessage(const QString &fileName);
 QString failureMessage(const QString &directory, const QString &fileName);
+// A backup the login may not make, and one the server's service account may
+// not write into the folder: each says which, instead of the list of guesses.
+QString rightsMessage();
+QString accessMessage(const QString &directory);
+bool serviceAccountDenied(const QString &databaseText);
 
 struct Outcome {
     bool ok = false;

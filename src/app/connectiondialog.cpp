@@ -15,7 +15,7 @@
 
 namespace lectoria {
 
-TDbPara::TDbPara(QWidget *parent) : QDialog(parent)
+TDbPara::TDbPara(QWidget *parent, const QString &reason) : QDialog(parent)
 {
     makeFixedDialog(this, BorderIcons::SystemMenu);
     setObjectName(QStringLiteral("TDbPara"));
@@ -70,6 +70,22 @@ TDbPara::TDbPara(QWidget *parent) : QDialog(parent)
     btOk->setGeometry(250, 36, 150, 26);
     grbBox->setVisible(false);
 
+    // The warning lines stand for every cause; the driver's own reason
+    // (a refused login, a server that cannot encrypt, an unknown instance)
+    // tells the administrator which one it was. It sits where the group box
+    // appears, which takes its place once the parameters are shown.
+    lbReason = new QLabel(this);
+    lbReason->setObjectName(QStringLiteral("lbReason"));
+    lbReason->setWordWrap(true);
+    lbReason->setTextFormat(Qt::PlainText);
+    lbReason->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    const QString why = reason.trimmed();
+    const int reasonHeight = why.isEmpty() ? 0 : 64;
+    lbReason->setGeometry(16, y + 40, 400, reasonHeight);
+    lbReason->setText(why.isEmpty() ? QString() : QStringLiteral("原因：") + why);
+    lbReason->setToolTip(why);
+    lbReason->setVisible(!why.isEmpty());
+
     setTabOrder(btExit, btMod);
     setTabOrder(btMod, edOdbc);
     setTabOrder(edOdbc, edUser);
@@ -80,7 +96,7 @@ TDbPara::TDbPara(QWidget *parent) : QDialog(parent)
     btOk->setAutoDefault(false);
     new EnterMovesFocus(this);
 
-    setFixedSize(430, y + 40);
+    setFixedSize(430, y + 40 + (reasonHeight ? reasonHeight + 6 : 0));
     if (QScreen *s = QGuiApplication::primaryScreen())
         move(s->geometry().center() - rect().center());
 
@@ -104,6 +120,7 @@ TDbPara::TDbPara(QWidget *parent) : QDialog(parent)
 void TDbPara::btModClick()
 {
     grbBox->setVisible(true);
+    lbReason->setVisible(false);
     // The outer height of 261 pixels shows the group box.
     setFixedSize(width(), 261);
 }

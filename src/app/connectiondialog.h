@@ -2,6 +2,7 @@
 #include <QDialog>
 
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -12,7 +13,9 @@ namespace lectoria {
 class TDbPara : public QDialog {
     Q_OBJECT
 public:
-    explicit TDbPara(QWidget *parent = nullptr);
+    // reason: the driver's own text of why the connection failed, shown
+    // below the warning lines (none when empty).
+    explicit TDbPara(QWidget *parent = nullptr, const QString &reason = QString());
 
 public Q_SLOTS:
     void btModClick();
@@ -20,6 +23,7 @@ public Q_SLOTS:
 
 private:
     QGroupBox *grbBox;
+    QLabel *lbReason;
     QLineEdit *edOdbc;
     QLineEdit *edUser;
     QLineEdit *edPass;

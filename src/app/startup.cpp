@@ -60,15 +60,16 @@ int runConsole()
 std::unique_ptr<QWidget> createFirstWindow()
 {
     bool connected = false;
+    QString why;
     {
         const ConnectionParams params = TLibDM::readParams();
         // Connecting may take a while: the splash says so meanwhile.
         TFlash splash;
         splash.showNow();
-        connected = TLibDM::open(params);
+        connected = TLibDM::open(params, &why);
     }
     if (!connected || unGlobal().ConnectionState != QLatin1String("OK"))
-        return std::make_unique<TDbPara>();
+        return std::make_unique<TDbPara>(nullptr, why);
     auto main = std::make_unique<TWebMain>();
     registerCommands(*main);
     main->FormCreate();

@@ -17,7 +17,7 @@ public:
     // splash message of the connecting step.
     static ConnectionParams readParams();
     // Opens LibDB. False, with the driver's reason in *why (for the
-    // terminal; the console's connection dialog stands for it), when the
+    // terminal, and below the connection dialog's warning lines), when the
     // connection cannot be made.
     static bool open(const ConnectionParams &params, QString *why = nullptr);
     // Both steps.

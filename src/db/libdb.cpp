@@ -125,6 +125,8 @@ bool refusedForValues(const QSqlQuery &q)
     const QString text = dbErrorText(q.lastError());
     if (refusedForValues(q))
         throw DbValueRefused(text);
+    if (state().dialect == Dialect::SqlServer && isPermissionError(firstNativeCode(q.lastError())))
+        throw DbPermissionDenied(text);
     if (state().dialect == Dialect::Sqlite)
         LibDB::failSqlite(q.lastError().nativeErrorCode().toInt(), text);
     throw DbError(text);
@@ -177,6 +179,17 @@ QSqlQuery run(const QString &sql, const QVariantList *values)
 }
 
 } // namespace
+
+int firstNativeCode(const QSqlError &e)
+{
+    return e.nativeErrorCode().section(QLatin1Char(';'), 0, 0).trimmed().toInt();
+}
+
+bool isPermissionError(int nativeCode)
+{
+    return nativeCode == 229 || nativeCode == 230 || nativeCode == 262 || nativeCode == 297 || nativeCode == 300
+        || nativeCode == 1088;
+}
 
 ConnectionParams LibDB::paramsFromSettings(QString *settingsError)
 {
@@ -265,6 +278,15 @@ QString openConnection(const ConnectionParams &p)
         const QString server = odbcServerName(db);
         state().dialect = server.contains(QLatin1String("SQLite"), Qt::CaseInsensitive) ? Dialect::Sqlite
                                                                                         : Dialect::SqlServer;
+        // A text size in the data source or in freetds.conf ("text size",
+        // a common tuning line) makes SQL Server cut every TEXT value to it
+        // without a word, and an export would carry the cut summaries on.
+        // The console needs its long texts whole.
+        if (state().dialect == Dialect::SqlServer) {
+            QSqlQuery q(db);
+            if (!q.exec(QStringLiteral("SET TEXTSIZE 2147483647")))
+                return fail(dbErrorText(q.lastError()));
+        }
     }
 
     setSqlDateStyle(state().dialect == Dialect::SqlServer ? SqlDateStyle::Compact : SqlDateStyle::Dashed);

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
@@ -24,6 +25,23 @@ public:
 // SQL Server's message numbers of statements refused for their values.
 const QVector<int> &sqlServerRefusalNumbers();
 bool sqlServerRefusedValues(int number);
+
+// A statement SQL Server refused because the login lacks a right on the
+// database or on an object (the site's own restricted login, for example).
+// The database is sound; someone who administers it must grant the right.
+class DbPermissionDenied : public DbError {
+public:
+    using DbError::DbError;
+};
+
+// SQL Server's message numbers for a right the login lacks: 229/230 an
+// object's permission, 262 a database permission (CREATE TABLE, BACKUP
+// DATABASE), 297 the user has no access, 300 a server permission, 1088 an
+// object to alter that "does not exist or you do not have permissions".
+bool isPermissionError(int nativeCode);
+// The message number of a failure's first diagnostic record (Qt may list
+// those of several records, separated by ";"); 0 when there is none.
+int firstNativeCode(const QSqlError &e);
 
 // What the machine settings say about the connection.
 struct ConnectionParams {

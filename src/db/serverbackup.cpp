@@ -20,8 +20,11 @@ void drainServerBackup(const QString &sql)
     // results; stopping early would cancel the backup.
     while (q.nextResult()) {
     }
-    if (q.lastError().type() != QSqlError::NoError)
+    if (q.lastError().type() != QSqlError::NoError) {
+        if (isPermissionError(firstNativeCode(q.lastError())))
+            throw DbPermissionDenied(dbErrorText(q.lastError()));
         throw DbError(dbErrorText(q.lastError()));
+    }
 }
 
 void copySqliteDatabase(const QString &sql)

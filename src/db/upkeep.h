@@ -22,6 +22,13 @@ QStringList administratorStatement(const QDate &today);
 QString marginsCheck();
 QVector<QStringList> marginsStatements();
 
+// What the operator reads when a statement of the upkeep (doing task) was
+// refused for a right the login lacks: which right, what to grant, and the
+// server's own text.
+QString missingRightMessage(const QString &task, const QString &statement, const QString &serverText);
+
+// Each throws DbPermissionDenied with missingRightMessage() when the login
+// lacks a right the upkeep needs, DbError for any other failure.
 void ensureVolumeColumn();
 void ensureAdministrator();
 void ensureMarginsTable();

@@ -3,6 +3,7 @@
 #include "dialect.h"
 #include "libdb.h"
 #include "tbackup.h"
+#include "tdstestserver.h"
 #include "testsupport.h"
 #include "tidyup.h"
 #include "unglobal.h"
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace lectoria;
@@ -164,6 +166,51 @@ private Q_SLOTS:
         QVERIFY(dlg.isVisible()); // open for another try
         QVERIFY(dlg.findChild<QLabel *>(QStringLiteral("lbNotice"))->isHidden());
         QVERIFY(!QFile::exists(QStringLiteral("bak/www_3.dat.part")));
+    }
+
+    // SQL Server's own refusals name their cause: the login's right, the
+    // service account's access to the folder; a missing folder keeps the
+    // list of likely causes, which names it first.
+    void serverRefusalsSayWhy_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("folderExists");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<QString>("serverSaid");
+        QTest::newRow("no backup right") << QStringLiteral("deny sa backup") << true
+                                         << QStringLiteral("没有备份数据库的权限（BACKUP DATABASE）")
+                                         << QStringLiteral("BACKUP DATABASE permission denied in database 'www'");
+        QTest::newRow("service account may not write") << QStringLiteral("backup-unwritable %1") << true
+                                                       << QStringLiteral("服务账户无权写入服务器上的此目录：%1/")
+                                                       << QStringLiteral("Operating system error 5(Access is denied.)");
+        QTest::newRow("no such folder on the server") << QStringLiteral("ping") << false
+                                                      << QStringLiteral("1、服务器中没有此目录：%1/")
+                                                      << QStringLiteral("Operating system error 3(");
+    }
+
+    void serverRefusalsSayWhy()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, folderExists);
+        QFETCH(QString, said);
+        QFETCH(QString, serverSaid);
+        TestDatabase::Options o;
+        o.open = false;
+        TestDatabase db(o);
+        TdsTestServer server(db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        QTemporaryDir target;
+        const QString folder = target.filePath(QStringLiteral("bak"));
+        if (folderExists)
+            QVERIFY(QDir().mkpath(folder));
+        server.control(command.contains(QLatin1String("%1")) ? command.arg(folder) : command);
+        server.openAsLibDB();
+        ScopeExit closeDb([] { LibDB::close(); });
+        const DatabaseBackup::Outcome out = DatabaseBackup::run(folder, QDate(2024, 3, 6));
+        QVERIFY(!out.ok);
+        QVERIFY2(out.message.contains(said.contains(QLatin1String("%1")) ? said.arg(folder) : said), qPrintable(out.message));
+        QVERIFY2(out.databaseText.contains(serverSaid), qPrintable(out.databaseText));
+        QVERIFY(!QFile::exists(folder + QStringLiteral("/www_3.dat")));
     }
 
     void tidyUp()

@@ -218,9 +218,22 @@ private Q_SLOTS:
         QCOMPARE(edPass->text(), QStringLiteral("pw"));
         QCOMPARE(edUser->echoMode(), QLineEdit::Password);
 
+        // The written warning lines, and below them the driver's reason.
         dialog->show();
+        auto *reason = dialog->findChild<QLabel *>(QStringLiteral("lbReason"));
+        QVERIFY(reason->isVisible());
+        QVERIFY2(reason->text().contains(QStringLiteral("数据库文件不存在")), qPrintable(reason->text()));
+        QLabel *lastWarning = nullptr;
+        for (QLabel *l : dialog->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly))
+            if (l->text() == QStringLiteral("确定无误后，重新运行系统。或与系统管理员联系。"))
+                lastWarning = l;
+        QVERIFY(lastWarning);
+        QVERIFY(reason->geometry().top() > lastWarning->geometry().bottom());
+        QVERIFY(reason->geometry().bottom() < dialog->height());
+
         QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("btMod")), Qt::LeftButton);
         QVERIFY(dialog->findChild<QGroupBox *>(QStringLiteral("grbBox"))->isVisible());
+        QVERIFY(!reason->isVisible());
         QCOMPARE(dialog->height(), 261);
 
         // Saving creates the parent key and the key when neither exists.

@@ -241,6 +241,23 @@ private Q_SLOTS:
         QVERIFY(bad.err.contains(QStringLiteral("备份数据库失败!")));
     }
 
+    // The site's restricted login on a database the upkeep must change: the
+    // runner says which right is missing and stops with a database failure.
+    void restrictedLoginSaysWhichRightIsMissing()
+    {
+        if (!TestDatabase::overTheWire())
+            QSKIP("rights are SQL Server's");
+        TestDatabase::Options o;
+        o.volumeColumn = false;
+        Site site(o);
+        site.db.server()->control(QStringLiteral("deny sa alter backup"));
+        QTemporaryDir target;
+        const Run r = runBatch(site.settings, {QStringLiteral("backup"), target.path(), QStringLiteral("--operator"), QStringLiteral("admin")});
+        QCOMPARE(r.status, 3);
+        QVERIFY2(r.err.contains(QStringLiteral("修改表 www_lineread 的权限（ALTER）")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("GRANT ALTER ON dbo.www_lineread")), qPrintable(r.err));
+    }
+
     void exportThenImport()
     {
         Site from(40);

@@ -1,10 +1,12 @@
 // The connection LibDB: opening, values in one form, the ODBC path end to end.
 #include "libdb.h"
+#include "tdstestserver.h"
 #include "testsupport.h"
 #include "text.h"
 #include "upkeep.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -71,6 +73,78 @@ private Q_SLOTS:
         QVERIFY(!LibDB::open(p, &error));
         QVERIFY(!error.isEmpty());
         QVERIFY(!LibDB::isOpen());
+    }
+
+    // A text size in the data source (or in freetds.conf) would cut every
+    // summary on SQL Server; the console asks for its texts whole.
+    void textSizeOfTheDataSourceCutsNothing()
+    {
+        TestDatabase::Options o;
+        o.open = false;
+        TestDatabase db(o);
+        const QString summary = QString(QStringLiteral("摘要'内容 ")).repeated(20000);
+        db.addRecord(Kind::Dzts, {{QStringLiteral("li_title"), QStringLiteral("长摘要")}, {QStringLiteral("li_content"), summary}});
+        TdsTestServer server(db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        ConnectionParams p = server.params();
+        p.odbcName += QStringLiteral(";TextSize=64512");
+        QString why;
+        QVERIFY2(LibDB::open(p, &why), qPrintable(why));
+        QCOMPARE(LibDB::scalar(QStringLiteral("select li_content from www_lineread")).toString(), summary);
+    }
+
+    // FreeTDS's Encryption setting against a server with a certificate
+    // (self-signed, made here): "require" encrypts everything, the default
+    // "request" the login only; a server without one cannot, and the
+    // connection that requires it fails instead of going on in plain text.
+    void encryptedLogins_data()
+    {
+        QTest::addColumn<bool>("certificate");
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("logged"); // what the server made of it; empty: no connection
+        QTest::newRow("require") << true << QStringLiteral(";Encryption=require") << QStringLiteral("tls all");
+        QTest::newRow("request, the default") << true << QString() << QStringLiteral("tls login");
+        QTest::newRow("off") << true << QStringLiteral(";Encryption=off") << QStringLiteral("login");
+        QTest::newRow("require, server without a certificate") << false << QStringLiteral(";Encryption=require") << QString();
+    }
+
+    void encryptedLogins()
+    {
+        QFETCH(bool, certificate);
+        QFETCH(QString, setting);
+        QFETCH(QString, logged);
+        QTemporaryDir keys;
+        const QString pem = keys.filePath(QStringLiteral("server.pem"));
+        if (certificate) {
+            QProcess openssl;
+            openssl.start(QStringLiteral("openssl"),
+                          {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                           QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                           QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"), pem, QStringLiteral("-out"),
+                           keys.filePath(QStringLiteral("cert.pem"))});
+            if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0)
+                QSKIP("openssl cannot make a certificate here");
+            QFile key(pem), cert(keys.filePath(QStringLiteral("cert.pem")));
+            QVERIFY(key.open(QIODevice::Append) && cert.open(QIODevice::ReadOnly));
+            key.write(cert.readAll());
+        }
+        TestDatabase::Options o;
+        o.open = false;
+        TestDatabase db(o);
+        TdsTestServer server(db.path(), certificate ? QStringList{QStringLiteral("--tls-cert"), pem} : QStringList{});
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        ConnectionParams p = server.params();
+        p.odbcName += setting;
+        QString why;
+        const bool opened = LibDB::open(p, &why);
+        QCOMPARE(opened, !logged.isEmpty());
+        if (!opened) {
+            QVERIFY(!why.isEmpty());
+            return;
+        }
+        QCOMPARE(server.requests().constFirst(), logged);
+        QCOMPARE(LibDB::scalar(QStringLiteral("select ad_name from www_admin where ad_code='admin'")).toString().trimmed(),
+                 QStringLiteral("系统管理员"));
     }
 
     // The ODBC path end to end: a data source set up here, through unixODBC

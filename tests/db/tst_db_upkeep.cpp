@@ -131,6 +131,69 @@ private Q_SLOTS:
                  1);
     }
 
+    // The site's own login, without the rights to change the schema: the
+    // upkeep says which right is missing and what to grant; once the schema
+    // is up to date the same login starts, reads and writes.
+    void upkeepUnderARestrictedLogin_data()
+    {
+        QTest::addColumn<QString>("denied");
+        QTest::addColumn<bool>("volumeColumn");
+        QTest::addColumn<bool>("operators");
+        QTest::addColumn<QStringList>("said");
+        QTest::newRow("alter") << QStringLiteral("alter") << false << true
+                               << QStringList{QStringLiteral("修改表 www_lineread 的权限（ALTER）"),
+                                              QStringLiteral("GRANT ALTER ON dbo.www_lineread"), QStringLiteral("li_number"),
+                                              QStringLiteral("Cannot find the object \"www_lineread\"")};
+        QTest::newRow("create table") << QStringLiteral("create-table") << true << true
+                                      << QStringList{QStringLiteral("CREATE TABLE"), QStringLiteral("GRANT CREATE TABLE"),
+                                                     QStringLiteral("lib_prtblank"), QStringLiteral("permission denied in database 'www'")};
+        QTest::newRow("insert") << QStringLiteral("insert:www_admin") << true << false
+                                << QStringList{QStringLiteral("在表 www_admin 中插入记录的权限（INSERT）"), QStringLiteral("db_datawriter"),
+                                               QStringLiteral("The INSERT permission was denied on the object 'www_admin'")};
+    }
+
+    void upkeepUnderARestrictedLogin()
+    {
+        QFETCH(QString, denied);
+        QFETCH(bool, volumeColumn);
+        QFETCH(bool, operators);
+        QFETCH(QStringList, said);
+        TestDatabase::Options o;
+        o.open = false;
+        o.volumeColumn = volumeColumn;
+        o.operators = operators;
+        TestDatabase db(o);
+        TdsTestServer server(db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        server.control(QStringLiteral("deny sa ") + denied);
+        server.openAsLibDB();
+        try {
+            Upkeep::ensureVolumeColumn();
+            Upkeep::ensureAdministrator();
+            Upkeep::ensureMarginsTable();
+            QFAIL("the upkeep ran without the right");
+        } catch (const DbPermissionDenied &e) {
+            for (const QString &part : said)
+                QVERIFY2(e.text().contains(part), qPrintable(e.text()));
+        }
+        LibDB::close();
+
+        // The administrator brings the schema up to date ...
+        server.control(QStringLiteral("deny sa"));
+        server.openAsLibDB();
+        Upkeep::ensureVolumeColumn();
+        Upkeep::ensureAdministrator();
+        Upkeep::ensureMarginsTable();
+        LibDB::close();
+        // ... and the restricted login runs the checks only, and works.
+        server.control(QStringLiteral("deny sa ") + denied);
+        server.openAsLibDB();
+        Upkeep::ensureVolumeColumn();
+        Upkeep::ensureAdministrator();
+        Upkeep::ensureMarginsTable();
+        QCOMPARE(LibDB::scalar(QStringLiteral("select count(*) from www_admin where ad_code='admin'")).toInt(), 1);
+    }
+
     void upkeepKeepsExistingVolumes()
     {
         TestDatabase db;

@@ -22,14 +22,22 @@ date literals as such a login does.
 "rpc <procedure> <first words>", "tm <begin|commit|rollback|save>",
 "attention"), so that tests can count round trips.
 
-What it is: a stand-in for the wire, not a database. Any login is accepted.
+What it is: a stand-in for the wire, not a database. Any login is accepted,
+with every right unless "deny" (a control command) took some from its name.
 It answers the way SQL Server 2019 does where the console depends on it:
     - the database collation is Chinese_PRC_CI_AS (LCID 0x0804, code page 936);
       CHAR(n) columns go out as CHAR in that collation, blank-padded to n GBK
       bytes, VARCHAR(n) as VARCHAR, TEXT as the legacy TEXT type, INT as INT,
       DATETIME as DATETIME; all text in GBK;
+    - text compares and sorts by that collation (collation_key()): ASCII
+      letters without case, '=' and '<' not counting trailing blanks (LIKE
+      counts them, and SQLite's LIKE is without case for ASCII already),
+      other text in GBK order (pinyin for the common characters): on a text
+      column compared with a literal or a bound value ("col = ...", "col in
+      (...)") and on the text columns of an ORDER BY;
     - a value wider than its CHAR/VARCHAR column (in GBK bytes) fails with
-      error 8152; a DATETIME column refuses what is no date (242); missing
+      error 8152, unless what is too much is only trailing blanks, which SQL
+      Server drops without a word; a DATETIME column refuses what is no date (242); missing
       tables, columns, syntax errors and duplicate keys get 208, 207, 102/156
       and 2627; any other SQLite error comes as 50000 with SQLite's text;
     - SQL batches, RPCs sp_executesql, sp_prepare, sp_prepexec, sp_execute,
@@ -38,7 +46,14 @@ It answers the way SQL Server 2019 does where the console depends on it:
       rollback/commit tran, attention;
     - BACKUP DATABASE ... TO DISK='file' sends SQL Server's messages over
       several packets and writes the file (a whole copy of the SQLite
-      database) only after the last message, unless the client cancelled.
+      database) only after the last message, unless the client cancelled;
+      a missing folder fails with 3201 (operating system error 3), a folder
+      named by "backup-unwritable" with 3201 (error 5), each with 3013;
+    - SET TEXTSIZE n cuts TEXT and VARCHAR(MAX) values to n bytes (FreeTDS
+      sends it when its data source or freetds.conf sets a text size);
+    - a login that "deny" took rights from is refused as SQL Server refuses
+      it: 262 for CREATE TABLE and BACKUP DATABASE (then 3013), 1088 for
+      ALTER TABLE, 229 for a table it may not read or write.
 
 An import's batch of records (many inserts, each in TRY/CATCH under its
 own savepoint, answering the records refused: see parse_import_batch) is
@@ -50,8 +65,10 @@ what the console sends is covered, not T-SQL at large. 'yyyymmdd' and
 'yyyymmdd hh:mm:ss' literals become SQLite's 'yyyy-mm-dd hh:mm:ss' text, as
 do bound DATETIME values; a literal without N holds only what code page
 936 can (the rest becomes '?'), as on SQL Server. Statements in a batch are split at semicolons;
-leading SET options and transaction statements need none. Comparisons and
-sorting are SQLite's (binary, '=' case-sensitive), not the collation's.
+leading SET options and transaction statements need none. The collation
+is not the key's: a primary key on a CHAR column tells 'a' from 'A' here.
+CHAR values are stored unpadded, so LIKE 'x%' matches here what SQL Server
+matches, but LIKE '%x' matches a shorter value that SQL Server's padding hides.
 One thread and one SQLite connection per client; errors end the batch.
 
 Limit: SQLite does not tell the declared type of a result column. The server
@@ -72,6 +89,7 @@ import signal
 import socket
 import socketserver
 import sqlite3
+import ssl
 import struct
 import sys
 import threading
@@ -98,6 +116,9 @@ RPC_NAMES = {1: 'sp_cursor', 2: 'sp_cursoropen', 3: 'sp_cursorprepare', 4: 'sp_c
              13: 'sp_prepexec', 14: 'sp_prepexecrpc', 15: 'sp_unprepare'}
 
 EPOCH_1900 = datetime.datetime(1900, 1, 1)
+# What a session's SET TEXTSIZE starts at: what SQL Server's ODBC and OLE DB
+# drivers set at login (FreeTDS sets nothing unless told to).
+TEXTSIZE_DEFAULT = 2147483647
 DATE_1 = datetime.date(1, 1, 1)
 
 
@@ -217,7 +238,9 @@ class ColType:
             return b'\x23' + struct.pack('<i', 0x7FFFFFFF) + COLLATION + b'\x01' + us_varchar(table)
         return b'\xE7' + struct.pack('<H', 8000) + COLLATION  # nvarchar(4000)
 
-    def value(self, v):
+    def value(self, v, textsize=None):
+        """v on the wire; a TEXT or VARCHAR(MAX) value is cut to textsize
+        bytes, as SET TEXTSIZE makes SQL Server cut it."""
         k = self.kind
         if k in ('int', 'bigint', 'float', 'datetime'):
             if v is None:
@@ -250,6 +273,8 @@ class ColType:
             data = data[:self.size].decode(SERVER_CHARSET, errors='ignore').encode(SERVER_CHARSET)
         if k == 'char':
             data = data.ljust(self.size, b' ')
+        if k in ('text', 'varcharmax') and textsize is not None:
+            data = data[:textsize]
         if k == 'text':
             return b'\x10' + b'\x00' * 16 + b'\x00' * 8 + struct.pack('<i', len(data)) + data
         if k == 'varcharmax':
@@ -428,20 +453,88 @@ def translate_code(code):
     return code
 
 
-def translate(pieces, trancount=0, days_first=False):
-    """A statement (its scan() pieces) as the console sends it, in SQLite's dialect."""
+def translate(pieces, trancount=0, days_first=False, text_columns=frozenset()):
+    """A statement (its scan() pieces) as the console sends it, in SQLite's
+    dialect. text_columns: the names of the CHAR/VARCHAR/TEXT columns, whose
+    comparisons and sorting follow the database collation (see collated())."""
     out, limit = [], None
     for kind, text in pieces:
         if kind != 'code':
-            out.append(literal(text if kind == 'nstr' else in_code_page(text), days_first))
+            lit = literal(text if kind == 'nstr' else in_code_page(text), days_first)
+            if text_columns and out and compared_text(out[-1], text_columns):
+                lit += COLLATE
+            out.append(lit)
             continue
         m = TOP_RE.search(text) if limit is None else None
         if m:
             # One TOP, of the statement's outer SELECT: its LIMIT goes at the end.
             limit, text = m.group(2), text[:m.start()] + m.group(1) + text[m.end():]
-        out.append(translate_code(TRANCOUNT_RE.sub(str(trancount), text)))
+        code = translate_code(TRANCOUNT_RE.sub(str(trancount), text))
+        out.append(collated(code, text_columns) if text_columns else code)
     s = ''.join(out)
     return s.rstrip().rstrip(';') + ' limit ' + limit if limit else s
+
+
+# ---------------------------------------------------------------- collation
+
+COLLATION_NAME = 'tds_ci_as'
+COLLATE = ' collate ' + COLLATION_NAME
+_ASCII_LOWER = {c: c + 32 for c in range(ord('A'), ord('Z') + 1)}
+
+
+def collation_key(s):
+    """Chinese_PRC_CI_AS as the console meets it: ASCII letters without case,
+    trailing blanks not counted (SQL Server pads the shorter side with blanks
+    before it compares), and the rest in GBK order, which for the common
+    characters (GB2312's first level) is the pinyin order SQL Server sorts by."""
+    return s.rstrip(' ').translate(_ASCII_LOWER).encode(SERVER_CHARSET, errors='replace')
+
+
+def compare_collated(a, b):
+    ka, kb = collation_key(a), collation_key(b)
+    return (ka > kb) - (ka < kb)
+
+
+# "column op" at the end of a piece of code, where a literal or a bound value follows.
+COMPARED_RE = re.compile(r'(?:\b\w+\.)?\b(\w+)\s*(?:=|<>|!=|<=|>=|<|>)\s*$')
+COMPARED_PARAM_RE = re.compile(r'((?:\b\w+\.)?\b(\w+)\s*(?:=|<>|!=|<=|>=|<|>)\s*)(\?|[@:]\w+)')
+COMPARED_IN_RE = re.compile(r'((?:\b\w+\.)?\b(\w+))(\s+(?:not\s+)?in\s*\()', re.I)
+ORDER_BY_RE = re.compile(r'\border\s+by\s+', re.I)
+ORDER_TERM_RE = re.compile(r'\s*((?:\w+\.)?(\w+))(\s+(?:asc|desc)\b)?\s*$', re.I)
+
+
+def compared_text(code, text_columns):
+    m = COMPARED_RE.search(code)
+    return bool(m) and m.group(1).lower() in text_columns
+
+
+def collated(code, text_columns):
+    """The code with the database collation on what it compares or sorts of
+    text: bound values compared with a text column, and the text columns of
+    an ORDER BY. (Literals get theirs in translate().) Only text columns:
+    a collation on a date or number would keep SQLite from its indexes."""
+    code = COMPARED_PARAM_RE.sub(
+        lambda m: m.group(0) + COLLATE if m.group(2).lower() in text_columns else m.group(0), code)
+    # "x in (...)" compares by the collation of x.
+    code = COMPARED_IN_RE.sub(
+        lambda m: m.group(1) + COLLATE + m.group(3) if m.group(2).lower() in text_columns else m.group(0), code)
+    m = ORDER_BY_RE.search(code)
+    if not m:
+        return code
+    head, rest = code[:m.end()], code[m.end():]
+    tail = ''
+    stop = re.search(r'\)|\blimit\b|\bunion\b', rest, re.I)
+    if stop:
+        rest, tail = rest[:stop.start()], rest[stop.start():]
+    terms = []
+    for term in rest.split(','):
+        t = ORDER_TERM_RE.match(term)
+        if t and t.group(2).lower() in text_columns:
+            term = term.rstrip()
+            end = t.start(3) if t.group(3) else len(term)
+            term = term[:end] + COLLATE + term[end:] + (' ' if rest.endswith(' ') else '')
+        terms.append(term)
+    return head + ','.join(terms) + tail
 
 
 # ---------------------------------------------------------------- errors
@@ -699,6 +792,9 @@ class Session:
         self.next_handle = 1
         self.schema_version = None
         self.columns = {}  # table -> {column: ColType}
+        self.text_columns = frozenset()
+        self.textsize = TEXTSIZE_DEFAULT
+        self.user = ''  # the login's name, whose rights deny_rights() may have narrowed
 
     # -------- wire
 
@@ -754,9 +850,13 @@ class Session:
             except (EOFError, ConnectionError):
                 return
             if kind == PKT_PRELOGIN:
-                self.send(self.prelogin())
+                self.send(self.prelogin(data))
+                if not self.start_tls():
+                    return
             elif kind == PKT_LOGIN7:
-                self.send(self.login(data))
+                reply = self.login(data)
+                self.end_login_tls()
+                self.send(reply)
             elif kind == PKT_ATTENTION:
                 self.server.log('attention')
                 self.send(done(TOK_DONE, DONE_ATTN))
@@ -773,14 +873,53 @@ class Session:
                     self.send(error_token(SqlError(50000, 'TDS test server fault: %r' % e, severity=16))
                               + done(TOK_DONE, DONE_ERROR))
 
-    def prelogin(self):
-        options = [(0, PRODUCT_VERSION + b'\0\0'), (1, b'\x02'), (2, b'\0'), (3, struct.pack('>I', 0)), (4, b'\0')]
+    def prelogin(self, data=b''):
+        self.encryption = negotiate_encryption(self.server, prelogin_options(data).get(1, b'\x02')[:1])
+        options = [(0, PRODUCT_VERSION + b'\0\0'), (1, bytes([self.encryption])), (2, b'\0'),
+                   (3, struct.pack('>I', 0)), (4, b'\0')]
         offset = 5 * len(options) + 1
         head, body = b'', b''
         for token, value in options:
             head += struct.pack('>BHH', token, offset + len(body), len(value))
             body += value
         return head + b'\xFF' + body
+
+    # -------- TLS, as SQL Server makes it: the handshake inside PRELOGIN
+    # packets, then TLS records straight on the connection, for the login
+    # packet only (ENCRYPT_OFF) or for everything (ENCRYPT_ON).
+
+    def start_tls(self):
+        """Makes the handshake the pre-login answer agreed on; False when it failed."""
+        if self.encryption not in (ENCRYPT_OFF, ENCRYPT_ON):
+            return True
+        incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+        tls = self.server.tls_context.wrap_bio(incoming, outgoing, server_side=True)
+        try:
+            while True:
+                try:
+                    tls.do_handshake()
+                    break
+                except ssl.SSLWantReadError:
+                    self.send_prelogin_packet(outgoing.read())
+                    kind, data = self.read_message()
+                    incoming.write(data)
+            self.send_prelogin_packet(outgoing.read())
+        except (ssl.SSLError, EOFError, ConnectionError) as e:
+            self.server.log('tls failed %s' % e)
+            return False
+        self.raw_sock = self.sock
+        self.sock = TlsSocket(self.sock, tls, incoming, outgoing)
+        self.server.log('tls %s' % ('all' if self.encryption == ENCRYPT_ON else 'login'))
+        return True
+
+    def send_prelogin_packet(self, payload):
+        if payload:
+            self.sock.sendall(struct.pack('>BBHHBB', PKT_PRELOGIN, 1, len(payload) + 8, 0, 0, 0) + payload)
+
+    def end_login_tls(self):
+        """With ENCRYPT_OFF only the login went encrypted: the rest is plain."""
+        if getattr(self, 'encryption', None) == ENCRYPT_OFF and isinstance(self.sock, TlsSocket):
+            self.sock = self.raw_sock
 
     def login(self, data):
         self.packet_size = max(512, min(32767, struct.unpack('<I', data[8:12])[0] or 4096))
@@ -789,6 +928,7 @@ class Session:
         off, n = struct.unpack('<HH', data[64:68])
         language = data[off:off + 2 * n].decode('utf-16-le') or 'us_english'
         self.days_first = language.lower() in DAYS_FIRST_LANGUAGES
+        self.user = login_user(data)
         self.open_database()
         self.server.log('login')
         loginack = (b'\x01' + bytes([0x74, 0, 0, 4]) + b_varchar('Microsoft SQL Server') + PRODUCT_VERSION)
@@ -824,6 +964,11 @@ class Session:
     def open_database(self):
         db = sqlite3.connect(self.server.database, timeout=30, isolation_level=None, check_same_thread=False)
         db.create_function('tds_gbk_len', 1, lambda v: None if v is None else len(gbk(str(v))), deterministic=True)
+        # What SQL Server stores of a value for a CHAR/VARCHAR column: the
+        # blanks beyond the width are dropped without a word, so only the rest counts.
+        db.create_function('tds_stored_len', 1,
+                           lambda v: None if v is None else len(gbk(str(v)).rstrip(b' ')), deterministic=True)
+        db.create_collation(COLLATION_NAME, compare_collated)
         db.create_function('tds_bad_date', 1,
                            lambda v: 0 if v is None or (isinstance(v, str) and parse_date(v)) else 1,
                            deterministic=True)
@@ -855,7 +1000,7 @@ class Session:
             checks = []
             for name, t in cols.items():
                 if t.kind in ('char', 'varchar'):
-                    checks.append("tds_gbk_len(new.\"%s\") > %d then raise(abort, 'tds8152')" % (name, t.size))
+                    checks.append("tds_stored_len(new.\"%s\") > %d then raise(abort, 'tds8152')" % (name, t.size))
                 elif t.kind == 'datetime':
                     checks.append("tds_bad_date(new.\"%s\") then raise(abort, 'tds242')" % name)
             for event in ('insert', 'update'):
@@ -864,6 +1009,8 @@ class Session:
                 if checks:
                     self.db.execute('create temp trigger "%s" before %s on main."%s" begin select case %s end; end'
                                     % (trigger, event, table, ' '.join('when ' + c for c in checks)))
+        self.text_columns = frozenset(name for cols in self.columns.values() for name, t in cols.items()
+                                      if t.kind in ('char', 'varchar', 'varcharmax', 'text'))
 
     def column_types(self, sql, names, rows):
         mentioned = [t for t in self.columns if re.search(r'\b%s\b' % re.escape(t), sql, re.I)]
@@ -944,6 +1091,10 @@ class Session:
 
     def set_option(self, text):
         words = text.lower().split()
+        if words[1] == 'textsize' and len(words) > 2:
+            # As SQL Server: 0 (or less) goes back to the default of 4 KB.
+            n = int(words[2])
+            self.textsize = n if n > 0 else 4096
         if words[1] == 'language':
             self.days_first = words[2] in DAYS_FIRST_LANGUAGES
         elif words[1] == 'dateformat':
@@ -959,7 +1110,8 @@ class Session:
             return out + self.backup(BACKUP_RE.match(pieces[0][1]).group(1), pieces[1][1], done_token)
         self.refresh_schema()
         tsql = join_pieces(pieces)
-        sqlite_sql = translate(pieces, self.trancount, self.days_first)
+        check_rights(self, tsql)
+        sqlite_sql = translate(pieces, self.trancount, self.days_first, self.text_columns)
         if not sqlite_sql.strip():
             return out
         cur = self.db.execute(sqlite_sql, params)
@@ -979,7 +1131,7 @@ class Session:
             meta.append(struct.pack('<IH', 0, 0x09) + t.type_info() + b_varchar(name))
         out = [bytes([TOK_COLMETADATA]) + b''.join(meta)]
         for row in rows:
-            out.append(bytes([TOK_ROW]) + b''.join(t.value(v) for t, v in zip(types, row)))
+            out.append(bytes([TOK_ROW]) + b''.join(t.value(v, self.textsize) for t, v in zip(types, row)))
         return b''.join(out)
 
     # -------- an import's batch of records
@@ -1169,7 +1321,7 @@ class Session:
         self.refresh_schema()
         nulls = {name: None for name in STMT_NAME_RE.findall(declared or '')}
         try:
-            cur = self.db.execute('select * from (%s) limit 0' % translate(pieces, self.trancount, self.days_first), nulls)
+            cur = self.db.execute('select * from (%s) limit 0' % translate(pieces, self.trancount, self.days_first, self.text_columns), nulls)
         except sqlite3.Error as e:
             raise sql_error(e)
         names = [d[0] for d in cur.description]
@@ -1216,7 +1368,7 @@ class Session:
             return out, False, [(0, params[0][0], 0)]
         self.refresh_schema()
         try:
-            cur = self.db.execute(translate(pieces, self.trancount, self.days_first), bound)
+            cur = self.db.execute(translate(pieces, self.trancount, self.days_first, self.text_columns), bound)
         except sqlite3.Error as e:
             raise sql_error(e)
         rows = cur.fetchall()
@@ -1264,11 +1416,17 @@ class Session:
         folder = os.path.dirname(target)
         live = os.path.realpath(self.server.database)
         abnormal = SqlError(3013, 'BACKUP DATABASE is terminating abnormally.')
+        if 'backup' in self.server.denied.get(self.user.lower(), ()):
+            raise SqlError(262, "BACKUP DATABASE permission denied in database '%s'." % database, severity=14,
+                           then=abnormal)
         if self.trancount:
             raise SqlError(3021, 'Cannot perform a backup or restore operation within a transaction.', then=abnormal)
         if not os.path.isabs(target) or not os.path.isdir(folder) or os.path.realpath(target) == live:
             raise SqlError(3201, "Cannot open backup device '%s'. Operating system error 3(The system cannot "
                                  "find the path specified.)." % target, state=2, then=abnormal)
+        if os.path.realpath(folder) in self.server.unwritable_folders:
+            raise SqlError(3201, "Cannot open backup device '%s'. Operating system error 5(Access is denied.)."
+                           % target, state=1, then=abnormal)
         pages = max(1, os.path.getsize(self.server.database) // 8192)
         steps = [info_token(3211, '%d percent processed.' % p) for p in (10, 20, 30, 40, 50, 60, 70, 80, 90, 100)]
         steps += [info_token(4035, "Processed %d pages for database '%s', file '%s' on file 1." % (pages, database, database)),
@@ -1309,6 +1467,147 @@ def control(name):
 @control('ping')
 def control_ping(server, args):
     return 'pong'
+
+
+@control('deny')
+def deny_rights(server, args):
+    """deny LOGIN RIGHT...: the login (by name, as it logs in) loses each
+    right, as a site's own restricted login lacks them: create-table,
+    alter, backup, or select/insert/update/delete:TABLE. "deny LOGIN" alone
+    gives every right back."""
+    if not args:
+        raise ValueError('deny needs a login name')
+    rights = set()
+    for word in args[1:]:
+        verb, _, table = word.lower().partition(':')
+        if verb in ('create-table', 'alter', 'backup') and not table:
+            rights.add(verb)
+        elif verb in ('select', 'insert', 'update', 'delete') and table:
+            rights.add(verb + ':' + table)
+        else:
+            raise ValueError('no such right: %s' % word)
+    server.denied[args[0].lower()] = rights
+    return ''
+
+
+@control('backup-unwritable')
+def backup_unwritable(server, args):
+    """backup-unwritable FOLDER...: folders the server's service account may
+    not write, so that a backup there fails with operating system error 5."""
+    server.unwritable_folders = {os.path.realpath(a) for a in args}
+    return ''
+
+
+ENCRYPT_OFF, ENCRYPT_ON, ENCRYPT_NOT_SUP, ENCRYPT_REQ = 0, 1, 2, 3
+
+
+def prelogin_options(data):
+    """A PRELOGIN packet's options: {token: value}."""
+    out, pos = {}, 0
+    try:
+        while pos < len(data) and data[pos] != 0xFF:
+            token, offset, length = struct.unpack('>BHH', data[pos:pos + 5])
+            out[token] = data[offset:offset + length]
+            pos += 5
+    except struct.error:
+        pass
+    return out
+
+
+def negotiate_encryption(server, client):
+    """The ENCRYPTION answer to the client's, as SQL Server answers: without
+    a certificate none (the client that requires it gives up); with one, the
+    login encrypted when the client asks for that (FreeTDS's "request") and
+    everything when it requires it or --tls-force says so."""
+    if server.tls_context is None or client == bytes([ENCRYPT_NOT_SUP]):
+        return ENCRYPT_NOT_SUP
+    if client in (bytes([ENCRYPT_ON]), bytes([ENCRYPT_REQ])) or server.tls_force:
+        return ENCRYPT_ON
+    return ENCRYPT_OFF
+
+
+class TlsSocket:
+    """The connection's socket once TLS is on: what Session reads and sends
+    goes through the TLS object; anything else is the socket's."""
+
+    def __init__(self, sock, tls, incoming, outgoing):
+        self.raw, self.tls, self.incoming, self.outgoing = sock, tls, incoming, outgoing
+        self.buffer = b''
+
+    def __getattr__(self, name):
+        return getattr(self.raw, name)
+
+    def fileno(self):
+        return self.raw.fileno()
+
+    def recv(self, n, flags=0):
+        while not self.buffer:
+            try:
+                self.buffer = self.tls.read(65536)
+                if not self.buffer:
+                    return b''
+            except ssl.SSLWantReadError:
+                raw = self.raw.recv(65536)
+                if not raw:
+                    return b''
+                self.incoming.write(raw)
+            except ssl.SSLZeroReturnError:
+                return b''
+        data = self.buffer[:n]
+        if not flags & socket.MSG_PEEK:
+            self.buffer = self.buffer[n:]
+        return data
+
+    def sendall(self, data):
+        self.tls.write(data)
+        self.raw.sendall(self.outgoing.read())
+
+
+def tls_context(cert_file):
+    """A server context for the certificate (and its key) in one PEM file.
+    TLS 1.2 at most: what SQL Server offers inside TDS 7.x pre-login."""
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.maximum_version = ssl.TLSVersion.TLSv1_2
+    ctx.load_cert_chain(cert_file)
+    return ctx
+
+
+def login_user(data):
+    """The login name of a LOGIN7 packet."""
+    off, n = struct.unpack('<HH', data[40:44])
+    return data[off:off + 2 * n].decode('utf-16-le')
+
+
+RIGHTS_VERB_RE = re.compile(r'^\s*(?:(create\s+table)|alter\s+table\s+(?:\w+\.)*(\w+)|(insert)(?:\s+into)?\s+(?:\w+\.)*(\w+)'
+                            r'|(update)\s+(?:\w+\.)*(\w+)|(delete)(?:\s+from)?\s+(?:\w+\.)*(\w+)|(select)\b)', re.I)
+
+
+def check_rights(session, tsql):
+    """Refuses the statement as SQL Server refuses a login without the right."""
+    denied = session.server.denied.get(session.user.lower())
+    if not denied:
+        return
+    m = RIGHTS_VERB_RE.match(tsql)
+    if not m:
+        return
+    if m.group(1):
+        if 'create-table' in denied:
+            raise SqlError(262, "CREATE TABLE permission denied in database 'www'.", severity=14)
+        return
+    if m.group(2):
+        if 'alter' in denied:
+            raise SqlError(1088, 'Cannot find the object "%s" because it does not exist or you do not have '
+                                 'permissions.' % m.group(2), severity=16, state=13)
+        return
+    verb, table = next((m.group(i), m.group(i + 1)) for i in (3, 5, 7) if m.group(i)) if not m.group(9) else ('select', None)
+    wanted = [(verb.lower(), table.lower())] if table else []
+    # Every table the statement reads (a subquery, insert ... select).
+    wanted += [('select', t) for t in session.columns if t != (table or '').lower()
+               and re.search(r'\b%s\b' % re.escape(t), tsql, re.I)]
+    for v, t in wanted:
+        if '%s:%s' % (v, t) in denied:
+            raise SqlError(229, "The %s permission was denied on the object '%s', database 'www', schema 'dbo'."
+                           % (v.upper(), t), severity=14, state=5)
 
 
 def run_control(server, line):
@@ -1380,10 +1679,14 @@ class Server(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, database, log_path, backup_pause):
+    def __init__(self, database, log_path, backup_pause, tls_cert=None, tls_force=False):
         super().__init__(('127.0.0.1', 0), Handler)
         self.database = database
         self.backup_pause = backup_pause
+        self.denied = {}  # login name -> the rights it lacks (see deny_rights)
+        self.tls_context = tls_context(tls_cert) if tls_cert else None
+        self.tls_force = tls_force
+        self.unwritable_folders = set()
         self.log_file = open(log_path, 'a', encoding='utf-8') if log_path else None
         self.log_lock = threading.Lock()
 
@@ -1399,12 +1702,15 @@ def main():
     parser.add_argument('database')
     parser.add_argument('--port-file')
     parser.add_argument('--log')
+    parser.add_argument('--tls-cert', help='PEM file with a certificate and its key: TLS logins are made')
+    parser.add_argument('--tls-force', action='store_true',
+                        help='encrypt everything, also for a client that asks for the login only')
     parser.add_argument('--backup-pause', type=float, default=0.02,
                         help='seconds between the packets of a backup\'s messages')
     args = parser.parse_args()
     if not os.path.isfile(args.database):
         sys.exit('no such database file: %s' % args.database)
-    server = Server(os.path.abspath(args.database), args.log, args.backup_pause)
+    server = Server(os.path.abspath(args.database), args.log, args.backup_pause, args.tls_cert, args.tls_force)
     port = server.server_address[1]
     if args.port_file:
         with open(args.port_file + '.tmp', 'w') as f:

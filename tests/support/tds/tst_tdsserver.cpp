@@ -375,6 +375,105 @@ private slots:
         }
     }
 
+    // Chinese_PRC_CI_AS: letters without case, trailing blanks not counted
+    // by '=', kept by LIKE; the same rule for bound values and IN lists.
+    void comparesAsTheDatabaseCollation_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("= without case") << QStringLiteral("select count(*) from www_admin where ad_code='ADMIN'") << QStringLiteral("1");
+        QTest::newRow("= without trailing blanks") << QStringLiteral("select count(*) from www_admin where ad_code='admin   '") << QStringLiteral("1");
+        QTest::newRow("leading blanks count") << QStringLiteral("select count(*) from www_admin where ad_code=' admin'") << QStringLiteral("0");
+        QTest::newRow("<> alike") << QStringLiteral("select count(*) from www_admin where ad_code<>'Admin '") << QStringLiteral("4");
+        QTest::newRow("bound value") << QStringLiteral("select count(*) from www_admin where ad_code=?") << QStringLiteral("1");
+        QTest::newRow("in list") << QStringLiteral("select count(*) from www_admin where ad_code in ('ADMIN','Lib01')") << QStringLiteral("2");
+        QTest::newRow("like without case") << QStringLiteral("select count(*) from www_admin where ad_code like 'AD%'") << QStringLiteral("1");
+        QTest::newRow("blank titles are empty")
+            << QStringLiteral("select count(*) from www_shdh where li_title=''") << QStringLiteral("3");
+        QTest::newRow("order by, case aside")
+            << QStringLiteral("select ad_code from www_admin order by ad_code") << QStringLiteral("admin|b2|Bb|guest|lib01");
+        QTest::newRow("order by, Chinese by pinyin")
+            << QStringLiteral("select lt_notice from www_shtype where lt_id>=80 order by lt_notice desc")
+            << QStringLiteral("中文|文学|阿拉伯");
+    }
+
+    void comparesAsTheDatabaseCollation()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, expected);
+        Wire w([](TestDatabase &db) {
+            db.addOperator(QStringLiteral("Bb"), QStringLiteral("x"), QStringLiteral("x"), QString(19, QLatin1Char('0')));
+            db.addOperator(QStringLiteral("b2"), QStringLiteral("x"), QStringLiteral("x"), QString(19, QLatin1Char('0')));
+            for (const QString &title : {QStringLiteral(""), QStringLiteral(" "), QStringLiteral("   "), QStringLiteral("x")})
+                db.exec(QStringLiteral("insert into www_shdh (li_title) values (?)"), {title});
+            int id = 80;
+            for (const QString &name : {QStringLiteral("文学"), QStringLiteral("阿拉伯"), QStringLiteral("中文")})
+                db.exec(QStringLiteral("insert into www_shtype values (?,?)"), {id++, name});
+        });
+        QVERIFY2(w.problem().isEmpty(), qPrintable(w.problem()));
+        auto &c = w.c;
+        std::u16string code = utf16(QStringLiteral("ADMIN "));
+        SQLLEN codeLen = SQLLEN(code.size() * 2);
+        QVERIFY(c.check(SQLBindParameter(c.stmt, 1, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 6, 0, code.data(),
+                                         codeLen, &codeLen)));
+        QVERIFY2(c.exec(sql), qPrintable(c.lastError));
+        QStringList got;
+        while (SQL_SUCCEEDED(SQLFetch(c.stmt)))
+            got << c.text(1).trimmed();
+        QCOMPARE(got.join(QLatin1Char('|')), expected);
+    }
+
+    // SQL Server drops what exceeds CHAR(n) when it is only blanks, and
+    // refuses the value when anything else would be cut.
+    void storesWhatFitsOnceTrailingBlanksAreDropped_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("stored");
+        QTest::newRow("128 bytes and a blank") << repeatChinese(64) + QStringLiteral(" ") << true;
+        QTest::newRow("128 bytes and many blanks") << repeatChinese(64) + QString(300, QLatin1Char(' ')) << true;
+        QTest::newRow("one byte more") << repeatChinese(64) + QStringLiteral("x") << false;
+        QTest::newRow("a blank inside the excess") << repeatChinese(64) + QStringLiteral(" x") << false;
+    }
+
+    void storesWhatFitsOnceTrailingBlanksAreDropped()
+    {
+        QFETCH(QString, title);
+        QFETCH(bool, stored);
+        Wire w;
+        QVERIFY2(w.problem().isEmpty(), qPrintable(w.problem()));
+        auto &c = w.c;
+        const bool ok = c.exec(QStringLiteral("insert www_shdh (li_id,li_title) values (60,N'%1')").arg(title));
+        QCOMPARE(ok, stored);
+        if (!ok) {
+            QCOMPARE(c.nativeError, 8152);
+            return;
+        }
+        QVERIFY2(c.exec(QStringLiteral("select li_title from www_shdh where li_id=60")), qPrintable(c.lastError));
+        QVERIFY(SQL_SUCCEEDED(SQLFetch(c.stmt)));
+        QCOMPARE(c.text(1), repeatChinese(64));
+    }
+
+    // SET TEXTSIZE cuts TEXT values, as FreeTDS sends it when its data source
+    // or freetds.conf sets a text size.
+    void cutsTextToTheSessionsTextSize()
+    {
+        const QString summary = QStringLiteral("abcdefghij").repeated(50);
+        Wire w([&](TestDatabase &db) {
+            db.exec(QStringLiteral("insert into www_shdh (li_id,li_content) values (61,?)"), {summary});
+        }, QStringLiteral(";TextSize=100"));
+        QVERIFY2(w.problem().isEmpty(), qPrintable(w.problem()));
+        auto &c = w.c;
+        const QString read = QStringLiteral("select li_content from www_shdh where li_id=61");
+        QVERIFY2(c.exec(read), qPrintable(c.lastError));
+        QVERIFY(SQL_SUCCEEDED(SQLFetch(c.stmt)));
+        QCOMPARE(c.text(1), summary.left(100));
+
+        QVERIFY2(c.exec(QStringLiteral("set textsize 2147483647")), qPrintable(c.lastError));
+        QVERIFY2(c.exec(read), qPrintable(c.lastError));
+        QVERIFY(SQL_SUCCEEDED(SQLFetch(c.stmt)));
+        QCOMPARE(c.text(1), summary);
+    }
+
     void preparedInsertSendsEachRecordOnce()
     {
         Wire w;
