@@ -7,42 +7,15 @@ Usage: delayrelay.py TARGET_PORT ONE_WAY_MS
 
 Listens on a free loopback port and prints "PORT <n>" as its first line;
 ends when its stdin closes. Data keeps its order and is not throttled: only
-delayed.
+delayed. One thread waits on every socket at once and sends each piece when
+it is due, so that no hand-over between threads adds to the delay.
 """
+import collections
 import os
-import queue
+import select
 import socket
 import sys
-import threading
 import time
-
-
-def carry(src, dst, delay):
-    pieces = queue.Queue()
-
-    def read():
-        while True:
-            try:
-                data = src.recv(1 << 16)
-            except OSError:
-                data = b''
-            pieces.put((time.monotonic() + delay, data))
-            if not data:
-                return
-
-    threading.Thread(target=read, daemon=True).start()
-    while True:
-        due, data = pieces.get()
-        wait = due - time.monotonic()
-        if wait > 0:
-            time.sleep(wait)
-        try:
-            if not data:
-                dst.shutdown(socket.SHUT_WR)
-                return
-            dst.sendall(data)
-        except OSError:
-            return
 
 
 def main():
@@ -51,19 +24,46 @@ def main():
     listener.bind(('127.0.0.1', 0))
     listener.listen(16)
     print('PORT %d' % listener.getsockname()[1], flush=True)
-
-    def watch_stdin():
-        sys.stdin.read()
-        os._exit(0)
-
-    threading.Thread(target=watch_stdin, daemon=True).start()
+    peer = {}                                  # socket -> the socket its data goes to
+    due = collections.defaultdict(collections.deque)  # destination -> (time, data), in order
+    stdin = sys.stdin.fileno()
     while True:
-        client, _ = listener.accept()
-        server = socket.create_connection(('127.0.0.1', target))
-        for s in (client, server):
-            s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        threading.Thread(target=carry, args=(client, server, delay), daemon=True).start()
-        threading.Thread(target=carry, args=(server, client, delay), daemon=True).start()
+        now = time.monotonic()
+        waits = [q[0][0] - now for q in due.values() if q]
+        timeout = max(0.0, min(waits)) if waits else None
+        readable, _, _ = select.select([listener, stdin] + list(peer), [], [], timeout)
+        for s in readable:
+            if s == stdin:
+                if not os.read(stdin, 4096):
+                    os._exit(0)
+            elif s is listener:
+                client, _ = listener.accept()
+                server = socket.create_connection(('127.0.0.1', target))
+                for c in (client, server):
+                    c.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+                peer[client], peer[server] = server, client
+            else:
+                try:
+                    data = s.recv(1 << 18)
+                except OSError:
+                    data = b''
+                due[peer[s]].append((time.monotonic() + delay, data))
+                if not data:
+                    del peer[s]
+        now = time.monotonic()
+        for dst, q in list(due.items()):
+            while q and q[0][0] <= now:
+                _, data = q.popleft()
+                try:
+                    if data:
+                        dst.setblocking(True)
+                        dst.sendall(data)
+                    else:
+                        dst.shutdown(socket.SHUT_WR)
+                except OSError:
+                    q.clear()
+            if not q:
+                del due[dst]
 
 
 if __name__ == '__main__':
