@@ -60,6 +60,67 @@ QString withUnicodeLiterals(const QString &sql)
     return out;
 }
 
+// The statement with the inside of every string literal masked, so that a
+// pattern looking for code never matches text; positions stay those of sql.
+QString maskedLiterals(const QString &sql)
+{
+    QString out = sql;
+    bool inside = false;
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        if (out.at(i) == QLatin1Char('\'')) {
+            if (inside && i + 1 < out.size() && out.at(i + 1) == QLatin1Char('\'')) {
+                out[i] = out[i + 1] = QLatin1Char('x');
+                ++i;
+                continue;
+            }
+            inside = !inside;
+        } else if (inside) {
+            out[i] = QLatin1Char('x');
+        }
+    }
+    return out;
+}
+
+// SQL Server's Chinese_PRC_CI_AS compares text without case, and '='
+// pads the shorter side with blanks first, so trailing blanks never count:
+// 'admin ' finds admin, li_title='' finds a title of blanks (the ' ' the
+// import stores for an empty one). The embedded schema declares its CHAR
+// columns NOCASE; here each "column = 'text'" or "column = ?" after WHERE
+// (and <>, !=) compares both sides without their trailing blanks, still
+// without case. Built-in functions only: the file stays readable by every
+// SQLite reader (the sqlite3 shell, the SQLite ODBC driver, Python).
+QString withBlankPaddedComparisons(const QString &sql)
+{
+    static const QRegularExpression where(QStringLiteral(R"(\bwhere\b)"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression comparison(
+        QStringLiteral(R"((?<![\w.])([A-Za-z_]\w*(?:\.[A-Za-z_]\w*)?)\s*(=|<>|!=)\s*('[^']*'|\?))"));
+    const QString masked = maskedLiterals(sql);
+    const QRegularExpressionMatch w = where.match(masked);
+    if (!w.hasMatch())
+        return sql;
+    QString out = sql.left(w.capturedEnd());
+    qsizetype at = w.capturedEnd();
+    QRegularExpressionMatchIterator it = comparison.globalMatch(masked, at);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        out += QStringView(sql).mid(at, m.capturedStart() - at);
+        QString value = sql.mid(m.capturedStart(3), m.capturedLength(3));
+        if (value == QLatin1String("?")) {
+            value = QStringLiteral("rtrim(?)");
+        } else {
+            qsizetype end = value.size() - 1; // the closing quote
+            while (end > 1 && value.at(end - 1) == QLatin1Char(' '))
+                --end;
+            value = value.left(end) + QLatin1Char('\'');
+        }
+        out += QStringLiteral("rtrim(") + m.captured(1) + QStringLiteral(")") + m.captured(2) + value
+            + QStringLiteral(" collate nocase");
+        at = m.capturedEnd();
+    }
+    out += QStringView(sql).mid(at);
+    return out;
+}
+
 } // namespace
 
 QString adaptStatement(const QString &sql, Dialect dialect)
@@ -105,7 +166,9 @@ QString adaptStatement(const QString &sql, Dialect dialect)
     static const RE identity(QStringLiteral(R"(\bint(\s+NOT\s+NULL)?\s+IDENTITY\s*\(\s*\d+\s*,\s*\d+\s*\))"), ci);
     s.replace(identity, QStringLiteral("integer\\1 PRIMARY KEY AUTOINCREMENT"));
 
-    return s;
+    // A lookup in the system catalogue compares names, which have no blanks.
+    static const RE catalogue(QStringLiteral(R"(\bsys(?:objects|columns)\b)"), ci);
+    return catalogue.match(sql).hasMatch() ? s : withBlankPaddedComparisons(s);
 }
 
 QString backupDiskFile(const QString &sql)

@@ -1,7 +1,9 @@
 #include "insertgroups.h"
 
 #include "exactodbc.h"
+#include "gbk.h"
 
+#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlQuery>
 
@@ -41,6 +43,36 @@ sqlite3 *nativeSqlite()
     if (!h.isValid() || qstrcmp(h.typeName(), "sqlite3*") != 0)
         return nullptr;
     return *static_cast<sqlite3 *const *>(h.constData());
+}
+
+// The CHAR(n)/VARCHAR(n) widths of an insert's columns ("insert [into] T
+// (a,b,...) values (?,?,...)"), in the order of its values; 0 where a
+// column has none. SQLite enforces no width: these are what SQL Server's
+// table enforces, as the embedded schema declares them.
+QVector<int> declaredWidths(const QString &insertSql)
+{
+    static const QRegularExpression head(QStringLiteral(R"(^\s*insert\s+(?:into\s+)?(\w+)\s*\(([^)]*)\)\s*values\s*\()"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression sized(QStringLiteral(R"(^\s*(?:var)?char(?:acter)?\s*\(\s*(\d+)\s*\))"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = head.match(insertSql);
+    if (!m.hasMatch())
+        return {};
+    QHash<QString, int> widths;
+    // Asked of the engine directly: no statement of the console's own.
+    QSqlQuery q(LibDB::database());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("select name, type from pragma_table_info('%1')").arg(m.captured(1))))
+        return {};
+    while (q.next()) {
+        const QRegularExpressionMatch t = sized.match(q.value(1).toString());
+        if (t.hasMatch())
+            widths.insert(q.value(0).toString().toLower(), t.captured(1).toInt());
+    }
+    QVector<int> out;
+    for (const QString &column : m.captured(2).split(QLatin1Char(',')))
+        out << widths.value(column.trimmed().toLower(), 0);
+    return out;
 }
 } // namespace
 
@@ -128,6 +160,7 @@ LibInsertGroups::LibInsertGroups(const QString &insertSql, Outcome outcome, int 
         m_insert = std::make_unique<Statement>(insertSql);
         m_release = std::make_unique<Statement>(QStringLiteral("release ") + savepoint);
         m_rollbackTo = std::make_unique<Statement>(QStringLiteral("rollback to ") + savepoint);
+        m_widths = declaredWidths(insertSql);
     }
 }
 
@@ -173,6 +206,36 @@ QString LibInsertGroups::batchStatement(const QString &insertSql, int records)
     sql += QStringLiteral("lectoria_end:\n"
                           "select n, number, message, @@trancount as open_transactions from @lectoria_refused order by n");
     return sql;
+}
+
+bool LibInsertGroups::fitWidths(QVariantList &values, QString *why) const
+{
+    for (int i = 0; i < int(std::min(values.size(), m_widths.size())); ++i) {
+        const int width = m_widths.at(i);
+        QVariant &v = values[i];
+        if (!width || v.isNull() || v.metaType().id() != QMetaType::QString)
+            continue;
+        // SQL Server drops the blanks beyond a column's width without a
+        // word (the import adds one to every value, so a title that fills
+        // CHAR(128) is one blank too long) and refuses a value only when
+        // anything else would be cut.
+        QString text = v.toString();
+        if (Gbk::byteLength(text) <= width)
+            continue;
+        qsizetype n = text.size();
+        while (n > 0 && text.at(n - 1) == QLatin1Char(' '))
+            --n;
+        text.truncate(n);
+        v = text;
+        const qsizetype bytes = Gbk::byteLength(text);
+        if (bytes > width) {
+            if (why)
+                *why = QStringLiteral("值超过此列的宽度（%1 字节，GBK 编码后为 %2 字节），不能存入：%3")
+                           .arg(width).arg(bytes).arg(text.left(40));
+            return false;
+        }
+    }
+    return true;
 }
 
 LibInsertGroups::~LibInsertGroups()
@@ -234,17 +297,23 @@ void LibInsertGroups::insert(const QVariantList &values, int tag)
         return;
     }
     m_failedTag = tag;
+    QString why;
+    QVariantList fitted = values;
+    if (!m_widths.isEmpty() && !fitWidths(fitted, &why)) {
+        told(tag, why.isEmpty() ? noReason() : why);
+        return;
+    }
     if (!m_open)
         begin(tag);
     ++m_attempted;
     try {
-        runOne(values);
+        runOne(fitted);
     } catch (const DbValueRefused &e) {
         undoRecord();
         told(tag, e.text().isEmpty() ? noReason() : e.text());
         return;
     }
-    m_group.append(values);
+    m_group.append(fitted);
     told(tag, QString());
 }
 

@@ -107,8 +107,11 @@ private:
     void replayGroup();
     void sendQueue();
     void sendBatch(int count);
-    void loseGroup(QVector<Record> &&before);
     [[noreturn]] void failReplay(const QString &text);
+    // On SQLite: values as SQL Server would store them in the columns'
+    // CHAR(n)/VARCHAR(n) widths (blanks beyond the width dropped); false,
+    // with the reason, when a value does not fit.
+    bool fitWidths(QVariantList &values, QString *why) const;
     void commitNow();
     void told(int tag, const QString &why)
     {
@@ -140,6 +143,7 @@ private:
     QElapsedTimer m_openFor;
     QVector<QVariantList> m_group; // values of the records inserted in the open group
     int m_attempted = 0;           // records sent in the open group, refused ones included
+    QVector<int> m_widths;         // SQLite: each value's column width in GBK bytes, 0 for none
     int m_failedTag = -1;
     int m_groupFirstTag = -1;
     qint64 m_longestMs = 0;

@@ -1,3 +1,4 @@
+#include "operatoraccounts.h"
 #include "testsupport.h"
 #include "tpeople.h"
 #include "tsearch.h"
@@ -168,6 +169,36 @@ private Q_SLOTS:
         QTest::keyClicks(e.code(), QStringLiteral("lib03"));
         e.nav("nbPost");
         QCOMPARE(e.row(QStringLiteral("lib03")).at(2).toString(), QStringLiteral("lib03"));
+    }
+
+    // Codes compare as the database's collation does (Chinese_PRC_CI_AS on
+    // the site, NOCASE without trailing blanks on the embedded database):
+    // login, the duplicate check and the search find the same accounts.
+    void codesCompareAsTheDatabaseDoes_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("found"); // by the login's lookup; empty: none
+        QTest::addColumn<bool>("inUse");    // the editor's duplicate check trims the code first
+        QTest::newRow("as stored") << QStringLiteral("lib01") << QStringLiteral("lib01") << true;
+        QTest::newRow("other case") << QStringLiteral("LiB01") << QStringLiteral("lib01") << true;
+        QTest::newRow("trailing blanks") << QStringLiteral("ADMIN  ") << QStringLiteral("admin") << true;
+        QTest::newRow("leading blank") << QStringLiteral(" admin") << QString() << true;
+        QTest::newRow("shorter") << QStringLiteral("admi") << QString() << false;
+    }
+
+    void codesCompareAsTheDatabaseDoes()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, found);
+        QFETCH(bool, inUse);
+        Editor e;
+        const std::optional<OperatorAccounts::Operator> who = OperatorAccounts::find(typed);
+        QCOMPARE(who ? who->code : QString(), found);
+        QCOMPARE(OperatorAccounts::codeInUse(typed), inUse);
+        if (!found.isEmpty()) {
+            e.search(QStringLiteral("代码"), typed);
+            QCOMPARE(e.codes(), QStringList{found});
+        }
     }
 
     void deleting()

@@ -147,6 +147,39 @@ private Q_SLOTS:
                  QStringLiteral("系统管理员"));
     }
 
+    // SQL Server Express is a named instance on a port of its own, which
+    // FreeTDS asks the SQL Server Browser for (UDP 1434) when no port is set.
+    void namedInstanceThroughTheBrowser()
+    {
+        // The Browser's port is one for the machine: the run over the wire
+        // leaves it to this one, which may run beside it.
+        if (TestDatabase::overTheWire())
+            QSKIP("the Browser's port is taken by the run on the embedded database");
+        TestDatabase::Options o;
+        o.open = false;
+        TestDatabase db(o);
+        TdsTestServer server(db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        try {
+            server.control(QStringLiteral("browser SQLEXPRESS"));
+        } catch (const DbError &e) {
+            QSKIP(qPrintable(QStringLiteral("no Browser on loopback: ") + e.text()));
+        }
+        ConnectionParams p = server.params();
+        p.odbcName = QStringLiteral("DRIVER={%1};SERVER=127.0.0.1\\sqlexpress;DATABASE=www;TDS_Version=7.4;ClientCharset=UTF-8")
+                         .arg(TdsTestServer::driverPath());
+        QString why;
+        QVERIFY2(LibDB::open(p, &why), qPrintable(why));
+        QCOMPARE(LibDB::scalar(QStringLiteral("select count(*) from www_admin")).toInt(), 3);
+        QVERIFY(server.requests().contains(QStringLiteral("browser sqlexpress")));
+        LibDB::close();
+
+        // An instance the Browser does not know: no connection, and a reason.
+        p.odbcName.replace(QStringLiteral("sqlexpress"), QStringLiteral("OTHER"));
+        QVERIFY(!LibDB::open(p, &why));
+        QVERIFY(!why.isEmpty());
+    }
+
     // The ODBC path end to end: a data source set up here, through unixODBC
     // and the SQLite ODBC driver, to a database file.
     void odbcEndToEnd()

@@ -501,6 +501,29 @@ private Q_SLOTS:
                  QStringList({QStringLiteral("好一 "), QStringLiteral("好二 ")}));
     }
 
+    // The site's CHAR(128) title, in GBK bytes, on both engines: the blank
+    // the import adds to a title that fills the column is dropped, as SQL
+    // Server drops it; a title one byte too wide is one refused record.
+    void importKeepsToColumnWidths()
+    {
+        TestDatabase db(bare());
+        const QString filling = QString(QChar(0x6587)).repeated(64);   // 128 bytes
+        const QString chineseTooWide = QString(QChar(0x6587)).repeated(65);
+        const QString asciiTooWide = QString(129, QLatin1Char('a'));
+        const QString mixedFilling = QString(QChar(0x6587)).repeated(63) + QStringLiteral("ab"); // 128 bytes too
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("in.dat"));
+        writeFile(path, ebookFile({{filling}, {chineseTooWide}, {asciiTooWide}, {mixedFilling}, {QStringLiteral("短")}}));
+        const ImportResult r = importCatalogue(Kind::Dzts, path);
+        QCOMPARE(r.read, 5);
+        QCOMPARE(r.failed, 2);
+        const QStringList titles = column(db, QStringLiteral("select li_title from www_lineread order by li_id"));
+        QCOMPARE(titles.size(), 3);
+        QCOMPARE(trimText(titles.at(0)), filling);
+        QCOMPARE(trimText(titles.at(1)), mixedFilling);
+        QCOMPARE(trimText(titles.at(2)), QStringLiteral("短"));
+    }
+
     // A failure of the database itself is no bad record: the import stops at
     // the record it struck, keeps what went in, says where it stopped, and
     // the dialog shows it as an error.

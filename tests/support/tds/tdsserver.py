@@ -1572,6 +1572,54 @@ def tls_context(cert_file):
     return ctx
 
 
+BROWSER_PORT = 1434  # SQL Server Browser's UDP port; FreeTDS asks no other
+
+
+@control('browser')
+def browser(server, args):
+    """browser INSTANCE: answers SQL Server Browser's requests on loopback
+    UDP 1434 for the named instance with this server's TCP port, so that
+    FreeTDS finds "SERVER=127.0.0.1\\INSTANCE" without a port. ERR when
+    the port is taken (another Browser, another test)."""
+    if len(args) != 1:
+        raise ValueError('browser needs one instance name')
+    if server.browser is None:
+        sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        try:
+            sock.bind(('127.0.0.1', BROWSER_PORT))
+        except OSError as e:
+            sock.close()
+            raise OSError('UDP port %d on 127.0.0.1 is taken: %s' % (BROWSER_PORT, e.strerror))
+        server.browser = sock
+        threading.Thread(target=answer_browser_requests, args=(server, sock), daemon=True).start()
+    server.instance = args[0]
+    return str(BROWSER_PORT)
+
+
+def answer_browser_requests(server, sock):
+    """CLNT_UCAST_INST (0x04, the instance name, NUL) gets SVR_RESP (0x05,
+    the length, "ServerName;...;tcp;PORT;;") when the instance is ours;
+    CLNT_UCAST_EX (0x03) the list of instances; anything else nothing, as
+    the Browser ignores what it does not know."""
+    host = SERVER_NAME
+    while True:
+        try:
+            data, peer = sock.recvfrom(4096)
+        except OSError:
+            return
+        entry = ('ServerName;%s;InstanceName;%s;IsClustered;No;Version;15.0.2000.5;tcp;%d;;'
+                 % (host, server.instance, server.server_address[1]))
+        if data[:1] == b'\x04':
+            asked = data[1:].split(b'\0', 1)[0].decode('ascii', 'replace')
+            if asked.upper() != server.instance.upper():
+                continue
+        elif data[:1] not in (b'\x02', b'\x03'):
+            continue
+        server.log('browser %s' % data[1:].split(b'\0', 1)[0].decode('ascii', 'replace'))
+        body = entry.encode('ascii')
+        sock.sendto(b'\x05' + struct.pack('<H', len(body)) + body, peer)
+
+
 def login_user(data):
     """The login name of a LOGIN7 packet."""
     off, n = struct.unpack('<HH', data[40:44])
@@ -1686,6 +1734,7 @@ class Server(socketserver.ThreadingTCPServer):
         self.denied = {}  # login name -> the rights it lacks (see deny_rights)
         self.tls_context = tls_context(tls_cert) if tls_cert else None
         self.tls_force = tls_force
+        self.browser, self.instance = None, ''  # see browser()
         self.unwritable_folders = set()
         self.log_file = open(log_path, 'a', encoding='utf-8') if log_path else None
         self.log_lock = threading.Lock()
