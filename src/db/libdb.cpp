@@ -19,6 +19,12 @@
 #include <algorithm>
 #include <iterator>
 
+#include <QElapsedTimer>
+#include <QHash>
+
+#include <cerrno>
+
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <sql.h>
@@ -31,6 +37,7 @@ struct State {
     Dialect dialect = Dialect::SqlServer;
     bool readOnly = false;
     QStringList *log = nullptr;
+    int lockTimeoutMs = 30000;
 };
 
 State &state()
@@ -120,9 +127,28 @@ bool refusedForValues(const QSqlQuery &q)
     return false;
 }
 
+// SQLite's busy and locked result codes, whatever their extended part.
+bool sqliteLockWait(int resultCode) { return (resultCode & 0xff) == 5 || (resultCode & 0xff) == 6; }
+
+// Whether a failed statement gave up waiting for a lock.
+bool gaveUpOnLock(const QSqlQuery &q)
+{
+    bool numeric = false;
+    const int native = q.lastError().nativeErrorCode().toInt(&numeric);
+    if (state().dialect == Dialect::SqlServer)
+        return numeric && native == 1222;
+    if (numeric && sqliteLockWait(native))
+        return true;
+    // The SQLite ODBC driver may leave no result code, only SQLite's text.
+    const QString text = q.lastError().databaseText();
+    return text.contains(QLatin1String("database is locked")) || text.contains(QLatin1String("database table is locked"));
+}
+
 [[noreturn]] void throwFailure(const QSqlQuery &q)
 {
     const QString text = dbErrorText(q.lastError());
+    if (gaveUpOnLock(q))
+        throw DbError(LibDB::lockWaitText(text));
     if (refusedForValues(q))
         throw DbValueRefused(text);
     if (state().dialect == Dialect::SqlServer && isPermissionError(firstNativeCode(q.lastError())))
@@ -241,8 +267,8 @@ QString openConnection(const ConnectionParams &p)
         // write permission) is opened for reading: every report still works,
         // and a command that writes is told why it cannot.
         const bool readOnly = ::access(QFile::encodeName(path).constData(), W_OK) != 0;
-        db.setConnectOptions(readOnly ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY")
-                                      : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        const QString busy = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(MachineSettings::lockTimeoutSeconds() * 1000);
+        db.setConnectOptions(readOnly ? busy + QStringLiteral(";QSQLITE_OPEN_READONLY") : busy);
         if (!db.open())
             return fail(dbErrorText(db.lastError()));
         if (readOnly && !QSqlQuery(db).exec(QStringLiteral("select count(*) from sqlite_master"))) {
@@ -252,7 +278,7 @@ QString openConnection(const ConnectionParams &p)
             db.close();
             db.setDatabaseName(QStringLiteral("file:") + QString::fromLatin1(QUrl::toPercentEncoding(path, "/"))
                                + QStringLiteral("?immutable=1"));
-            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
+            db.setConnectOptions(busy + QStringLiteral(";QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
             if (!db.open())
                 return fail(dbErrorText(db.lastError()));
         }
@@ -290,6 +316,13 @@ QString openConnection(const ConnectionParams &p)
     }
 
     setSqlDateStyle(state().dialect == Dialect::SqlServer ? SqlDateStyle::Compact : SqlDateStyle::Dashed);
+    // SQL Server waits for a lock for ever unless told otherwise; a scheduled
+    // run behind the web site's lock would never end.
+    try {
+        LibDB::setLockTimeout(MachineSettings::lockTimeoutSeconds() * 1000);
+    } catch (const DbError &e) {
+        return fail(e.text());
+    }
     if (state().dialect == Dialect::Sqlite) {
         QSqlDatabase db = QSqlDatabase::database(Name, false);
         // The journal mode is the database's own: switching it would write
@@ -375,12 +408,34 @@ QDateTime LibDB::toDateTime(const QVariant &v)
     return parseDateText(v.toString(), date, time) ? QDateTime(date, time) : QDateTime();
 }
 
+void LibDB::setLockTimeout(int ms)
+{
+    state().lockTimeoutMs = ms;
+    if (!isOpen())
+        return;
+    QSqlQuery q(database());
+    const QString sql = state().dialect == Dialect::SqlServer ? QStringLiteral("SET LOCK_TIMEOUT %1").arg(ms)
+                                                              : QStringLiteral("PRAGMA busy_timeout=%1").arg(ms);
+    if (!q.exec(sql))
+        throw DbError(dbErrorText(q.lastError()));
+}
+
+int LibDB::lockTimeout() { return state().lockTimeoutMs; }
+
+QString LibDB::lockWaitText(const QString &databaseText)
+{
+    return QStringLiteral("数据库一直忙（其他用户正占用所需的数据），等待%1秒后仍未能使用，操作已停止：%2")
+        .arg(QString::number(state().lockTimeoutMs / 1000.0), databaseText);
+}
+
 void LibDB::setStatementLog(QStringList *log) { state().log = log; }
 
 void LibDB::noteStatement(const QString &sql) { logStatement(sql); }
 
 void LibDB::failSqlite(int resultCode, const QString &text)
 {
+    if (sqliteLockWait(resultCode))
+        throw DbError(lockWaitText(text));
     if (sqliteRefusedValues(resultCode))
         throw DbValueRefused(text);
     if ((resultCode & 0xff) == 8) // read-only
@@ -481,6 +536,120 @@ void LibStatement::bind(const QVariantList &values)
         m_slotNames = names;
     for (qsizetype i = 0; i < values.size(); ++i)
         m_query.bindValue(int(i), values.at(i));
+}
+
+namespace {
+
+// SQLite keeps its own locks at the start of the page at 1 GiB (the lock
+// page, never used for data); bytes from 512 on are free for ours.
+constexpr qint64 workLockBase = 0x40000000LL + 512;
+
+// A descriptor on the database file for locks of our own, opened once per
+// file and never closed: closing any descriptor of a file drops every POSIX
+// lock the process holds on it, SQLite's included.
+int lockDescriptor(const QString &file)
+{
+    static QHash<QString, int> open;
+    const auto found = open.constFind(file);
+    if (found != open.constEnd())
+        return found.value();
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDWR | O_CLOEXEC);
+    if (fd >= 0)
+        open.insert(file, fd);
+    return fd;
+}
+
+QString mainDatabaseFile()
+{
+    QSqlQuery q(LibDB::database());
+    q.exec(QStringLiteral("PRAGMA database_list"));
+    while (q.next())
+        if (q.value(1).toString() == QLatin1String("main"))
+            return q.value(2).toString();
+    return QString();
+}
+
+} // namespace
+
+LibWorkLock::LibWorkLock(const QString &name, int slot, const QString &refusal) : m_name(name)
+{
+    const int waitMs = std::max(0, LibDB::lockTimeout());
+    if (LibDB::dialect() == Dialect::SqlServer) {
+        QString quoted = name;
+        quoted.replace(QLatin1Char('\''), QLatin1String("''"));
+        QSqlQuery q = LibDB::exec(
+            QStringLiteral("declare @r int; exec @r = sp_getapplock @Resource = N'%1', @LockMode = 'Exclusive', "
+                           "@LockOwner = 'Session', @LockTimeout = %2; select @r")
+                .arg(quoted)
+                .arg(waitMs));
+        const QVariant granted = q.next() ? q.value(0) : QVariant();
+        while (q.next()) {
+            // read to the end: a result left unread costs a cancel on the wire
+        }
+        bool numeric = false;
+        const int code = granted.toInt(&numeric);
+        if (numeric && code == -1)
+            throw DbError(refusal);
+        if (!numeric || code < 0)
+            throw DbError(QStringLiteral("数据库没有给出应用锁“%1”（sp_getapplock 返回 %2），操作已停止。")
+                              .arg(name, granted.toString()));
+        m_serverLock = true;
+        return;
+    }
+#ifdef F_OFD_SETLK
+    if (LibDB::readOnly())
+        return;
+    const QString file = mainDatabaseFile();
+    const int fd = file.isEmpty() ? -1 : lockDescriptor(file);
+    if (fd < 0)
+        return; // a file this process cannot write: no import can write there either
+    m_offset = workLockBase + std::clamp(slot, 0, 255);
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = m_offset;
+        lock.l_len = 1;
+        if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) {
+            m_fd = fd;
+            return;
+        }
+        if ((errno != EAGAIN && errno != EACCES && errno != EINTR))
+            return; // the file system keeps no such locks: as without them
+        if (waited.elapsed() >= waitMs)
+            throw DbError(refusal);
+        ::usleep(20000);
+    }
+#else
+    Q_UNUSED(slot);
+    Q_UNUSED(refusal);
+#endif
+}
+
+LibWorkLock::~LibWorkLock()
+{
+    if (m_serverLock && LibDB::isOpen()) {
+        // A connection already lost took the lock with it.
+        QString quoted = m_name;
+        quoted.replace(QLatin1Char('\''), QLatin1String("''"));
+        const QString release = QStringLiteral("exec sp_releaseapplock @Resource = N'%1', @LockOwner = 'Session'").arg(quoted);
+        LibDB::noteStatement(release);
+        QSqlQuery q(LibDB::database());
+        q.setForwardOnly(true);
+        q.exec(release);
+    }
+#ifdef F_OFD_SETLK
+    if (m_fd >= 0) {
+        struct flock lock {};
+        lock.l_type = F_UNLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = m_offset;
+        lock.l_len = 1;
+        ::fcntl(m_fd, F_OFD_SETLK, &lock);
+    }
+#endif
 }
 
 namespace {

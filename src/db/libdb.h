@@ -92,6 +92,16 @@ public:
     // everything above this layer gets them in one form.
     static QDateTime toDateTime(const QVariant &v);
 
+    // How long a statement waits for data that another user holds locked
+    // (SQL Server's LOCK_TIMEOUT, SQLite's busy timeout), in milliseconds.
+    // Opening takes it from the machine settings (LOCKTIMEOUT); setting it
+    // applies it to the open connection at once. A statement that waits
+    // longer fails with lockWaitText().
+    static void setLockTimeout(int ms);
+    static int lockTimeout();
+    // "数据库一直忙……" with how long it waited, then the database's own text.
+    static QString lockWaitText(const QString &databaseText);
+
     // Every statement sent, as the console wrote it (before adaptation to the
     // dialect). For tests; nullptr switches logging off.
     static void setStatementLog(QStringList *log);
@@ -100,6 +110,30 @@ public:
     // Throws what a statement failing on the embedded engine with this
     // result code and text throws.
     [[noreturn]] static void failSqlite(int resultCode, const QString &text);
+};
+
+// Keeps a piece of work to one run of the console at a time on the database
+// (an import of one kind), for as long as it lives: on SQL Server the
+// application lock of the given name, held by the session; on the embedded
+// engine a lock on byte `slot` (0 to 255) of the database file's lock page,
+// which SQLite itself never uses, held by this object (SQLite's own write
+// lock would not do: an import commits in groups and lets go of it after
+// each). It waits as long as a statement waits for a lock; when the other run
+// is still at work then, it throws DbError with `refusal`. Released when it
+// ends (on SQL Server also when the connection goes). A database opened for
+// reading only takes no lock: nothing can be written there anyway.
+class LibWorkLock {
+public:
+    LibWorkLock(const QString &name, int slot, const QString &refusal);
+    ~LibWorkLock();
+    LibWorkLock(const LibWorkLock &) = delete;
+    LibWorkLock &operator=(const LibWorkLock &) = delete;
+
+private:
+    QString m_name;
+    bool m_serverLock = false;
+    int m_fd = -1;
+    qint64 m_offset = 0;
 };
 
 // A statement prepared once and run for many sets of bound values, as a bulk

@@ -180,4 +180,11 @@ bool MachineSettings::write(const QMap<QString, QString> &values)
 
 QString MachineSettings::value(const QString &name) { return readAll().value(name.toUpper()); }
 
+int MachineSettings::lockTimeoutSeconds()
+{
+    bool ok = false;
+    const int seconds = value(QStringLiteral("LOCKTIMEOUT")).trimmed().toInt(&ok);
+    return ok && seconds >= 0 && seconds <= 86400 ? seconds : 30;
+}
+
 } // namespace lectoria

@@ -24,6 +24,11 @@ public:
     static QMap<QString, QString> readAll(QString *error = nullptr);
     static QString value(const QString &name);
 
+    // LOCKTIMEOUT: how many seconds a statement waits for data that another
+    // user of the database holds locked before it gives up. 30 when missing
+    // or not a whole number from 0 to 86400 (no setting waits for ever).
+    static int lockTimeoutSeconds();
+
     // Creates the parent key and the key when they are missing. Returns the
     // name of the key that could not be created, or empty on success.
     static QString createKeys();

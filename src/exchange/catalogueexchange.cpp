@@ -121,6 +121,13 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
         throw FileError(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(name), file.errorString()));
 
     LibBulkRun bulk;
+    // One import of a kind at a time, from before the stored records are
+    // read to the end: a second run (a scheduler's retry of a hung one) that
+    // read them while the first still inserted would store its records again.
+    const LibWorkLock oneImport(QStringLiteral("lectoria-import-") + QLatin1String(kindInfo(kind).lower), int(kind),
+                                QStringLiteral("另一个[%1]数据导入正在进行，等待%2秒后仍未结束，本次导入没有开始，"
+                                               "请等那个导入结束后再试。")
+                                    .arg(kindInfo(kind).exchangeWord, QString::number(LibDB::lockTimeout() / 1000.0)));
     // Read before the first insert: the records of this run are never taken
     // for stored ones.
     std::optional<StoredRecords> stored;

@@ -90,12 +90,14 @@ struct Site {
     {
         settings = writeSettings(dir.path(), db.odbcName());
     }
-    static QString writeSettings(const QString &folder, const QString &odbcName)
+    static QString writeSettings(const QString &folder, const QString &odbcName, int lockTimeout = -1)
     {
         const QString path = QDir(folder).filePath(QStringLiteral("lectoria.conf"));
         QFile f(path);
         f.open(QIODevice::WriteOnly);
         f.write(QStringLiteral("[General]\nODBCNAME=%1\nSCHOOLNAME=实验中学\n").arg(odbcName).toUtf8());
+        if (lockTimeout >= 0)
+            f.write(QStringLiteral("LOCKTIMEOUT=%1\n").arg(lockTimeout).toUtf8());
         return path;
     }
 };
@@ -475,6 +477,7 @@ private Q_SLOTS:
         Site site;
         QTemporaryDir dir;
         const QString path = fileWith(dir, ebookFile(books(20)));
+        site.settings = Site::writeSettings(site.dir.path(), site.db.odbcName(), 1);
         // A first run brings the database into shape, so that the locked run
         // reaches the import.
         QCOMPARE(runBatch(site.settings, {QStringLiteral("backup"), dir.path(), QStringLiteral("--operator"), QStringLiteral("admin")}).status, 0);
@@ -483,8 +486,11 @@ private Q_SLOTS:
                                                QStringLiteral("--operator"), QStringLiteral("admin")});
         site.db.exec(QStringLiteral("rollback"));
         QCOMPARE(r.status, 3);
-        // The reason as the driver words it, an ODBC driver's name first.
-        static const QRegularExpression stop(QStringLiteral("数据导入在第\\[1\\]条记录处因数据库出错而中止：(\\[[^\\]]*\\])*database is locked"));
+        // The wait as the setting has it, then the reason as the database words
+        // it, an ODBC driver's name first.
+        static const QRegularExpression stop(QStringLiteral(
+            "数据导入在第\\[1\\]条记录处因数据库出错而中止：数据库一直忙（其他用户正占用所需的数据），等待1秒后仍未能使用，"
+            "操作已停止：(\\[[^\\]]*\\])*(database is locked|Lock request time out period exceeded\\.)"));
         QVERIFY2(r.err.contains(stop), qPrintable(r.err));
         QVERIFY2(r.err.contains(QStringLiteral("此前已导入[0]条记录")), qPrintable(r.err));
         QCOMPARE(site.db.scalar(QStringLiteral("select count(*) from www_lineread")).toInt(), 0);
@@ -909,6 +915,104 @@ private Q_SLOTS:
         QCOMPARE(site.db.scalar(QStringLiteral("select count(*) from pragma_table_info('www_lineread') where name='li_number'")).toInt(), 1);
         QCOMPARE(site.db.scalar(QStringLiteral("select count(*) from www_admin where ad_code='admin'")).toInt(), 1);
         QCOMPARE(site.db.scalar(QStringLiteral("select count(*) from lib_prtblank")).toInt(), 1);
+    }
+
+    // Two imports of a kind at once: the second waits for the first (or,
+    // when it would wait longer than LOCKTIMEOUT, is refused before it reads
+    // or stores anything), so that with --skip-existing each record of the
+    // file ends up stored exactly as often as the file holds it.
+    void concurrentSkipImports_data()
+    {
+        QTest::addColumn<bool>("wire"); // SQL Server through FreeTDS (the TDS test server)
+        QTest::newRow("embedded") << false;
+        QTest::newRow("SQL Server") << true;
+    }
+    void concurrentSkipImports()
+    {
+        QFETCH(bool, wire);
+        if (wire && !test::TdsTestServer::unavailable().isEmpty())
+            QSKIP(qPrintable(test::TdsTestServer::unavailable()));
+        Site site;
+        std::unique_ptr<test::TdsTestServer> server;
+        QString odbcName = site.db.odbcName();
+        if (wire) {
+            server = std::make_unique<test::TdsTestServer>(site.db.path());
+            QVERIFY2(server->started(), qPrintable(server->error()));
+            odbcName = server->connectionString();
+        }
+        QTemporaryDir impatient, patient;
+        const QString quickSettings = Site::writeSettings(impatient.path(), odbcName, 1);
+        const QString waitingSettings = Site::writeSettings(patient.path(), odbcName, 300);
+        QTemporaryDir dir;
+        auto records = books(20000);
+        records.append(records.at(7)); // a record the file holds twice
+        const int all = int(records.size());
+        const QStringList import = {QStringLiteral("import"), QStringLiteral("dzts"), fileWith(dir, ebookFile(records)),
+                                    QStringLiteral("--skip-existing"), QStringLiteral("--operator"), QStringLiteral("admin")};
+        auto stored = [&] { return site.db.scalar(QStringLiteral("select count(*) from www_lineread")).toInt(); };
+        // A first run brings the database into shape, so that the others only read before they import.
+        QCOMPARE(runBatch(waitingSettings, {QStringLiteral("backup"), dir.path(), QStringLiteral("--operator"), QStringLiteral("admin")}).status, 0);
+
+        // The first import, stopped in its middle.
+        QProcess first;
+        startBatch(first, waitingSettings, import);
+        QVERIFY(first.waitForStarted());
+        while (first.state() == QProcess::Running && stored() == 0)
+            QThread::msleep(2);
+        QCOMPARE(first.state(), QProcess::Running);
+        ::kill(pid_t(first.processId()), SIGSTOP);
+        const int before = stored();
+
+        const Run refused = runBatch(quickSettings, import);
+        QCOMPARE(refused.status, 3);
+        QVERIFY2(refused.err.contains(QStringLiteral("另一个[电子图书]数据导入正在进行，等待1秒后仍未结束，本次导入没有开始")),
+                 qPrintable(refused.err));
+        QCOMPARE(stored(), before);
+
+        // A second that waits for the first to end, then finds every record stored.
+        QProcess second;
+        startBatch(second, waitingSettings, import);
+        QVERIFY(second.waitForStarted());
+        QTest::qWait(1500);
+        ::kill(pid_t(first.processId()), SIGCONT);
+        QVERIFY(first.waitForFinished(240000));
+        QVERIFY(second.waitForFinished(240000));
+        const QString firstErr = QString::fromLocal8Bit(first.readAllStandardError());
+        const QString secondErr = QString::fromLocal8Bit(second.readAllStandardError());
+        QVERIFY2(first.exitCode() == 0, qPrintable(firstErr));
+        QVERIFY2(second.exitCode() == 0, qPrintable(secondErr));
+        QVERIFY2(secondErr.contains(QStringLiteral("共[0]条记录")), qPrintable(secondErr));
+        QVERIFY2(secondErr.contains(QStringLiteral("另有[%1]条记录数据库中已有，已跳过。").arg(all)), qPrintable(secondErr));
+        QCOMPARE(stored(), all);
+        QCOMPARE(site.db.rows(QStringLiteral("select li_title from www_lineread group by li_title, li_typeid "
+                                             "having count(*) <> case li_title when '书8 ' then 2 else 1 end")),
+                 QVector<QVariantList>());
+    }
+
+    // A report behind another session's lock on SQL Server gives up after
+    // LOCKTIMEOUT: status 3, the wait and the server's words, no file.
+    void reportGivesUpBehindALock()
+    {
+        if (!test::TdsTestServer::unavailable().isEmpty())
+            QSKIP(qPrintable(test::TdsTestServer::unavailable()));
+        Site site(3);
+        test::TdsTestServer server(site.db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        site.settings = Site::writeSettings(site.dir.path(), server.connectionString(), 1);
+        QTemporaryDir out;
+        const QString path = out.filePath(QStringLiteral("list.csv"));
+        const QStringList report = {QStringLiteral("report"), QStringLiteral("dzts"), QStringLiteral("listing"), QStringLiteral("--period"),
+                                    QStringLiteral("all"), QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("--output"),
+                                    path, QStringLiteral("--operator"), QStringLiteral("admin")};
+        QCOMPARE(runBatch(site.settings, report).status, 0); // the database in shape, and the report as it runs free
+        QFile::remove(path);
+        server.control(QStringLiteral("hold www_lineread"));
+        const Run r = runBatch(site.settings, report);
+        server.control(QStringLiteral("release"));
+        QCOMPARE(r.status, 3);
+        QVERIFY2(r.err.contains(QStringLiteral("数据库一直忙（其他用户正占用所需的数据），等待1秒后仍未能使用，操作已停止：")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("Lock request time out period exceeded.")), qPrintable(r.err));
+        QVERIFY(!QFile::exists(path));
     }
 
     void failuresHaveTheirStatus()

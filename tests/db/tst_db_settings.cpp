@@ -115,6 +115,30 @@ private Q_SLOTS:
 
     // Settings that are there but cannot be read are reported (and the
     // defaults apply); a folder where the file should be is no key at all.
+    // LOCKTIMEOUT in seconds; anything but a whole number in range keeps the default.
+    void lockTimeout_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("missing") << QString() << 30;
+        QTest::newRow("set") << QStringLiteral("5") << 5;
+        QTest::newRow("blanks around") << QStringLiteral(" 12 ") << 12;
+        QTest::newRow("no wait") << QStringLiteral("0") << 0;
+        QTest::newRow("for ever is no bound") << QStringLiteral("-1") << 30;
+        QTest::newRow("text") << QStringLiteral("abc") << 30;
+        QTest::newRow("a fraction") << QStringLiteral("1.5") << 30;
+        QTest::newRow("over a day") << QStringLiteral("86401") << 30;
+    }
+    void lockTimeout()
+    {
+        QFETCH(QString, value);
+        QFETCH(int, seconds);
+        TestSettings settings;
+        if (!value.isNull())
+            settings.write({{QStringLiteral("LOCKTIMEOUT"), value}});
+        QCOMPARE(MachineSettings::lockTimeoutSeconds(), seconds);
+    }
+
     void settingsThatCannotBeRead_data()
     {
         QTest::addColumn<bool>("folder");

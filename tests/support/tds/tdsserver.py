@@ -18,6 +18,12 @@ driver, e.g.
 Add Language=british (or another language with days first) to read dashed
 date literals as such a login does.
 
+Locks are held and waited for as SQL Server does under READ COMMITTED (see
+SessionLocks), sp_getapplock and sp_releaseapplock included; the control
+commands "hold", "release" and "locks" let another session hold a lock, and
+"logins" tells the user names and passwords that logged in (LOGIN7's
+password decoded), for the tests of credentials.
+
 --log FILE appends one line per request ("login", "batch <first words>",
 "rpc <procedure> <first words>", "tm <begin|commit|rollback|save>",
 "attention"), so that tests can count round trips.
@@ -93,6 +99,7 @@ import ssl
 import struct
 import sys
 import threading
+import time
 import traceback
 
 # Packet types
@@ -547,6 +554,9 @@ KEYWORDS = {'select', 'from', 'where', 'insert', 'into', 'update', 'delete', 'se
 def sql_error(e):
     """An SQLite error as SQL Server would word it."""
     text = str(e)
+    if text.startswith('database is locked') or text.startswith('database table is locked'):
+        # Another writer of the file beside this server: a lock wait like any other.
+        return SqlError(*LOCK_TIMEOUT_ERROR, severity=16, state=51)
     if text.startswith('tds8152'):
         return SqlError(8152, 'String or binary data would be truncated.', state=2)
     if text.startswith('tds242'):
@@ -749,6 +759,294 @@ def read_rpc(data):
     return name, params
 
 
+# ---------------------------------------------------------------- locks
+
+# Lock modes and which pairs two owners may hold at once (SQL Server's
+# compatibility table for the modes sp_getapplock takes; tables use S and X).
+LOCK_MODES = {'shared': 'S', 'update': 'U', 'intentshared': 'IS', 'intentexclusive': 'IX', 'exclusive': 'X'}
+COMPATIBLE = {
+    'IS': {'IS', 'S', 'U', 'IX'},
+    'S': {'IS', 'S', 'U'},
+    'U': {'IS', 'S'},
+    'IX': {'IS', 'IX'},
+    'X': set(),
+}
+STRENGTH = {'IS': 0, 'S': 1, 'U': 2, 'IX': 2, 'X': 3}
+LOCK_TIMEOUT_ERROR = (1222, 'Lock request time out period exceeded.')
+
+
+class LockManager:
+    """The server's locks, shared by every session: resources ('table', name)
+    and ('app', name), each held by owners (session, duration) in a mode.
+    Owners of one session never block each other. A request that conflicts
+    waits until the holders let go, for ever or up to a timeout in ms."""
+
+    def __init__(self):
+        self.cond = threading.Condition()
+        self.held = {}     # resource -> {owner: [mode, count]}
+        self.waiting = {}  # owner -> (resource, mode)
+
+    def grantable(self, resource, owner, mode):
+        for other, (held_mode, _) in self.held.get(resource, {}).items():
+            if other[0] is owner[0]:
+                continue
+            if held_mode not in COMPATIBLE[mode] or mode not in COMPATIBLE[held_mode]:
+                return False
+        return True
+
+    def acquire(self, owner, resource, mode, timeout_ms=-1, poll=None):
+        """True when granted at once, 'waited' when granted after a wait,
+        False when the timeout ran out. poll() runs while waiting (it raises
+        when the client cancels or goes away)."""
+        deadline = None if timeout_ms is None or timeout_ms < 0 else time.monotonic() + timeout_ms / 1000.0
+        waited = False
+        with self.cond:
+            while not self.grantable(resource, owner, mode):
+                if deadline is not None and time.monotonic() >= deadline:
+                    return False
+                waited = True
+                self.waiting[owner] = (resource, mode)
+                try:
+                    wait = 0.05 if deadline is None else max(0.0, min(0.05, deadline - time.monotonic()))
+                    self.cond.wait(wait)
+                    if poll:
+                        self.cond.release()
+                        try:
+                            poll()
+                        finally:
+                            self.cond.acquire()
+                finally:
+                    self.waiting.pop(owner, None)
+            holders = self.held.setdefault(resource, {})
+            entry = holders.get(owner)
+            if entry is None:
+                holders[owner] = [mode, 1]
+            else:
+                entry[1] += 1
+                if STRENGTH[mode] > STRENGTH[entry[0]]:
+                    entry[0] = mode
+        return 'waited' if waited else True
+
+    def release(self, owner, resource, all_counts=False):
+        """False when the owner did not hold the resource."""
+        with self.cond:
+            holders = self.held.get(resource, {})
+            entry = holders.get(owner)
+            if entry is None:
+                return False
+            entry[1] -= 1
+            if all_counts or entry[1] <= 0:
+                del holders[owner]
+                if not holders:
+                    del self.held[resource]
+            self.cond.notify_all()
+            return True
+
+    def release_owner(self, owner, kind=None):
+        """Lets go of everything the owner holds (of one kind of resource)."""
+        with self.cond:
+            for resource in list(self.held):
+                if kind is not None and resource[0] != kind:
+                    continue
+                holders = self.held[resource]
+                if holders.pop(owner, None) is not None and not holders:
+                    del self.held[resource]
+            self.cond.notify_all()
+
+    def holds(self, owner, resource):
+        with self.cond:
+            return owner in self.held.get(resource, {})
+
+    def describe(self):
+        with self.cond:
+            held = ['%s:%s:%s' % (r[0], r[1], e[0]) for r, hs in sorted(self.held.items()) for e in hs.values()]
+            return 'waiting=%d held=%s' % (len(self.waiting), ','.join(held) or '-')
+
+
+class ControlSession:
+    """The other session of the control commands "hold" and "release": a
+    user of the site's database who holds a lock until told to let go."""
+
+
+CONTROL_SESSION = ControlSession()
+CONTROL_OWNER = (CONTROL_SESSION, 'session')
+
+WRITE_TARGET_RE = re.compile(r'^\s*(?:insert\s+(?:into\s+)?|update\s+|delete\s+(?:from\s+)?|'
+                             r'(?:create|alter|drop)\s+(?:unique\s+)?(?:table|index\s+\w+\s+on)\s+)'
+                             r'(?:\[?\w+\]?\.)*\[?(\w+)', re.I)
+
+
+@functools.lru_cache(maxsize=1024)
+def statement_tables(code, tables):
+    """(table written or None, tables read) of a statement's code (its
+    literals left out), among the database's tables."""
+    m = WRITE_TARGET_RE.match(code)
+    target = m.group(1).lower() if m and m.group(1).lower() in tables else None
+    read = tuple(t for t in tables if t != target and re.search(r'\b%s\b' % re.escape(t), code, re.I))
+    return target, read
+
+
+APPLOCK_DECLARE_RE = re.compile(r'^\s*declare\s+@(\w+)\s+int\s*$', re.I)
+APPLOCK_EXEC_RE = re.compile(r'^\s*exec(?:ute)?\s+(?:@(\w+)\s*=\s*)?(?:\w+\.)*(sp_getapplock|sp_releaseapplock)\b(.*)$',
+                             re.I | re.S)
+APPLOCK_ARG_RE = re.compile(r'\s*@(\w+)\s*=\s*(?:(-?\d+)|@(\w+)|(\x00\d+\x00))\s*(?:,|$)')
+
+
+class SessionLocks:
+    """A session's side of the locks, as SQL Server takes them under READ
+    COMMITTED without row versioning, at table granularity:
+      - a statement that writes a table (insert, update, delete, DDL) holds
+        an exclusive lock on it, to the end of the transaction when one is
+        open, else to the end of the statement;
+      - a statement that reads a table holds a shared lock on it while it
+        runs and while its result is being sent: until the last packet of the
+        reply is in the socket. A client that stops reading a long result
+        therefore keeps a writer of that table waiting, as SQL Server's lock
+        on the row or page the send stopped at does (SQL Server would let
+        writers of other rows of the table go on; here the whole table is
+        held). Under REPEATABLE READ and SERIALIZABLE the shared locks are
+        kept to the end of the transaction; READ UNCOMMITTED and SNAPSHOT
+        take none.
+    A request that conflicts waits for ever (LOCK_TIMEOUT -1, the default),
+    or SET LOCK_TIMEOUT n milliseconds, then fails with error 1222, severity
+    16, state 51 (the statement ends; the transaction stays open). A client's
+    cancel (ATTENTION) ends the wait. SQLite has one writer: a statement that
+    writes also takes the server's one writer lock (to the end of its
+    transaction), so two open transactions that write different tables wait
+    for each other too. A writer of the database file beside this server is
+    waited for in SQLite (the lock timeout, 30 s when none is set), also
+    ending with 1222. No deadlock detection. sp_getapplock and sp_releaseapplock work as
+    SQL Server documents them (modes Shared, Update, IntentShared,
+    IntentExclusive, Exclusive; owner Transaction or Session; return codes
+    0 granted, 1 granted after waiting, -1 timed out, -999 a bad call)."""
+
+    def init_locks(self):
+        self.lock_timeout = -1
+        self.isolation = 'read committed'
+        self.batch_vars = {}
+        self.statement_owner = (self, 'statement')
+        self.transaction_owner = (self, 'transaction')
+        self.session_owner = (self, 'session')
+
+    def set_lock_option(self, words):
+        """SET LOCK_TIMEOUT and the isolation level; False for other options."""
+        if words[1] == 'lock_timeout':
+            self.lock_timeout = int(words[2])
+            if self.db is not None:
+                ms = self.lock_timeout if self.lock_timeout >= 0 else 30000
+                self.db.execute('pragma busy_timeout=%d' % ms)
+            return True
+        if words[1] == 'transaction' and len(words) >= 5:
+            self.isolation = ' '.join(words[4:])
+            return True
+        return False
+
+    def poll_client(self):
+        """While waiting for a lock: a cancel ends the wait, a client gone ends the session."""
+        if self.attention_pending(0):
+            raise Cancelled
+
+    def lock(self, resource, mode, owner):
+        granted = self.server.locks.acquire(owner, resource, mode, self.lock_timeout, self.poll_client)
+        if not granted:
+            raise SqlError(*LOCK_TIMEOUT_ERROR, severity=16, state=51)
+
+    def lock_statement(self, pieces):
+        """Takes the table locks of a statement before it runs."""
+        code = ' '.join(text for kind, text in pieces if kind == 'code')
+        target, read = statement_tables(code, tuple(self.columns))
+        in_tran = self.trancount > 0
+        if target:
+            # SQLite has one writer: its write lock is taken here, as a lock
+            # like the others, so that waiting for it follows the same rules.
+            owner = self.transaction_owner if in_tran else self.statement_owner
+            self.lock(('database', 'writer'), 'X', owner)
+            self.lock(('table', target), 'X', owner)
+        if self.isolation in ('read uncommitted', 'snapshot'):
+            return
+        keep = in_tran and self.isolation in ('repeatable read', 'serializable')
+        for table in read:
+            self.lock(('table', table), 'S', self.transaction_owner if keep else self.statement_owner)
+
+    def statement_done(self):
+        """After the reply is sent: the locks of its statements end."""
+        self.server.locks.release_owner(self.statement_owner)
+        self.batch_vars = {}
+
+    def transaction_done(self):
+        self.server.locks.release_owner(self.transaction_owner)
+
+    def session_done(self):
+        for owner in (self.statement_owner, self.transaction_owner, self.session_owner):
+            self.server.locks.release_owner(owner)
+
+    def applock_statement(self, pieces, done_token):
+        """DECLARE @v INT and EXEC [@v =] sp_getapplock/sp_releaseapplock ...;
+        None for any other statement."""
+        first = pieces[0][1] if pieces and pieces[0][0] == 'code' else ''
+        m = APPLOCK_DECLARE_RE.match(first) if len(pieces) == 1 else None
+        if m:
+            self.batch_vars[m.group(1)] = None
+            return b''
+        m = APPLOCK_EXEC_RE.match(first)
+        if not m:
+            return None
+        literals = []
+        code = m.group(3)
+        for kind, text in pieces[1:]:
+            if kind == 'code':
+                code += text
+            else:
+                code += '\x00%d\x00' % len(literals)
+                literals.append(text)
+        args, pos = {}, 0
+        while pos < len(code) and code[pos:].strip():
+            a = APPLOCK_ARG_RE.match(code, pos)
+            if not a:
+                raise SqlError(102, "Incorrect syntax near '%s'." % first_words(code[pos:], 1))
+            name, number, var, lit = a.groups()
+            if number is not None:
+                value = int(number)
+            elif var is not None:
+                value = self.batch_vars.get(var)
+            else:
+                value = literals[int(lit.strip('\x00'))]
+            args[name.lower()] = value
+            pos = a.end()
+        procedure = m.group(2).lower()
+        status, messages = self.applock(procedure, args)
+        if m.group(1):
+            self.batch_vars[m.group(1)] = status
+        return messages + struct.pack('<Bi', TOK_RETURNSTATUS, status) + done(TOK_DONEPROC, DONE_MORE)
+
+    def applock(self, procedure, args):
+        """(return code, messages) of sp_getapplock or sp_releaseapplock."""
+        resource = args.get('resource')
+        owner_name = str(args.get('lockowner') or 'Transaction').lower()
+        if not resource or owner_name not in ('transaction', 'session'):
+            return -999, error_token(SqlError(8114, 'Error converting data type to the parameters of %s.' % procedure))
+        if owner_name == 'transaction' and self.trancount == 0:
+            return -999, error_token(SqlError(1223 if procedure == 'sp_releaseapplock' else 1225,
+                                              "Cannot %s the application lock (Database Principal: 'public', Resource: "
+                                              "'%s') because there is no current transaction."
+                                              % ('release' if procedure == 'sp_releaseapplock' else 'obtain', resource)))
+        owner = self.session_owner if owner_name == 'session' else self.transaction_owner
+        key = ('app', resource.lower()[:255])
+        if procedure == 'sp_releaseapplock':
+            if self.server.locks.release(owner, key):
+                return 0, b''
+            return -999, error_token(SqlError(1223, "Cannot release the application lock (Database Principal: "
+                                                    "'public', Resource: '%s') because it is not currently held."
+                                              % resource))
+        mode = LOCK_MODES.get(str(args.get('lockmode') or '').lower())
+        if mode is None:
+            return -999, error_token(SqlError(8114, 'Error converting data type to the parameters of sp_getapplock.'))
+        timeout = args.get('locktimeout')
+        timeout = self.lock_timeout if timeout is None else int(timeout)
+        granted = self.server.locks.acquire(owner, key, mode, timeout, self.poll_client)
+        return (0 if granted is True else 1 if granted else -1), b''
+
+
 # ---------------------------------------------------------------- a connection
 
 STMT_NAME_RE = re.compile(r'@(\w+)')
@@ -777,8 +1075,9 @@ DAYS_FIRST_LANGUAGES = {'british', 'deutsch', 'français', 'french', 'español',
 STATEMENT_PARAM = {'sp_executesql': 0, 'sp_prepare': 2, 'sp_prepexec': 2, 'sp_cursoropen': 1}
 
 
-class Session:
+class Session(SessionLocks):
     def __init__(self, server, sock):
+        self.init_locks()
         self.server, self.sock = server, sock
         self.packet_size = 4096
         self.packet_id = 1
@@ -862,7 +1161,10 @@ class Session:
                 self.send(done(TOK_DONE, DONE_ATTN))
             else:
                 try:
-                    self.send(self.request(kind, data))
+                    try:
+                        self.send(self.request(kind, data))
+                    finally:
+                        self.statement_done()
                 except Cancelled:
                     self.send(done(TOK_DONE, DONE_ATTN))
                 except (EOFError, ConnectionError):
@@ -930,6 +1232,7 @@ class Session:
         self.days_first = language.lower() in DAYS_FIRST_LANGUAGES
         self.user = login_user(data)
         self.open_database()
+        self.server.logins.append(login_credentials(data))
         self.server.log('login')
         loginack = (b'\x01' + bytes([0x74, 0, 0, 4]) + b_varchar('Microsoft SQL Server') + PRODUCT_VERSION)
         return (envchange(1, database, 'master')
@@ -1091,6 +1394,8 @@ class Session:
 
     def set_option(self, text):
         words = text.lower().split()
+        if self.set_lock_option(words):
+            return
         if words[1] == 'textsize' and len(words) > 2:
             # As SQL Server: 0 (or less) goes back to the default of 4 KB.
             n = int(words[2])
@@ -1108,13 +1413,17 @@ class Session:
             return out + info_token(0, pieces[1][1])
         if len(pieces) >= 2 and pieces[1][0] != 'code' and BACKUP_RE.match(pieces[0][1]):
             return out + self.backup(BACKUP_RE.match(pieces[0][1]).group(1), pieces[1][1], done_token)
+        applock = self.applock_statement(pieces, done_token)
+        if applock is not None:
+            return out + applock
         self.refresh_schema()
         tsql = join_pieces(pieces)
         check_rights(self, tsql)
         sqlite_sql = translate(pieces, self.trancount, self.days_first, self.text_columns)
         if not sqlite_sql.strip():
             return out
-        cur = self.db.execute(sqlite_sql, params)
+        self.lock_statement(pieces)
+        cur = self.db.execute(sqlite_sql, {**params, **self.batch_vars} if self.batch_vars else params)
         if cur.description is None:
             verb = sqlite_sql.lstrip().split(None, 1)[0].lower() if sqlite_sql.strip() else ''
             if verb in ('create', 'alter', 'drop'):
@@ -1193,6 +1502,7 @@ class Session:
         self.trancount -= 1
         if self.trancount == 0:
             self.db.execute('commit')
+            self.transaction_done()
             return self.tran_env(9)
         return b''
 
@@ -1205,6 +1515,7 @@ class Session:
             return b''
         self.db.execute('rollback')
         self.trancount = 0
+        self.transaction_done()
         return self.tran_env(10)
 
     def save(self, name):
@@ -1367,6 +1678,7 @@ class Session:
             out += info_token(16954, 'Executing SQL directly; no cursor.')
             return out, False, [(0, params[0][0], 0)]
         self.refresh_schema()
+        self.lock_statement(pieces)
         try:
             cur = self.db.execute(translate(pieces, self.trancount, self.days_first, self.text_columns), bound)
         except sqlite3.Error as e:
@@ -1467,6 +1779,50 @@ def control(name):
 @control('ping')
 def control_ping(server, args):
     return 'pong'
+
+
+def login_credentials(data):
+    """The user name and password of a LOGIN7 message. The password travels
+    with each byte's halves swapped and then XORed with 0xA5."""
+    off, n = struct.unpack('<HH', data[40:44])
+    user = data[off:off + 2 * n].decode('utf-16-le', 'replace')
+    off, n = struct.unpack('<HH', data[44:48])
+    raw = bytes((((b ^ 0xA5) << 4) & 0xF0) | ((b ^ 0xA5) >> 4) for b in data[off:off + 2 * n])
+    return user, raw.decode('utf-16-le', 'replace')
+
+
+@control('logins')
+def control_logins(server, args):
+    """Every login so far, "user:password" each as the hex of its UTF-8, separated by blanks."""
+    return ' '.join('%s:%s' % (u.encode('utf-8').hex(), p.encode('utf-8').hex()) for u, p in server.logins)
+
+
+@control('hold')
+def control_hold(server, args):
+    """hold TABLE [shared|exclusive] (exclusive by default), or hold
+    applock RESOURCE [MODE]: another session takes the lock (waiting for
+    it, up to 10 s) and keeps it until "release"."""
+    if args and args[0].lower() == 'applock':
+        resource, mode = ('app', args[1].lower()), LOCK_MODES[(args[2] if len(args) > 2 else 'exclusive').lower()]
+    else:
+        mode = {'shared': 'S', 'exclusive': 'X'}[(args[1] if len(args) > 1 else 'exclusive').lower()]
+        resource = ('table', args[0].lower())
+    if not server.locks.acquire(CONTROL_OWNER, resource, mode, 10000):
+        raise RuntimeError('lock not granted within 10 s: %s' % server.locks.describe())
+    return server.locks.describe()
+
+
+@control('release')
+def control_release(server, args):
+    """release: the control session lets go of every lock it holds."""
+    server.locks.release_owner(CONTROL_OWNER)
+    return server.locks.describe()
+
+
+@control('locks')
+def control_locks(server, args):
+    """"waiting=N held=kind:name:mode,...": how many requests wait, and every lock held."""
+    return server.locks.describe()
 
 
 @control('deny')
@@ -1721,6 +2077,7 @@ class Handler(socketserver.BaseRequestHandler):
         finally:
             if session.db is not None:
                 session.db.close()
+            session.session_done()
 
 
 class Server(socketserver.ThreadingTCPServer):
@@ -1738,6 +2095,8 @@ class Server(socketserver.ThreadingTCPServer):
         self.unwritable_folders = set()
         self.log_file = open(log_path, 'a', encoding='utf-8') if log_path else None
         self.log_lock = threading.Lock()
+        self.locks = LockManager()
+        self.logins = []  # (user name, password) of every login, in order
 
     def log(self, line):
         if self.log_file:

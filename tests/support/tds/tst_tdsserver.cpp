@@ -3,6 +3,7 @@
 #include "tdstestserver.h"
 #include "testsupport.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -10,6 +11,7 @@
 #include <QTest>
 
 #include <functional>
+#include <thread>
 
 #include <sql.h>
 #include <sqlext.h>
@@ -655,6 +657,138 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(DbError, w.server.control(QStringLiteral("no-such-command")));
         // The connection is served as before once the commands are answered.
         QVERIFY2(w.c.exec(QStringLiteral("select count(*) from www_admin")), qPrintable(w.c.lastError));
+    }
+
+    // Locks as SQL Server holds them under READ COMMITTED: a statement behind
+    // another session's lock waits, for ever by default, up to LOCK_TIMEOUT
+    // when set, then fails with 1222; the connection goes on.
+    void waitsBehindLocks_data()
+    {
+        QTest::addColumn<QString>("holder");  // what the other connection runs and keeps open, or "hold ..." for the control session
+        QTest::addColumn<QString>("blocked"); // a statement that must wait
+        QTest::addColumn<QString>("free");    // a statement that must not
+        QTest::newRow("written in an open transaction")
+            << QStringLiteral("begin tran; insert www_shtype values (91,'a')")
+            << QStringLiteral("select count(*) from www_shtype") << QStringLiteral("select count(*) from www_admin");
+        QTest::newRow("exclusive lock of the other session") << QStringLiteral("hold www_admin")
+                                                             << QStringLiteral("select ad_code from www_admin where ad_code='x'")
+                                                             << QStringLiteral("insert www_shtype values (92,'b')");
+        QTest::newRow("shared lock of the other session") << QStringLiteral("hold www_shtype shared")
+                                                          << QStringLiteral("update www_shtype set lt_notice='c'")
+                                                          << QStringLiteral("select count(*) from www_shtype");
+    }
+    void waitsBehindLocks()
+    {
+        QFETCH(QString, holder);
+        QFETCH(QString, blocked);
+        QFETCH(QString, free);
+        Wire w;
+        QVERIFY2(w.problem().isEmpty(), qPrintable(w.problem()));
+        Odbc other(w.server.connectionString());
+        const bool control = holder.startsWith(QLatin1String("hold "));
+        if (control)
+            w.server.control(holder);
+        else
+            QVERIFY2(other.exec(holder), qPrintable(other.lastError));
+
+        QVERIFY2(w.c.exec(QStringLiteral("set lock_timeout 300")), qPrintable(w.c.lastError));
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!w.c.exec(blocked));
+        QVERIFY2(t.elapsed() >= 250, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(w.c.nativeError, 1222);
+        QVERIFY2(w.c.lastError.contains(QStringLiteral("Lock request time out period exceeded.")), qPrintable(w.c.lastError));
+        QVERIFY2(w.c.exec(free), qPrintable(w.c.lastError));
+
+        // Without a timeout the statement waits until the lock goes.
+        QVERIFY2(w.c.exec(QStringLiteral("set lock_timeout -1")), qPrintable(w.c.lastError));
+        bool ran = false;
+        std::thread waiter([&] { ran = w.c.exec(blocked); });
+        QTRY_VERIFY_WITH_TIMEOUT(w.server.control(QStringLiteral("locks")).startsWith(QLatin1String("waiting=1")), 20000);
+        QTest::qWait(300);
+        QVERIFY(w.server.control(QStringLiteral("locks")).startsWith(QLatin1String("waiting=1")));
+        if (control)
+            w.server.control(QStringLiteral("release"));
+        else
+            QVERIFY2(other.exec(QStringLiteral("commit")), qPrintable(other.lastError));
+        waiter.join();
+        QVERIFY2(ran, qPrintable(w.c.lastError));
+    }
+
+    // A reader that stops reading a long result keeps its shared lock, as
+    // SQL Server keeps the lock of the row or page its send stopped at: a
+    // writer waits until the result is read or dropped.
+    void halfReadResultKeepsAWriterWaiting()
+    {
+        Wire w([&](TestDatabase &db) {
+            for (int i = 0; i < 200; ++i)
+                db.exec(QStringLiteral("insert into www_shdh (li_id,li_title,li_content) values (?,'t',?)"),
+                        {i + 1, QString(100000, QLatin1Char('x'))});
+        });
+        QVERIFY2(w.problem().isEmpty(), qPrintable(w.problem()));
+        Odbc writer(w.server.connectionString());
+        QVERIFY2(w.c.exec(QStringLiteral("select li_id,li_content from www_shdh")), qPrintable(w.c.lastError));
+        QVERIFY(SQL_SUCCEEDED(SQLFetch(w.c.stmt)));
+        QVERIFY2(writer.exec(QStringLiteral("set lock_timeout 500")), qPrintable(writer.lastError));
+        QVERIFY(!writer.exec(QStringLiteral("update www_shdh set li_title='u' where li_id=200")));
+        QCOMPARE(writer.nativeError, 1222);
+        QVERIFY(SQL_SUCCEEDED(SQLFreeStmt(w.c.stmt, SQL_CLOSE)));
+        QVERIFY2(w.c.exec(QStringLiteral("select count(*) from www_admin")), qPrintable(w.c.lastError));
+        QVERIFY2(writer.exec(QStringLiteral("update www_shdh set li_title='u' where li_id=200")), qPrintable(writer.lastError));
+    }
+
+    // sp_getapplock and sp_releaseapplock with their return codes.
+    void applicationLocks()
+    {
+        Wire w;
+        QVERIFY2(w.problem().isEmpty(), qPrintable(w.problem()));
+        Odbc other(w.server.connectionString());
+        auto call = [](Odbc &c, const QString &call) {
+            if (!c.exec(QStringLiteral("declare @r int; exec @r = %1; select @r").arg(call)))
+                return QStringLiteral("error ") + c.lastError;
+            if (!SQL_SUCCEEDED(SQLFetch(c.stmt)))
+                return QStringLiteral("no row");
+            return QString::number(c.integer(1));
+        };
+        const QString get = QStringLiteral("sp_getapplock @Resource = N'导入-dzts', @LockMode = 'Exclusive', "
+                                           "@LockOwner = 'Session', @LockTimeout = %1");
+        const QString release = QStringLiteral("sp_releaseapplock @Resource = N'导入-dzts', @LockOwner = 'Session'");
+        QCOMPARE(call(w.c, get.arg(0)), QStringLiteral("0"));
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(call(other, get.arg(300)), QStringLiteral("-1"));
+        QVERIFY(t.elapsed() >= 250);
+        QCOMPARE(call(w.c, release), QStringLiteral("0"));
+        QCOMPARE(call(other, get.arg(0)), QStringLiteral("0"));
+        // Granted after a wait: 1.
+        QString waited;
+        std::thread waiter([&] { waited = call(w.c, get.arg(20000)); });
+        QTRY_VERIFY_WITH_TIMEOUT(w.server.control(QStringLiteral("locks")).startsWith(QLatin1String("waiting=1")), 20000);
+        QCOMPARE(call(other, release), QStringLiteral("0"));
+        waiter.join();
+        QCOMPARE(waited, QStringLiteral("1"));
+        // Not held: -999 with SQL Server's message.
+        const QString notHeld = call(other, release);
+        QVERIFY2(notHeld.contains(QStringLiteral("1223")) || notHeld == QStringLiteral("-999"), qPrintable(notHeld));
+        // A session that goes away lets go of its locks.
+        {
+            Odbc third(w.server.connectionString());
+            QCOMPARE(call(third, QStringLiteral("sp_getapplock @Resource = N'x', @LockMode = 'Exclusive', @LockOwner = 'Session'")),
+                     QStringLiteral("0"));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(call(other, QStringLiteral("sp_getapplock @Resource = N'x', @LockMode = 'Exclusive', "
+                                                             "@LockOwner = 'Session', @LockTimeout = 0")),
+                                  QStringLiteral("0"), 10000);
+    }
+
+    // The login's user name and password as the server received them.
+    void tellsTheLogins()
+    {
+        Wire w;
+        QVERIFY2(w.server.started(), qPrintable(w.server.error()));
+        const QString hex = w.server.control(QStringLiteral("logins"));
+        QCOMPARE(QByteArray::fromHex(hex.section(QLatin1Char(':'), 0, 0).toLatin1()), QByteArray("sa"));
+        QCOMPARE(QByteArray::fromHex(hex.section(QLatin1Char(':'), 1, 1).toLatin1()), QByteArray("x"));
     }
 
     void servesTheConsolesConnection()
