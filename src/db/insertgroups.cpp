@@ -435,6 +435,7 @@ void LibInsertGroups::sendBatch(int count)
     bool stopped = false, lost = false;
     int dealt = count; // the records the batch dealt with, from the first
     QString failure;
+    int failureNumber = 0;
     QHash<int, QString> refused;
     for (const QStringList &row : std::as_const(answer)) {
         if (row.size() < 4)
@@ -461,6 +462,7 @@ void LibInsertGroups::sendBatch(int count)
             stopped = true;
             dealt = at;
             failure = text;
+            failureNumber = row.at(1).toInt();
         }
     }
     for (int i = 0; i < dealt; ++i) {
@@ -479,7 +481,7 @@ void LibInsertGroups::sendBatch(int count)
         m_queueBytes = 0;
         if (lost)
             m_open = false; // the server rolled the group back: what m_group holds is lost
-        throw DbError(failure);
+        LibDB::failSqlServer(failureNumber, failure);
     }
     QVector<Record> rest = m_queue.mid(dealt);
     m_queue.clear();

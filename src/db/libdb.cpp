@@ -432,6 +432,17 @@ void LibDB::setStatementLog(QStringList *log) { state().log = log; }
 
 void LibDB::noteStatement(const QString &sql) { logStatement(sql); }
 
+void LibDB::failSqlServer(int number, const QString &text)
+{
+    if (number == 1222)
+        throw DbError(lockWaitText(text));
+    if (sqlServerRefusedValues(number))
+        throw DbValueRefused(text);
+    if (isPermissionError(number))
+        throw DbPermissionDenied(text);
+    throw DbError(text);
+}
+
 void LibDB::failSqlite(int resultCode, const QString &text)
 {
     if (sqliteLockWait(resultCode))

@@ -110,6 +110,9 @@ public:
     // Throws what a statement failing on the embedded engine with this
     // result code and text throws.
     [[noreturn]] static void failSqlite(int resultCode, const QString &text);
+    // The same for a statement SQL Server failed with this message number
+    // and text (as an import's batch reports a record's failure).
+    [[noreturn]] static void failSqlServer(int number, const QString &text);
 };
 
 // Keeps a piece of work to one run of the console at a time on the database
