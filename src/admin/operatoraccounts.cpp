@@ -23,7 +23,7 @@ QString lookupStatement(const QString &code)
 std::optional<Operator> find(const QString &code)
 {
     QSqlQuery q = LibDB::exec(lookupStatement(code));
-    if (!q.next())
+    if (!LibDB::next(q))
         return std::nullopt;
     Operator who;
     who.code = trimText(q.value(QStringLiteral("ad_code")).toString());
@@ -92,7 +92,7 @@ QVector<OperatorRow> load(const QString &filter)
 {
     QSqlQuery q = LibDB::exec(selectStatement(filter));
     QVector<OperatorRow> rows;
-    while (q.next()) {
+    while (LibDB::next(q)) {
         OperatorRow r;
         r.code = trimText(q.value(0).toString());
         r.name = trimText(q.value(1).toString());
@@ -109,7 +109,11 @@ QStringList duplicateCheck(const QString &code)
     return {QStringLiteral("select * from www_admin "), QStringLiteral("where ad_code='") + sqlEscape(trimText(code)) + QStringLiteral("'")};
 }
 
-bool codeInUse(const QString &code) { return LibDB::exec(duplicateCheck(code)).next(); }
+bool codeInUse(const QString &code)
+{
+    QSqlQuery q = LibDB::exec(duplicateCheck(code));
+    return LibDB::next(q);
+}
 
 void insert(const OperatorRow &row, const QString &password)
 {

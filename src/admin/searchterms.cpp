@@ -122,6 +122,8 @@ QStringList queryListItems(QChar typeCode, const QString &source)
                                                           : trimText(q.value(0).toString());
         items << code + QLatin1Char(':') + trimText(q.value(1).toString());
     }
+    if (q.lastError().isValid()) // rows cut short are no list
+        throw DbError(dbErrorText(q.lastError()));
     return items;
 }
 

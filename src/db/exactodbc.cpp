@@ -131,6 +131,26 @@ QSqlError diagnostics(SQLHSTMT h, const QString &what)
     return QSqlError(QStringLiteral("QODBC: ") + what, messages.join(QLatin1Char(' ')), QSqlError::StatementError, code);
 }
 
+// Whether the diagnostics a statement's failure left say that the driver
+// stopped waiting for the server (its query timeout: SQLSTATE HYT00 or
+// HYT01, S1T00 as Qt's ODBC 2 environment has it named).
+bool timedOut(SQLHSTMT h)
+{
+    if (!h)
+        return false;
+    for (SQLSMALLINT i = 1; i < 20; ++i) {
+        SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {0};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        if (!SQL_SUCCEEDED(SQLGetDiagRec(SQL_HANDLE_STMT, h, i, state, &native, nullptr, 0, &length)))
+            return false;
+        const char *code = reinterpret_cast<const char *>(state);
+        if (qstrcmp(code, "HYT00") == 0 || qstrcmp(code, "HYT01") == 0 || qstrcmp(code, "S1T00") == 0)
+            return true;
+    }
+    return false;
+}
+
 // One parameter of a statement run many times. It keeps its buffer and its
 // declared type from one run to the next and is bound again only when they
 // change (a value longer than the buffer, text that outgrows a short
@@ -228,14 +248,23 @@ public:
             m_driver->done(this);
     }
 
-    // Reads the rows not yet fetched into memory and frees the statement.
+    // Reads the rows not yet fetched into memory and frees the statement. A
+    // failure while reading them is kept and given after the rows read before
+    // it, as the statement itself would have: the result never ends early
+    // without saying why.
     void bufferRest()
     {
         m_buffered = true;
+        m_restError = QSqlError();
         while (m_inner.next()) {
-            readRow();
+            if (!readRow()) {
+                m_restError = lastError();
+                break;
+            }
             m_rest.append(m_row);
         }
+        if (!m_restError.isValid() && m_inner.lastError().isValid())
+            m_restError = explained(m_inner.lastError());
         m_inner.finish();
         m_row.clear();
     }
@@ -263,7 +292,7 @@ public:
         const SQLRETURN r = SQLExecute(h);
         if (r != SQL_SUCCESS && r != SQL_SUCCESS_WITH_INFO && r != SQL_NO_DATA) {
             // The diagnostics stay on the handle for whoever asks next.
-            setLastError(diagnostics(h, QStringLiteral("Unable to execute statement")));
+            setLastError(explained(diagnostics(h, QStringLiteral("Unable to execute statement"))));
             setActive(false);
             return false;
         }
@@ -381,6 +410,8 @@ protected:
         if (m_buffered) {
             if (m_rest.isEmpty()) {
                 m_row.clear();
+                if (m_restError.isValid())
+                    setLastError(m_restError);
                 return false;
             }
             m_row = m_rest.takeFirst();
@@ -428,7 +459,7 @@ protected:
     bool nextResult() override
     {
         const bool more = m_inner.nextResult();
-        setLastError(m_inner.lastError());
+        setLastError(explained(m_inner.lastError()));
         describe();
         setAt(QSql::BeforeFirstRow);
         return more;
@@ -444,6 +475,20 @@ protected:
     }
 
 private:
+    // A failure, in the operator's words first when the driver gave up on a
+    // silent server; to be called while the failed call's diagnostics are
+    // still on the statement.
+    QSqlError explained(const QSqlError &e) const
+    {
+        if (!e.isValid() || !m_driver || m_driver->silenceLimit() <= 0 || !timedOut(odbcHandle(handle())))
+            return e;
+        const QString why = QStringLiteral("数据库服务器超过%1秒没有任何回应，已放弃等待，操作没有完成"
+                                           "（服务器可能停止了响应，或网络已中断）。")
+                                .arg(m_driver->silenceLimit());
+        const QString text = e.databaseText().trimmed().isEmpty() ? e.driverText() : e.databaseText();
+        return QSqlError(e.driverText(), why + QLatin1Char(' ') + text, e.type(), e.nativeErrorCode());
+    }
+
     void startRun()
     {
         if (m_driver)
@@ -451,12 +496,13 @@ private:
         m_steadyRows.reset();
         m_buffered = false;
         m_rest.clear();
+        m_restError = QSqlError();
     }
 
     bool finishExec(bool ok)
     {
         m_row.clear();
-        setLastError(m_inner.lastError());
+        setLastError(explained(m_inner.lastError()));
         if (!ok) {
             setActive(false);
             return false;
@@ -487,77 +533,125 @@ private:
         }
     }
 
+    // A fetch that fails (a connection lost or given up in the middle of the
+    // result, a value the driver cannot convert) ends the rows with the
+    // driver's error, so that no reader takes it for the end of the result.
     bool fetched(bool ok, int row)
     {
         m_row.clear();
-        if (!ok)
+        if (!ok) {
+            if (m_inner.lastError().isValid())
+                setLastError(explained(m_inner.lastError()));
             return false;
-        readRow();
+        }
+        if (!readRow())
+            return false;
         setAt(row);
         return true;
     }
 
-    void readRow()
+    // False, with lastError() set, when the driver fails to give a value.
+    bool readRow()
     {
         const int columns = m_record.count();
         m_row.reserve(columns);
         const SQLHSTMT h = m_exact ? odbcHandle(handle()) : nullptr;
-        for (int c = 0; c < columns; ++c)
-            m_row.append(h ? readValue(h, SQLUSMALLINT(c + 1), m_reads.at(c)) : m_inner.value(c));
+        for (int c = 0; c < columns; ++c) {
+            if (!h) {
+                m_row.append(m_inner.value(c));
+                continue;
+            }
+            QVariant v;
+            if (!readValue(h, SQLUSMALLINT(c + 1), m_reads.at(c), &v)) {
+                setLastError(explained(diagnostics(h, QStringLiteral("Unable to read value"))));
+                m_row.clear();
+                return false;
+            }
+            m_row.append(std::move(v));
+        }
+        return true;
     }
 
+    // False when the driver reports an error; *isNull for SQL NULL.
     template<typename T>
-    bool readFixed(SQLHSTMT h, SQLUSMALLINT column, SQLSMALLINT cType, T *value)
+    bool readFixed(SQLHSTMT h, SQLUSMALLINT column, SQLSMALLINT cType, T *value, bool *isNull)
     {
         SQLLEN ind = 0;
         const SQLRETURN r = SQLGetData(h, column, cType, value, sizeof(T), &ind);
-        return SQL_SUCCEEDED(r) && ind != SQL_NULL_DATA;
+        *isNull = !SQL_SUCCEEDED(r) || ind == SQL_NULL_DATA;
+        return SQL_SUCCEEDED(r) || r == SQL_NO_DATA;
     }
 
-    QVariant readValue(SQLHSTMT h, SQLUSMALLINT column, Read read)
+    bool readValue(SQLHSTMT h, SQLUSMALLINT column, Read read, QVariant *out)
     {
-        const QVariant null{metaTypeFor(read)};
+        *out = QVariant(metaTypeFor(read)); // NULL of the column's type
+        bool isNull = false;
         switch (read) {
         case Read::Text:
         case Read::Binary: {
-            bool isNull = false;
             const SQLSMALLINT cType = read == Read::Text ? SQL_C_WCHAR : SQL_C_BINARY;
-            if (!readPieces(h, column, cType, m_buffer, &m_value, &isNull) || isNull)
-                return null;
+            if (!readPieces(h, column, cType, m_buffer, &m_value, &isNull))
+                return false;
+            if (isNull)
+                return true;
             if (read == Read::Binary)
-                return m_value;
-            return QString::fromUtf16(reinterpret_cast<const char16_t *>(m_value.constData()),
-                                      m_value.size() / qsizetype(sizeof(SQLWCHAR)));
+                *out = m_value;
+            else
+                *out = QString::fromUtf16(reinterpret_cast<const char16_t *>(m_value.constData()),
+                                          m_value.size() / qsizetype(sizeof(SQLWCHAR)));
+            return true;
         }
         case Read::Int: {
             SQLINTEGER v = 0;
-            return readFixed(h, column, SQL_C_SLONG, &v) ? QVariant(int(v)) : null;
+            if (!readFixed(h, column, SQL_C_SLONG, &v, &isNull))
+                return false;
+            if (!isNull)
+                *out = int(v);
+            return true;
         }
         case Read::BigInt: {
             SQLBIGINT v = 0;
-            return readFixed(h, column, SQL_C_SBIGINT, &v) ? QVariant(qlonglong(v)) : null;
+            if (!readFixed(h, column, SQL_C_SBIGINT, &v, &isNull))
+                return false;
+            if (!isNull)
+                *out = qlonglong(v);
+            return true;
         }
         case Read::Double: {
             SQLDOUBLE v = 0;
-            return readFixed(h, column, SQL_C_DOUBLE, &v) ? QVariant(double(v)) : null;
+            if (!readFixed(h, column, SQL_C_DOUBLE, &v, &isNull))
+                return false;
+            if (!isNull)
+                *out = double(v);
+            return true;
         }
         case Read::Date: {
             DATE_STRUCT d{};
-            return readFixed(h, column, SQL_C_DATE, &d) ? QVariant(QDate(d.year, d.month, d.day)) : null;
+            if (!readFixed(h, column, SQL_C_DATE, &d, &isNull))
+                return false;
+            if (!isNull)
+                *out = QDate(d.year, d.month, d.day);
+            return true;
         }
         case Read::Time: {
             TIME_STRUCT t{};
-            return readFixed(h, column, SQL_C_TIME, &t) ? QVariant(QTime(t.hour, t.minute, t.second)) : null;
+            if (!readFixed(h, column, SQL_C_TIME, &t, &isNull))
+                return false;
+            if (!isNull)
+                *out = QTime(t.hour, t.minute, t.second);
+            return true;
         }
         case Read::DateTime: {
             TIMESTAMP_STRUCT t{};
-            if (!readFixed(h, column, SQL_C_TIMESTAMP, &t))
-                return null;
-            return QDateTime(QDate(t.year, t.month, t.day),
-                             QTime(t.hour, t.minute, t.second, int(t.fraction / 1000000)));
+            if (!readFixed(h, column, SQL_C_TIMESTAMP, &t, &isNull))
+                return false;
+            if (!isNull)
+                *out = QDateTime(QDate(t.year, t.month, t.day),
+                                 QTime(t.hour, t.minute, t.second, int(t.fraction / 1000000)));
+            return true;
         }
         }
-        return null;
+        return true;
     }
 
     QPointer<ExactOdbcDriver> m_driver; // results may outlive a closed connection
@@ -566,6 +660,7 @@ private:
     QSqlQuery m_inner;
     bool m_buffered = false;
     QList<QVariantList> m_rest;
+    QSqlError m_restError; // what ended the rows taken into memory early
     QSqlRecord m_record;
     QVector<Read> m_reads;
     bool m_exact = false;
@@ -676,6 +771,15 @@ void ExactOdbcDriver::close()
         m_innerDb.close();
     setOpen(false);
     setOpenError(false);
+}
+
+bool ExactOdbcDriver::connectionLost() const
+{
+    const SQLHDBC dbc = odbcHandle(handle());
+    if (!dbc || !isOpen())
+        return false;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    return SQL_SUCCEEDED(SQLGetConnectAttr(dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) && dead == SQL_CD_TRUE;
 }
 
 void ExactOdbcDriver::aboutToRun(QSqlResult *result)

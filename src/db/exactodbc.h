@@ -55,11 +55,21 @@ public:
     void streaming(QSqlResult *result);
     void done(QSqlResult *result);
 
+    // The seconds of silence after which the ODBC driver gives a statement
+    // up (its query timeout), so that such a failure says so in the
+    // operator's words; 0 when none is set.
+    void setSilenceLimit(int seconds) { m_silenceLimit = seconds; }
+    int silenceLimit() const { return m_silenceLimit; }
+    // Whether the ODBC driver knows the connection to be gone (a server that
+    // closed it, one given up on): no statement can run on it any more.
+    bool connectionLost() const;
+
 private:
     QSqlDriver *inner() const;
     QString m_innerName;
     QSqlDatabase m_innerDb;
     bool m_oneStatementAtATime = false;
+    int m_silenceLimit = 0;
     QSqlResult *m_streaming = nullptr;
 };
 

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
@@ -27,6 +28,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <odbcinst.h>
 #include <sql.h>
 #include <sqlext.h>
 
@@ -37,6 +39,8 @@ struct State {
     Dialect dialect = Dialect::SqlServer;
     bool readOnly = false;
     QStringList *log = nullptr;
+    ConnectionParams params;   // of the connection open now, to make it again when it is lost
+    bool reopenPending = false; // lost, and making it again failed so far
     int lockTimeoutMs = 30000;
 };
 
@@ -158,6 +162,71 @@ bool gaveUpOnLock(const QSqlQuery &q)
     throw DbError(text);
 }
 
+// The keys and values of an ODBC connection string ("A=1;B={x;y}"), keys in
+// upper case, braces taken off.
+QMap<QString, QString> connectionKeys(const QString &connection)
+{
+    QMap<QString, QString> keys;
+    qsizetype i = 0;
+    while (i < connection.size()) {
+        const qsizetype eq = connection.indexOf(QLatin1Char('='), i);
+        if (eq < 0)
+            break;
+        const QString key = connection.mid(i, eq - i).trimmed().toUpper();
+        QString value;
+        qsizetype j = eq + 1;
+        if (j < connection.size() && connection.at(j) == QLatin1Char('{')) {
+            for (++j; j < connection.size(); ++j) {
+                if (connection.at(j) == QLatin1Char('}')) {
+                    if (j + 1 < connection.size() && connection.at(j + 1) == QLatin1Char('}')) {
+                        value += QLatin1Char('}');
+                        ++j;
+                        continue;
+                    }
+                    ++j;
+                    break;
+                }
+                value += connection.at(j);
+            }
+            const qsizetype semi = connection.indexOf(QLatin1Char(';'), j);
+            j = semi < 0 ? connection.size() : semi;
+        } else {
+            const qsizetype semi = connection.indexOf(QLatin1Char(';'), j);
+            value = connection.mid(j, (semi < 0 ? connection.size() : semi) - j).trimmed();
+            j = semi < 0 ? connection.size() : semi;
+        }
+        keys.insert(key, value);
+        i = j + 1;
+    }
+    return keys;
+}
+
+QString odbcIniValue(const QString &section, const char *entry, const char *file)
+{
+    char value[1024] = {0};
+    const QByteArray name = section.toUtf8();
+    if (SQLGetPrivateProfileString(name.constData(), entry, "", value, int(sizeof value), file) <= 0)
+        return QString();
+    return QString::fromUtf8(value).trimmed();
+}
+
+// Whether the connection goes through FreeTDS's ODBC driver: the driver the
+// string or its data source names (odbc.ini, odbcinst.ini) is that library.
+bool throughFreeTds(const QString &connection)
+{
+    const QMap<QString, QString> keys = connectionKeys(connection);
+    QString driver = keys.value(QStringLiteral("DRIVER"));
+    if (driver.isEmpty()) {
+        const QString dsn = keys.value(QStringLiteral("DSN"), keys.isEmpty() ? connection.trimmed() : QString());
+        if (dsn.isEmpty())
+            return false;
+        driver = odbcIniValue(dsn, "Driver", "ODBC.INI");
+    }
+    if (!driver.contains(QLatin1Char('/')))
+        driver = odbcIniValue(driver, "Driver", "ODBCINST.INI");
+    return QFileInfo(driver).fileName().contains(QLatin1String("tdsodbc"), Qt::CaseInsensitive);
+}
+
 // Asks the ODBC driver which server it reaches.
 QString odbcServerName(const QSqlDatabase &db)
 {
@@ -177,9 +246,31 @@ void logStatement(const QString &sql)
         state().log->append(sql);
 }
 
+// A connection the server closed or that was given up on cannot run
+// another statement; the console makes it again before the next one, so
+// that after a lost or frozen server the next command works once the
+// server answers again. The statement that met the loss has failed by then.
+void reopenIfLost()
+{
+    if (!state().reopenPending) {
+        const QSqlDatabase db = LibDB::database();
+        const auto *driver = dynamic_cast<const ExactOdbcDriver *>(db.driver());
+        if (!driver || !driver->connectionLost())
+            return;
+    }
+    const ConnectionParams p = state().params;
+    QString why;
+    if (!LibDB::open(p, &why)) {
+        state().params = p;
+        state().reopenPending = true;
+        throw DbError(QStringLiteral("与数据库服务器的连接已经中断，重新连接没有成功：%1").arg(why));
+    }
+}
+
 QSqlQuery run(const QString &sql, const QVariantList *values)
 {
     logStatement(sql);
+    reopenIfLost();
     QSqlDatabase db = LibDB::database();
     if (!db.isOpen())
         throw DbError(QStringLiteral("数据库连接未打开。"));
@@ -296,11 +387,26 @@ QString openConnection(const ConnectionParams &p)
             && !connection.contains(QLatin1String("DRIVER="), Qt::CaseInsensitive)
             && !connection.contains(QLatin1String("SERVER="), Qt::CaseInsensitive))
             connection = connection.mid(4);
+        // A server that stops answering in the middle of a statement is
+        // given up after QUERYTIMEOUT seconds of silence. FreeTDS takes its
+        // query timeout from the connection's Timeout and applies it to
+        // every wait for the server's next bytes, also while the rows of a
+        // result arrive: a long result that keeps arriving is never cut.
+        // It then cancels the statement; a server that does not answer the
+        // cancel within as long again is dropped.
+        int silence = 0;
+        if (throughFreeTds(connection)) {
+            silence = MachineSettings::queryTimeout();
+            if (!connection.endsWith(QLatin1Char(';')))
+                connection += QLatin1Char(';');
+            connection += QStringLiteral("Timeout=%1;").arg(silence);
+        }
         db.setDatabaseName(connection);
         // An unreachable server fails within seconds instead of minutes.
         db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=10"));
         if (!db.open())
             return fail(dbErrorText(db.lastError()));
+        static_cast<ExactOdbcDriver *>(db.driver())->setSilenceLimit(silence);
         const QString server = odbcServerName(db);
         state().dialect = server.contains(QLatin1String("SQLite"), Qt::CaseInsensitive) ? Dialect::Sqlite
                                                                                         : Dialect::SqlServer;
@@ -356,6 +462,7 @@ bool LibDB::open(const ConnectionParams &p, QString *error)
         close();
         return false;
     }
+    state().params = p;
     return true;
 }
 
@@ -371,6 +478,7 @@ void LibDB::close()
     ExactOdbcDriver::removeInner(odbcInnerName);
     state().dialect = Dialect::SqlServer;
     state().readOnly = false;
+    state().reopenPending = false;
     setSqlDateStyle(SqlDateStyle::Dashed);
     setGuardedFiles({});
 }
@@ -392,7 +500,16 @@ QSqlQuery LibDB::exec(const QString &sql, const QVariantList &values) { return r
 QVariant LibDB::scalar(const QString &sql)
 {
     QSqlQuery q = exec(sql);
-    return q.next() ? q.value(0) : QVariant();
+    return next(q) ? q.value(0) : QVariant();
+}
+
+bool LibDB::next(QSqlQuery &q)
+{
+    if (q.next())
+        return true;
+    if (q.lastError().isValid())
+        throwFailure(q);
+    return false;
 }
 
 QDateTime LibDB::toDateTime(const QVariant &v)

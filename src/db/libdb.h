@@ -87,6 +87,11 @@ public:
     static QSqlQuery exec(const QString &sql, const QVariantList &values);
     // The first column of the first row, or an invalid value when there is no row.
     static QVariant scalar(const QString &sql);
+    // Moves a query LibDB::exec gave to its next row; false after its last.
+    // A failure while reading the rows (a connection lost or given up on in
+    // the middle of the result) throws DbError with the database's text: a
+    // result cut short never passes for a complete one.
+    static bool next(QSqlQuery &q);
 
     // Date-times come back as text from SQLite and as date-times from ODBC;
     // everything above this layer gets them in one form.

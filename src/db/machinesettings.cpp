@@ -180,6 +180,13 @@ bool MachineSettings::write(const QMap<QString, QString> &values)
 
 QString MachineSettings::value(const QString &name) { return readAll().value(name.toUpper()); }
 
+int MachineSettings::queryTimeout()
+{
+    bool ok = false;
+    const int seconds = value(QStringLiteral("QUERYTIMEOUT")).trimmed().toInt(&ok);
+    return ok && seconds >= 1 && seconds <= 86400 ? seconds : 120;
+}
+
 int MachineSettings::lockTimeoutSeconds()
 {
     bool ok = false;

@@ -24,6 +24,11 @@ public:
     static QMap<QString, QString> readAll(QString *error = nullptr);
     static QString value(const QString &name);
 
+    // QUERYTIMEOUT: how many seconds a database server may stay silent (send
+    // nothing) in the middle of a statement before it is given up on; 120
+    // when the value is missing or not a whole number from 1 to 86400.
+    static int queryTimeout();
+
     // LOCKTIMEOUT: how many seconds a statement waits for data that another
     // user of the database holds locked before it gives up. 30 when missing
     // or not a whole number from 0 to 86400 (no setting waits for ever).

@@ -30,7 +30,7 @@ QDateTime readServerDate()
 {
     return checkServerDate([] {
         QSqlQuery q = LibDB::exec(QStringLiteral("select getdate() as dDate"));
-        return q.next() ? LibDB::toDateTime(q.value(QStringLiteral("dDate"))) : QDateTime();
+        return LibDB::next(q) ? LibDB::toDateTime(q.value(QStringLiteral("dDate"))) : QDateTime();
     });
 }
 
@@ -43,10 +43,13 @@ void loadMargins()
     s.MarginTop = s.MarginBottom = s.MarginLeft = s.MarginRight = 10;
     // A database opened for reading only may lack the table the upkeep
     // could not make: the built-in margins stand.
-    if (LibDB::readOnly() && !LibDB::exec(Upkeep::marginsCheck()).next())
-        return;
+    if (LibDB::readOnly()) {
+        QSqlQuery check = LibDB::exec(Upkeep::marginsCheck());
+        if (!LibDB::next(check))
+            return;
+    }
     QSqlQuery q = LibDB::exec(QStringLiteral("select * from lib_prtblank"));
-    if (q.next()) {
+    if (LibDB::next(q)) {
         s.CustomMargins = q.value(QStringLiteral("pb_default")).toInt();
         s.MarginTop = q.value(QStringLiteral("pb_top")).toInt();
         s.MarginBottom = q.value(QStringLiteral("pb_bottom")).toInt();

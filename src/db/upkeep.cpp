@@ -11,7 +11,7 @@ namespace {
 bool missing(const QString &check)
 {
     QSqlQuery q = LibDB::exec(check);
-    return !q.next();
+    return !LibDB::next(q);
 }
 
 // Runs the statements when the check finds the object missing. Another run

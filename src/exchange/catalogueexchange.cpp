@@ -62,7 +62,7 @@ ExportResult exportCatalogue(const ExportRequest &request, const ExchangeProgres
     writer.begin();
     ExportResult result;
     QVariantList values(at.size());
-    while (rows.next()) {
+    while (LibDB::next(rows)) {
         if (titleAt < 0 || isBlank(rows.value(titleAt)))
             continue;
         for (qsizetype i = 0; i < at.size(); ++i)
@@ -72,10 +72,6 @@ ExportResult exportCatalogue(const ExportRequest &request, const ExchangeProgres
         if (progress)
             progress(result.records);
     }
-    // A forward-only query that loses its rows midway only says so here; the
-    // file must not then pass for complete.
-    if (rows.lastError().isValid())
-        throw DbError(dbErrorText(rows.lastError()));
     writer.end();
     file.commit();
     result.altered = writer.alteredValues();

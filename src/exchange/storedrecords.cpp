@@ -66,14 +66,12 @@ StoredRecords::StoredRecords(const ExchangeKind &kind)
     QSqlQuery rows = LibDB::exec(QStringLiteral("select %1 from %2").arg(columns.join(QLatin1Char(',')),
                                                                           kindInfo(kind.kind).recordTable));
     const int n = int(columns.size());
-    while (rows.next()) {
+    while (LibDB::next(rows)) {
         Digest d;
         for (int i = 0; i < n; ++i)
             d.stored(rows.value(i), m_numeric.at(i));
         ++m_count[d.key()];
     }
-    if (rows.lastError().isValid())
-        throw DbError(dbErrorText(rows.lastError()));
 }
 
 bool StoredRecords::take(const QVariantList &values)

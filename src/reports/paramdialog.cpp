@@ -60,7 +60,7 @@ int fillGrid(QTableView *grid, const QStringList &statement, const QVector<GridC
 
     QList<QStandardItem *> row;
     QVector<QList<QStandardItem *>> rows;
-    while (q.next()) {
+    while (LibDB::next(q)) {
         row.clear();
         for (int c = 0; c < columns.size(); ++c) {
             const QVariant v = index.at(c) >= 0 ? q.value(index.at(c)) : QVariant();

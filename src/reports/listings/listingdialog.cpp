@@ -31,7 +31,7 @@ void fillCategoryList(QComboBox *list, const QString &first, const QString &stat
     const int id = q.record().indexOf(idColumn);
     const int name = q.record().indexOf(nameColumn);
     QStringList entries;
-    while (q.next())
+    while (LibDB::next(q))
         entries << QString::number(q.value(id).toLongLong()) + QLatin1Char(':') + trimText(q.value(name).toString());
     list->addItems(entries);
 }
@@ -154,6 +154,11 @@ int ListingDialog::runRefresh()
     m_model->clear();
     m_model->setQuery(LibDB::exec(refreshStatement()));
     grid()->resizeColumnsToContents(); // measured on the rows read so far only
+    // SQL Server keeps the shared locks of a result the client has not read
+    // to its end, and the site's writers wait for them: the rest is read
+    // while the operator looks at the first rows.
+    if (LibDB::dialect() == Dialect::SqlServer)
+        m_model->readRestWhenIdle();
     return m_model->rowCount();
 }
 

@@ -20,6 +20,7 @@ void QueryTableModel::setColumns(const QVector<GridColumn> &columns)
     m_columns = columns;
     m_rows.clear();
     m_query = QSqlQuery();
+    ++m_generation;
     endResetModel();
 }
 
@@ -28,6 +29,7 @@ void QueryTableModel::clear()
     beginResetModel();
     m_rows.clear();
     m_query = QSqlQuery();
+    ++m_generation;
     endResetModel();
 }
 
@@ -35,6 +37,7 @@ void QueryTableModel::setQuery(QSqlQuery &&query)
 {
     beginResetModel();
     m_rows.clear();
+    ++m_generation;
     m_query = std::move(query);
     m_fields.clear();
     const QSqlRecord record = m_query.record();
@@ -133,6 +136,32 @@ void QueryTableModel::append(QVector<QStringList> &more)
     beginInsertRows(QModelIndex(), int(m_rows.size()), int(m_rows.size() + more.size() - 1));
     m_rows += more;
     endInsertRows();
+}
+
+void QueryTableModel::readRestWhenIdle()
+{
+    if (atEnd())
+        return;
+    QTimer::singleShot(0, this, [this, generation = m_generation] { readIdleBatch(generation); });
+}
+
+void QueryTableModel::readIdleBatch(quint64 generation)
+{
+    if (generation != m_generation || atEnd())
+        return;
+    // Big enough to read a long listing in a few seconds, small enough
+    // that the dialog answers between two batches.
+    constexpr int IdleBatch = 4096;
+    QVector<QStringList> more;
+    try {
+        read(IdleBatch, more);
+    } catch (const Error &e) {
+        append(more);
+        showException(e.text());
+        return;
+    }
+    append(more);
+    readRestWhenIdle();
 }
 
 bool QueryTableModel::canFetchMore(const QModelIndex &parent) const { return !parent.isValid() && !atEnd(); }

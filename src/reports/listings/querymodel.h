@@ -28,6 +28,13 @@ public:
     // Reads every row not yet read, so that the query is released. Throws
     // DbError, keeping the rows read before.
     void readAll();
+    // Reads the rest of the rows a batch at a time whenever the event loop
+    // is idle, until the query is released. On SQL Server a result that is
+    // not read to its end keeps its shared locks while the server waits to
+    // send the rest, and the web site's writers wait behind them; the grid
+    // shows its first rows at once all the same. A failure is reported once
+    // in the standard error box, keeping the rows read.
+    void readRestWhenIdle();
     // Whether every row of the query has been read.
     bool atEnd() const { return !m_query.isActive(); }
 
@@ -42,11 +49,13 @@ private:
     // Reads up to n rows into `into`; throws DbError when the query fails.
     void read(int n, QVector<QStringList> &into);
     void append(QVector<QStringList> &more);
+    void readIdleBatch(quint64 generation);
 
     QVector<GridColumn> m_columns;
     QVector<int> m_fields; // query column of each grid column, -1 when absent
     QSqlQuery m_query;
     QVector<QStringList> m_rows;
+    quint64 m_generation = 0; // a new query or none: idle reading of the old one stops
 };
 
 } // namespace lectoria

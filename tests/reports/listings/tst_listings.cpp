@@ -396,7 +396,7 @@ private Q_SLOTS:
         QCOMPARE(unGlobal().ExportChoice, 0);
     }
 
-    // A large catalogue: the grid shows its first rows without reading the rest.
+    // A large catalogue: the grid shows its first rows without waiting for the rest.
     void gridReadsOnDemand()
     {
         TestDatabase::Options o;
@@ -413,6 +413,13 @@ private Q_SLOTS:
         QVERIFY(dlg.printEnabled());
         QVERIFY(QDate::fromString(model->index(0, 2).data().toString(), Qt::ISODate).isValid());
 
+        if (LibDB::dialect() == Dialect::SqlServer) {
+            // SQL Server would keep the site's writers waiting behind a
+            // result not read to its end: the rest comes while the dialog idles.
+            QTRY_COMPARE(model->rowCount(), 700);
+            QVERIFY(!model->canFetchMore(QModelIndex()));
+            return;
+        }
         // Scrolling to the end reads the next batch; the rest can be read at
         // once (before another statement needs the connection).
         grid->scrollToBottom();

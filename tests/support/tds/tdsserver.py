@@ -18,6 +18,18 @@ driver, e.g.
 Add Language=british (or another language with days first) to read dashed
 date literals as such a login does.
 
+Faults, switched on through the control channel (the commands "cut",
+"freeze", "thaw", "pace" and "faults" below "control commands"), each armed
+for one statement: "cut rows N" closes the connection after the first N
+rows of the next result with more rows; "cut bytes N" after the first N
+bytes of the answer to the next statement; "freeze" stops every answer
+(the sockets stay open) until "thaw"; "freeze rows N" sends the first N rows
+of the next longer result and then nothing; "freeze when ..." answers
+nothing to that statement. Add "when WORDS" to wait for a statement whose
+text holds WORDS (case-insensitive). A frozen statement's connection closes
+at the next "thaw". "pace SECONDS" sends the packets of each answer that
+many seconds apart (a slow but live server; 0 ends it).
+
 Locks are held and waited for as SQL Server does under READ COMMITTED (see
 SessionLocks), sp_getapplock and sp_releaseapplock included; the control
 commands "hold", "release" and "locks" let another session hold a lock, and
@@ -138,6 +150,15 @@ class SqlError(Exception):
 
 class Cancelled(Exception):
     pass
+
+
+class Fault(Exception):
+    """A fault armed through the control channel fires in the middle of a
+    reply: what goes out before it (prefix), and what then happens ('cut'
+    closes the connection, 'freeze' sends nothing more until thaw)."""
+    def __init__(self, prefix, action):
+        super().__init__(action)
+        self.prefix, self.action = prefix, action
 
 
 # ---------------------------------------------------------------- encoding
@@ -1081,6 +1102,8 @@ class Session(SessionLocks):
         self.server, self.sock = server, sock
         self.packet_size = 4096
         self.packet_id = 1
+        self.request_text = ''
+        self.byte_budget = None  # bytes the answer to this statement may still have (cut bytes)
         self.days_first = False  # the login language reads dates as y-d-m
         self.db = None
         self.trancount = 0
@@ -1124,6 +1147,21 @@ class Session(SessionLocks):
             status = 1 if last and i == len(chunks) - 1 else 0
             out.append(struct.pack('>BBHHBB', PKT_REPLY, status, len(chunk) + 8, 0, self.packet_id, 0) + chunk)
             self.packet_id = (self.packet_id + 1) % 256
+        self.server.faults.before_reply()
+        if self.byte_budget is not None:
+            size = sum(len(p) for p in out)
+            if size > self.byte_budget:
+                self.sock.sendall(b''.join(out)[:self.byte_budget])
+                self.sock.shutdown(socket.SHUT_RDWR)
+                raise ConnectionAbortedError('cut by the control channel')
+            self.byte_budget -= size
+        pace = self.server.faults.pace
+        if pace > 0:
+            for i, packet in enumerate(out):
+                if i:
+                    time.sleep(pace)
+                self.sock.sendall(packet)
+            return
         self.sock.sendall(b''.join(out))
 
     def attention_pending(self, wait):
@@ -1158,7 +1196,10 @@ class Session(SessionLocks):
                 self.send(reply)
             elif kind == PKT_ATTENTION:
                 self.server.log('attention')
-                self.send(done(TOK_DONE, DONE_ATTN))
+                try:
+                    self.send(done(TOK_DONE, DONE_ATTN))
+                except ConnectionError:
+                    return  # a client that gave up waiting and left
             else:
                 try:
                     try:
@@ -1167,6 +1208,9 @@ class Session(SessionLocks):
                         self.statement_done()
                 except Cancelled:
                     self.send(done(TOK_DONE, DONE_ATTN))
+                except Fault as f:
+                    self.fault(f)
+                    return
                 except (EOFError, ConnectionError):
                     return
                 except Exception as e:
@@ -1174,6 +1218,22 @@ class Session(SessionLocks):
                     traceback.print_exc()
                     self.send(error_token(SqlError(50000, 'TDS test server fault: %r' % e, severity=16))
                               + done(TOK_DONE, DONE_ERROR))
+
+    def fault(self, f):
+        """What a fault leaves the client with: the reply's beginning, then a
+        closed connection, or silence until thaw and then a closed one."""
+        thaws = self.server.faults.thaws
+        try:
+            if f.prefix:
+                self.send(f.prefix, last=False)
+        except ConnectionError:
+            pass
+        if f.action == 'freeze':
+            self.server.faults.wait_thaw_after(thaws)
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
 
     def prelogin(self, data=b''):
         self.encryption = negotiate_encryption(self.server, prelogin_options(data).get(1, b'\x02')[:1])
@@ -1346,6 +1406,10 @@ class Session(SessionLocks):
     def run_sql(self, sql, params, done_token):
         """Runs a batch or a procedure's statement; (tokens, failed). Each
         statement's DONE has DONE_MORE; see end_batch()."""
+        self.request_text = sql
+        self.byte_budget = self.server.faults.take_bytes(sql)
+        if self.server.faults.take_freeze(sql):
+            raise Fault(b'', 'freeze')
         if IMPORT_BATCH_MARK in sql:
             return self.run_import_batch(sql, params, done_token)
         try:
@@ -1361,6 +1425,9 @@ class Session(SessionLocks):
                 return out + error_token(sql_error(e)), True
             except SqlError as e:
                 return out + error_token(e), True
+            except Fault as f:
+                f.prefix = out + f.prefix
+                raise
             if part:
                 out += part
                 self.ends_with_done = part[-13] == done_token if len(part) >= 13 else False
@@ -1439,7 +1506,10 @@ class Session(SessionLocks):
         for name, t in zip(names, types):
             meta.append(struct.pack('<IH', 0, 0x09) + t.type_info() + b_varchar(name))
         out = [bytes([TOK_COLMETADATA]) + b''.join(meta)]
-        for row in rows:
+        fault = self.server.faults.take_rows(len(rows), self.request_text)
+        for i, row in enumerate(rows):
+            if fault and i == fault[0]:
+                raise Fault(b''.join(out), fault[1])
             out.append(bytes([TOK_ROW]) + b''.join(t.value(v, self.textsize) for t, v in zip(types, row)))
         return b''.join(out)
 
@@ -1781,6 +1851,122 @@ def control_ping(server, args):
     return 'pong'
 
 
+class Faults:
+    """The faults armed through the control channel, shared by every session.
+    Each is a dict: kind ('rows', 'bytes', 'freeze'), n, action ('cut' or
+    'freeze') and when (words the statement must hold, or None)."""
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.armed = []
+        self.pace = 0.0
+        self.thawed = threading.Event()
+        self.thawed.set()
+        self.thaws = 0  # thaw commands so far
+        self.thaw_seen = threading.Condition(self.lock)
+
+    def arm(self, kind, n, action, when):
+        with self.lock:
+            self.armed.append({'kind': kind, 'n': n, 'action': action, 'when': when})
+
+    def take(self, kind, sql, fits=lambda f: True):
+        with self.lock:
+            for f in self.armed:
+                if f['kind'] == kind and (f['when'] is None or f['when'] in sql.lower()) and fits(f):
+                    self.armed.remove(f)
+                    return f
+        return None
+
+    def take_rows(self, count, sql):
+        f = self.take('rows', sql, lambda f: count > f['n'])
+        return (f['n'], f['action']) if f else None
+
+    def take_bytes(self, sql):
+        f = self.take('bytes', sql)
+        return f['n'] if f else None
+
+    def take_freeze(self, sql):
+        return self.take('freeze', sql) is not None
+
+    def before_reply(self):
+        self.thawed.wait()
+
+    def thaw(self):
+        with self.lock:
+            self.thaws += 1
+            self.thaw_seen.notify_all()
+        self.thawed.set()
+
+    def wait_thaw_after(self, thaws):
+        with self.lock:
+            self.thaw_seen.wait_for(lambda: self.thaws > thaws)
+
+
+def fault_args(args):
+    """(n or None, when or None) from "[rows|bytes N] [when WORDS...]"."""
+    n, when = None, None
+    if 'when' in args:
+        at = args.index('when')
+        when = ' '.join(args[at + 1:]).lower()
+        if not when:
+            raise ValueError('"when" needs the words to wait for')
+        args = args[:at]
+    if args:
+        if len(args) != 2 or args[0] not in ('rows', 'bytes') or not args[1].isdigit():
+            raise ValueError('expected "rows N" or "bytes N"')
+        n = int(args[1])
+    return n, when
+
+
+@control('cut')
+def control_cut(server, args):
+    """cut rows N | cut bytes N [when WORDS]: that statement's answer ends there, and the connection with it."""
+    n, when = fault_args(args)
+    if n is None:
+        raise ValueError('expected "cut rows N" or "cut bytes N"')
+    server.faults.arm(args[0], n, 'cut', when)
+    return ''
+
+
+@control('freeze')
+def control_freeze(server, args):
+    """freeze: no answer at all until thaw; freeze rows N [when WORDS]: that
+    result stops after N rows; freeze when WORDS: that statement gets no answer."""
+    n, when = fault_args(args)
+    if n is not None and args[0] != 'rows':
+        raise ValueError('expected "freeze rows N"')
+    if n is not None:
+        server.faults.arm('rows', n, 'freeze', when)
+    elif when is not None:
+        server.faults.arm('freeze', None, 'freeze', when)
+    else:
+        server.faults.thawed.clear()
+    return ''
+
+
+@control('thaw')
+def control_thaw(server, args):
+    server.faults.thaw()
+    return ''
+
+
+@control('pace')
+def control_pace(server, args):
+    """pace SECONDS: the packets of every answer go out that far apart; pace 0 ends it."""
+    if len(args) != 1:
+        raise ValueError('expected "pace SECONDS"')
+    server.faults.pace = max(0.0, float(args[0]))
+    return ''
+
+
+@control('faults')
+def control_faults(server, args):
+    """What is still armed, the pace, and whether every answer is frozen."""
+    f = server.faults
+    with f.lock:
+        armed = ' '.join('%s:%s:%s:%s' % (a['kind'], a['n'], a['action'], a['when']) for a in f.armed)
+    return 'armed=[%s] pace=%s frozen=%s' % (armed, f.pace, not f.thawed.is_set())
+
+
 def login_credentials(data):
     """The user name and password of a LOGIN7 message. The password travels
     with each byte's halves swapped and then XORed with 0xA5."""
@@ -2088,6 +2274,7 @@ class Server(socketserver.ThreadingTCPServer):
         super().__init__(('127.0.0.1', 0), Handler)
         self.database = database
         self.backup_pause = backup_pause
+        self.faults = Faults()
         self.denied = {}  # login name -> the rights it lacks (see deny_rights)
         self.tls_context = tls_context(tls_cert) if tls_cert else None
         self.tls_force = tls_force
