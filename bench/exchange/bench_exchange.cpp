@@ -277,7 +277,7 @@ int main(int argc, char **argv)
         int fetched = 0;
         {
             LibBulkRun bulk;
-            QSqlQuery rows = LibDB::exec(exportQuery(Kind::Dzts, QDate(2000, 1, 1), QDate(2100, 1, 1)));
+            QSqlQuery rows = LibDB::exec(exportQuery(Kind::Dzts, QDate(2000, 1, 1), QDate(2100, 1, 1), LibDB::dialect()));
             const int columns = rows.record().count();
             while (rows.next()) {
                 for (int c = 0; c < columns; ++c)

@@ -135,7 +135,7 @@ int main(int argc, char **argv)
 
             // The same statement through the sqlite3 shell, CSV to a file.
             const QStringList lines = listingStatement(Kind::Dzts, listingFacts(Kind::Dzts).layoutSelect, QDate(),
-                                                       QDate(), QString());
+                                                       QDate(), QString(), Dialect::Sqlite);
             const QString sql = adaptStatement(lines.join(QLatin1Char('\n')), Dialect::Sqlite) + QLatin1Char(';');
             double shellSeconds = 1e9;
             for (int run = 0; run < runs; ++run) {

@@ -24,10 +24,10 @@ QString quoted(const QString &s) { return QLatin1Char('"') + s + QLatin1Char('"'
 
 // Whole days: "equal" is from the start of d to before the start of d+1,
 // "greater" starts at d+1.
-QString dateCondition(const QString &f, const QString &word, const QDate &date)
+QString dateCondition(const QString &f, const QString &word, const QDate &date, const Dialect &dialect)
 {
-    const QString d = sqlDate(date);
-    const QString next = sqlDate(date.addDays(1));
+    const QString d = dialect.date(date);
+    const QString next = dialect.date(date.addDays(1));
     if (word == Equal)
         return QStringLiteral("(") + f + QStringLiteral(">=") + d + QStringLiteral(" ") + QStringLiteral(" and ") + f
             + QStringLiteral("<") + next + QStringLiteral(") ");
@@ -140,7 +140,7 @@ bool isNumber(const QString &text)
 }
 
 Comparison comparison(const TSearchType &field, const QString &operatorWord, const QString &value,
-                      const QDate &date)
+                      const QDate &date, const Dialect &dialect)
 {
     const QChar type = field.typeCode;
     const QString &f = field.fieldName;
@@ -149,7 +149,7 @@ Comparison comparison(const TSearchType &field, const QString &operatorWord, con
     c.display = field.caption + QLatin1Char(' ') + operatorWord + QLatin1Char(' ');
     if (type == QLatin1Char('D')) {
         c.display += QLatin1Char('\'') + ymd(date) + QStringLiteral("' ");
-        c.condition = dateCondition(f, operatorWord, date);
+        c.condition = dateCondition(f, operatorWord, date, dialect);
         return c;
     }
     c.display += quoted(value);

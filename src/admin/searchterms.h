@@ -1,4 +1,5 @@
 #pragma once
+#include "dialect.h"
 #include "unglobal.h"
 
 #include <QDate>
@@ -42,7 +43,7 @@ struct Comparison {
 // C, O and N, the selected item text for the list types; date is used for D.
 // Quotes in typed text are doubled. operatorWord must be one of the field's.
 Comparison comparison(const TSearchType &field, const QString &operatorWord, const QString &value,
-                      const QDate &date);
+                      const QDate &date, const Dialect &dialect);
 
 } // namespace SearchTerms
 } // namespace lectoria

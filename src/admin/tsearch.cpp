@@ -1,4 +1,5 @@
 #include "tsearch.h"
+#include "libdb.h"
 #include "clock.h"
 #include "errors.h"
 #include "formkeys.h"
@@ -222,7 +223,7 @@ void TSearch::btAppendClick()
         return refuse(QStringLiteral("值必须是数字！"), edtValue);
     }
 
-    SearchTerms::Comparison c = SearchTerms::comparison(*field, word, value, dtpDate->date());
+    SearchTerms::Comparison c = SearchTerms::comparison(*field, word, value, dtpDate->date(), LibDB::dialect());
     if (!m_added) {
         m_added = true;
         lbAndOr->show();

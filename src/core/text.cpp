@@ -29,19 +29,4 @@ QString sqlLiteral(const QString &s)
 QString ymd(const QDate &d) { return d.toString(QStringLiteral("yyyy-MM-dd")); }
 QString ymd(const QDateTime &dt) { return ymd(dt.date()); }
 
-namespace {
-SqlDateStyle g_dateStyle = SqlDateStyle::Dashed;
-}
-
-void setSqlDateStyle(SqlDateStyle style) { g_dateStyle = style; }
-
-SqlDateStyle sqlDateStyle() { return g_dateStyle; }
-
-QString sqlDate(const QDate &d)
-{
-    return QLatin1Char('\'')
-        + d.toString(g_dateStyle == SqlDateStyle::Compact ? QStringLiteral("yyyyMMdd") : QStringLiteral("yyyy-MM-dd"))
-        + QLatin1Char('\'');
-}
-
 } // namespace lectoria

@@ -22,15 +22,7 @@ QString sqlLiteral(const QString &s);
 QString ymd(const QDate &d);
 QString ymd(const QDateTime &dt);
 
-// How a date goes into a statement. SQLite compares the stored text, so it
-// gets 'yyyy-mm-dd'; SQL Server reads 'yyyy-mm-dd' by the login language's
-// day order (year-day-month under British, German, French...), but
-// 'yyyymmdd' as the same day under every language. The connection sets the
-// style when it opens; statements built without one use 'yyyy-mm-dd'.
-enum class SqlDateStyle { Dashed, Compact };
-void setSqlDateStyle(SqlDateStyle style);
-SqlDateStyle sqlDateStyle();
-// The date as a complete literal with its quotes, in the current style.
-QString sqlDate(const QDate &d);
+// How a date goes into a statement depends on the database: Dialect::date
+// (dialect.h).
 
 } // namespace lectoria

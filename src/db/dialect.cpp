@@ -5,7 +5,97 @@
 #include <algorithm>
 
 namespace lectoria {
+
+QString Dialect::date(const QDate &d) const
+{
+    return QLatin1Char('\'')
+        + d.toString(*this == SqlServer ? QStringLiteral("yyyyMMdd") : QStringLiteral("yyyy-MM-dd"))
+        + QLatin1Char('\'');
+}
+
+Dialect::EntryBounds Dialect::entryBounds(const QDate &first, const QDate &last) const
+{
+    EntryBounds b;
+    b.from = QStringLiteral("li_logtime>=") + date(first);
+    if (last < QDate(9999, 12, 31))
+        b.before = QStringLiteral("li_logtime<") + date(last.addDays(1));
+    return b;
+}
+
+QString Dialect::beginTransaction() const
+{
+    return *this == SqlServer ? QStringLiteral("begin transaction") : QStringLiteral("begin immediate");
+}
+
+QString Dialect::commitTransaction() const
+{
+    return *this == SqlServer ? QStringLiteral("commit transaction") : QStringLiteral("commit");
+}
+
+QString Dialect::rollbackTransaction() const
+{
+    return *this == SqlServer ? QStringLiteral("if @@trancount > 0 rollback transaction") : QStringLiteral("rollback");
+}
+
+QString Dialect::setSavepoint(const QString &name) const
+{
+    return (*this == SqlServer ? QStringLiteral("save transaction ") : QStringLiteral("savepoint ")) + name;
+}
+
+QString Dialect::rollbackToSavepoint(const QString &name) const
+{
+    return (*this == SqlServer ? QStringLiteral("rollback transaction ") : QStringLiteral("rollback to ")) + name;
+}
+
+QString Dialect::releaseSavepoint(const QString &name) const
+{
+    return *this == SqlServer ? QString() : QStringLiteral("release ") + name;
+}
+
 namespace {
+
+// One past the closing quote of the literal whose opening quote is at
+// `open`; quotes doubled inside are part of it. The end of the text when the
+// literal is not closed.
+qsizetype literalEnd(const QString &sql, qsizetype open)
+{
+    const qsizetype n = sql.size();
+    qsizetype end = open + 1;
+    while (end < n) {
+        if (sql.at(end) == QLatin1Char('\'')) {
+            if (end + 1 < n && sql.at(end + 1) == QLatin1Char('\'')) {
+                end += 2;
+                continue;
+            }
+            return end + 1;
+        }
+        ++end;
+    }
+    return n;
+}
+
+// The statement with `rewrite` applied to each stretch between its quoted
+// literals; the literals are kept as they are.
+template <typename F>
+QString outsideLiterals(const QString &sql, F rewrite)
+{
+    if (!sql.contains(QLatin1Char('\'')))
+        return rewrite(sql);
+    QString out;
+    out.reserve(sql.size() + 16);
+    qsizetype i = 0;
+    while (i < sql.size()) {
+        const qsizetype open = sql.indexOf(QLatin1Char('\''), i);
+        const qsizetype code = open < 0 ? sql.size() : open;
+        out += rewrite(sql.mid(i, code - i));
+        if (open < 0)
+            break;
+        const qsizetype end = literalEnd(sql, open);
+        out += QStringView(sql).mid(open, end - open);
+        i = end;
+    }
+    return out;
+}
 
 // "backup database NAME to disk='FILE' ...", FILE as written (quotes doubled).
 const QRegularExpression &backupPattern()
@@ -36,20 +126,8 @@ QString withUnicodeLiterals(const QString &sql)
             ++i;
             continue;
         }
-        qsizetype end = i + 1; // one past the closing quote
-        bool wide = false;
-        while (end < n) {
-            if (sql.at(end) == QLatin1Char('\'')) {
-                if (end + 1 < n && sql.at(end + 1) == QLatin1Char('\'')) {
-                    end += 2;
-                    continue;
-                }
-                ++end;
-                break;
-            }
-            wide = wide || sql.at(end).unicode() >= 0x80;
-            ++end;
-        }
+        const qsizetype end = literalEnd(sql, i);
+        const bool wide = std::any_of(sql.cbegin() + i + 1, sql.cbegin() + end, [](QChar ch) { return ch.unicode() >= 0x80; });
         const bool prefixed = !out.isEmpty() && (out.back() == QLatin1Char('N') || out.back() == QLatin1Char('n'))
             && (out.size() == 1 || !(out.at(out.size() - 2).isLetterOrNumber() || out.at(out.size() - 2) == QLatin1Char('_')));
         if (wide && !prefixed)
@@ -123,7 +201,7 @@ QString withBlankPaddedComparisons(const QString &sql)
 
 } // namespace
 
-QString adaptStatement(const QString &sql, Dialect dialect)
+QString adaptStatement(const QString &sql, const Dialect &dialect)
 {
     if (dialect == Dialect::SqlServer)
         return withUnicodeLiterals(sql);
@@ -145,9 +223,16 @@ QString adaptStatement(const QString &sql, Dialect dialect)
         return QStringLiteral("VACUUM INTO '") + backup.captured(1) + QLatin1String(BackupPartSuffix)
             + QLatin1Char('\'');
 
-    // SQL Server's getdate() is the server's local time; so is this.
+    // SQL Server's getdate() is the server's local time; so is this. An
+    // IDENTITY column is SQLite's autoincrementing integer key. Both are
+    // words of the statement: text in quotes that looks like them is data.
     static const RE getdate(QStringLiteral(R"(\bgetdate\s*\(\s*\))"), ci);
-    s.replace(getdate, QStringLiteral("datetime('now','localtime')"));
+    static const RE identity(QStringLiteral(R"(\bint(\s+NOT\s+NULL)?\s+IDENTITY\s*\(\s*\d+\s*,\s*\d+\s*\))"), ci);
+    s = outsideLiterals(s, [](QString code) {
+        code.replace(getdate, QStringLiteral("datetime('now','localtime')"));
+        code.replace(identity, QStringLiteral("integer\\1 PRIMARY KEY AUTOINCREMENT"));
+        return code;
+    });
 
     // Column existence: syscolumns joined to sysobjects by table name.
     static const RE colCheck(QStringLiteral(
@@ -161,10 +246,6 @@ QString adaptStatement(const QString &sql, Dialect dialect)
     // "insert TABLE (...)": SQLite needs INTO.
     static const RE insertNoInto(QStringLiteral(R"(^(\s*insert)\s+(?!into\b)(\w+))"), ci);
     s.replace(insertNoInto, QStringLiteral("\\1 into \\2"));
-
-    // An IDENTITY column is SQLite's autoincrementing integer key.
-    static const RE identity(QStringLiteral(R"(\bint(\s+NOT\s+NULL)?\s+IDENTITY\s*\(\s*\d+\s*,\s*\d+\s*\))"), ci);
-    s.replace(identity, QStringLiteral("integer\\1 PRIMARY KEY AUTOINCREMENT"));
 
     // A lookup in the system catalogue compares names, which have no blanks.
     static const RE catalogue(QStringLiteral(R"(\bsys(?:objects|columns)\b)"), ci);

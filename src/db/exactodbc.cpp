@@ -482,7 +482,7 @@ private:
     {
         if (!e.isValid() || !m_driver || m_driver->silenceLimit() <= 0 || !timedOut(odbcHandle(handle())))
             return e;
-        const QString why = QStringLiteral("数据库服务器超过%1秒没有任何回应，已放弃等待，操作没有完成"
+        const QString why = QStringLiteral("数据库服务器超过%1秒没有任何回应，已放弃等待，操作已停止"
                                            "（服务器可能停止了响应，或网络已中断）。")
                                 .arg(m_driver->silenceLimit());
         const QString text = e.databaseText().trimmed().isEmpty() ? e.driverText() : e.databaseText();

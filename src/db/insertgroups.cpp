@@ -149,9 +149,9 @@ private:
     QVector<QByteArray> m_texts;
 };
 
-LibInsertGroups::LibInsertGroups(const QString &insertSql, Outcome outcome, int maxRecords, int maxMs)
-    : m_maxRecords(std::max(1, maxRecords)), m_maxMs(std::max(0, maxMs)),
-      m_sqlServer(LibDB::dialect() == Dialect::SqlServer), m_insertSql(insertSql), m_outcome(std::move(outcome))
+LibInsertGroups::LibInsertGroups(const Dialect &dialect, const QString &insertSql, Outcome outcome, int maxRecords,
+                                 int maxMs)
+    : m_maxRecords(std::max(1, maxRecords)), m_maxMs(std::max(0, maxMs)), m_sqlServer(dialect == Dialect::SqlServer), m_insertSql(insertSql), m_outcome(std::move(outcome))
 {
     if (m_sqlServer) {
         m_perBatch = recordsPerBatch(int(insertSql.count(QLatin1Char('?'))));

@@ -43,7 +43,8 @@ public:
     // database's reason for refusing it; the record then left no trace.
     using Outcome = std::function<void(int tag, const QString &why)>;
 
-    LibInsertGroups(const QString &insertSql, Outcome outcome, int maxRecords = 1000, int maxMs = 200);
+    LibInsertGroups(const Dialect &dialect, const QString &insertSql, Outcome outcome, int maxRecords = 1000,
+                    int maxMs = 200);
     // Commits an open group (an exception such as a read error of the file
     // may leave one), records not yet sent included: what was handed over
     // before stays, as it would have without groups. Nothing throws from here.

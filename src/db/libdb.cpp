@@ -421,7 +421,6 @@ QString openConnection(const ConnectionParams &p)
         }
     }
 
-    setSqlDateStyle(state().dialect == Dialect::SqlServer ? SqlDateStyle::Compact : SqlDateStyle::Dashed);
     // SQL Server waits for a lock for ever unless told otherwise; a scheduled
     // run behind the web site's lock would never end.
     try {
@@ -479,7 +478,6 @@ void LibDB::close()
     state().dialect = Dialect::SqlServer;
     state().readOnly = false;
     state().reopenPending = false;
-    setSqlDateStyle(SqlDateStyle::Dashed);
     setGuardedFiles({});
 }
 

@@ -100,14 +100,14 @@ QVector<QStringList> volumeStatements()
 
 QString administratorCheck() { return QStringLiteral("select * from www_admin where ad_code='admin'"); }
 
-QStringList administratorStatement(const QDate &today)
+QStringList administratorStatement(const QDate &today, const Dialect &dialect)
 {
     return {
         QStringLiteral("insert into www_admin values("),
         QStringLiteral("'admin','系统管理员','qzmvt','1','1',"),
         QStringLiteral("'1','1','1','1','1','1','1','1',"),
         QStringLiteral("'1','1','1','1','1','1','1','1',"),
-        QStringLiteral("'1',") + sqlDate(today) + QStringLiteral(")"),
+        QStringLiteral("'1',") + dialect.date(today) + QStringLiteral(")"),
     };
 }
 
@@ -140,7 +140,8 @@ void ensureVolumeColumn()
 
 void ensureAdministrator()
 {
-    ensure(administratorCheck(), {administratorStatement(Clock::today())}, QStringLiteral("重建默认管理员 admin"));
+    ensure(administratorCheck(), {administratorStatement(Clock::today(), LibDB::dialect())},
+           QStringLiteral("重建默认管理员 admin"));
 }
 
 void ensureMarginsTable()

@@ -1,4 +1,6 @@
 #pragma once
+#include "dialect.h"
+
 #include <QDate>
 #include <QStringList>
 #include <QVector>
@@ -17,7 +19,7 @@ QString volumeCheck();
 QVector<QStringList> volumeStatements();
 // Default administrator "admin", re-created whenever it is missing.
 QString administratorCheck();
-QStringList administratorStatement(const QDate &today);
+QStringList administratorStatement(const QDate &today, const Dialect &dialect);
 // Report margins table lib_prtblank with its default row.
 QString marginsCheck();
 QVector<QStringList> marginsStatements();

@@ -29,16 +29,15 @@ bool isBlank(const QVariant &v)
 
 } // namespace
 
-QStringList exportQuery(Kind kind, const QDate &first, const QDate &last)
+QStringList exportQuery(Kind kind, const QDate &first, const QDate &last, const Dialect &dialect)
 {
+    const Dialect::EntryBounds b = dialect.entryBounds(first, last);
     QStringList lines = {
         QStringLiteral("select * from ") + kindInfo(kind).recordTable + QLatin1Char(' '),
-        QStringLiteral("where li_logtime>=") + sqlDate(first),
+        QStringLiteral("where ") + b.from,
     };
-    // The day after the last representable day has no date literal: a period
-    // ending on 9999-12-31 simply has no upper bound.
-    if (last < QDate(9999, 12, 31))
-        lines << QStringLiteral("  and li_logtime<") + sqlDate(last.addDays(1));
+    if (!b.before.isEmpty())
+        lines << QStringLiteral("  and ") + b.before;
     if (exchangeKind(kind).orderedByEntry)
         lines << QStringLiteral("order by li_logtime,li_title");
     return lines;
@@ -48,7 +47,7 @@ ExportResult exportCatalogue(const ExportRequest &request, const ExchangeProgres
 {
     const ExchangeKind &kind = exchangeKind(request.kind);
     LibBulkRun bulk;
-    QSqlQuery rows = LibDB::exec(exportQuery(request.kind, request.first, request.last));
+    QSqlQuery rows = LibDB::exec(exportQuery(request.kind, request.first, request.last, LibDB::dialect()));
 
     const QSqlRecord columns = rows.record();
     QVector<int> at;
@@ -142,7 +141,7 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
     };
     std::deque<Pending> pending;
     int firstPending = 1; // the record number of pending.front()
-    LibInsertGroups groups(importStatement(kind).join(QLatin1Char('\n')), [&](int tag, const QString &why) {
+    LibInsertGroups groups(LibDB::dialect(), importStatement(kind).join(QLatin1Char('\n')), [&](int tag, const QString &why) {
         Pending &p = pending[size_t(tag - firstPending)];
         p.waiting = false;
         p.why = why;

@@ -1,4 +1,5 @@
 #pragma once
+#include "dialect.h"
 #include "exchangefile.h"
 
 #include <QDate>
@@ -30,7 +31,7 @@ struct ExportResult {
 };
 
 // The query of an export, as its lines.
-QStringList exportQuery(Kind kind, const QDate &first, const QDate &last);
+QStringList exportQuery(Kind kind, const QDate &first, const QDate &last, const Dialect &dialect);
 
 // Writes the records of one kind entered within the days to the file (trimmed
 // path), reading the rows as it writes them; records with an empty title are

@@ -20,16 +20,15 @@ ReportPeriod periodFor(PeriodChoice choice, const QDate &today, const QDate &fro
     return {};
 }
 
-QStringList dateConditionLines(const QDate &begin, const QDate &end)
+QStringList dateConditionLines(const QDate &begin, const QDate &end, const Dialect &dialect)
 {
     if (begin.isNull())
         return {};
-    const QString from = QStringLiteral("  and li_logtime>=") + sqlDate(begin) + QStringLiteral(" ");
-    // No entry date lies after the last day a date can name; the day after
-    // it would be the year 10000, which no database reads as a date.
-    if (end >= lastDay())
-        return {from};
-    return {from, QStringLiteral("  and li_logtime<") + sqlDate(end.addDays(1)) + QStringLiteral(" ")};
+    const Dialect::EntryBounds b = dialect.entryBounds(begin, end);
+    QStringList lines{QStringLiteral("  and ") + b.from + QLatin1Char(' ')};
+    if (!b.before.isEmpty())
+        lines << QStringLiteral("  and ") + b.before + QLatin1Char(' ');
+    return lines;
 }
 
 QString periodCaption(const QString &prefix, const QDate &begin, const QDate &end)

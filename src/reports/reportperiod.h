@@ -1,4 +1,6 @@
 #pragma once
+#include "dialect.h"
+
 #include <QDate>
 #include <QString>
 #include <QStringList>
@@ -22,14 +24,11 @@ QDate firstDayOfMonth(const QDate &d);
 // then simply finds nothing).
 ReportPeriod periodFor(PeriodChoice choice, const QDate &today, const QDate &from, const QDate &to);
 
-// The last day a report period can end on (a four-digit year's last).
-inline QDate lastDay() { return QDate(9999, 12, 31); }
-
 // The two lines that follow a statement's where line: entry date from
 // midnight of the begin day up to, not including, midnight after the end
-// day. None for "no period"; only the first when the period ends on the
-// last day.
-QStringList dateConditionLines(const QDate &begin, const QDate &end);
+// day (Dialect::entryBounds). None for "no period"; only the first when the
+// period ends on the last day a date can name.
+QStringList dateConditionLines(const QDate &begin, const QDate &end, const Dialect &dialect);
 
 // The period caption printed in a report heading: prefix, begin, "到", end;
 // empty for "no period".

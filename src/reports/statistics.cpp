@@ -54,7 +54,7 @@ QString statisticsLayoutName(Kind kind)
     return QStringLiteral("T") + QLatin1String(kindInfo(kind).code) + QStringLiteral("TJ");
 }
 
-QStringList statisticsStatement(Kind kind, const QDate &begin, const QDate &end)
+QStringList statisticsStatement(Kind kind, const QDate &begin, const QDate &end, const Dialect &dialect)
 {
     const CatalogueKind &k = kindInfo(kind);
     QStringList lines;
@@ -62,7 +62,7 @@ QStringList statisticsStatement(Kind kind, const QDate &begin, const QDate &end)
                  + QLatin1Char(' ')
           << QStringLiteral("from ") + k.recordTable + QLatin1Char(',') + k.categoryTable + QLatin1Char(' ')
           << QStringLiteral("where li_typeid=lt_id ");
-    lines << dateConditionLines(begin, end);
+    lines << dateConditionLines(begin, end, dialect);
     lines << QStringLiteral("group by li_typeid,lt_notice ") << QStringLiteral("order by li_typeid ");
     return lines;
 }

@@ -1,4 +1,5 @@
 #include "statisticsdialog.h"
+#include "libdb.h"
 #include "statements.h"
 #include "statistics.h"
 #include "statisticslayout.h"
@@ -39,7 +40,7 @@ StatisticsDialog::StatisticsDialog(Kind kind, QWidget *owner)
 
 bool StatisticsDialog::withChart() const { return m_chart->isChecked(); }
 
-QStringList StatisticsDialog::refreshStatement() const { return statisticsStatement(request()); }
+QStringList StatisticsDialog::refreshStatement() const { return statisticsStatement(request(), LibDB::dialect()); }
 
 void StatisticsDialog::prepareRefresh(ReportRequest &request) { request.kind = m_kind; }
 

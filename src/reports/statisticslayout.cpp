@@ -1,4 +1,5 @@
 #include "statisticslayout.h"
+#include "libdb.h"
 #include "statements.h"
 #include "statistics.h"
 
@@ -64,7 +65,7 @@ StatisticsLayout::StatisticsLayout(const ReportRequest &request, QObject *owner)
     Creation c;
     c.offInGridFiles = {&header, &columns, &summary};
     c.datePrefix = QStringLiteral("入库日期：");
-    c.statement = statisticsStatement(request);
+    c.statement = statisticsStatement(request, LibDB::dialect());
     c.request = request;
     create(c);
 }

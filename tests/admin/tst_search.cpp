@@ -103,7 +103,7 @@ private Q_SLOTS:
         QFETCH(QString, display);
         QVERIFY(SearchTerms::operatorsFor(type).contains(op));
         const TSearchType f{QStringLiteral("F"), QStringLiteral("字段"), type, QString()};
-        const SearchTerms::Comparison c = SearchTerms::comparison(f, op, value, QDate(2005, 3, 1));
+        const SearchTerms::Comparison c = SearchTerms::comparison(f, op, value, QDate(2005, 3, 1), Dialect::Sqlite);
         QCOMPARE(c.condition, condition);
         QCOMPARE(c.display, display);
     }
@@ -227,7 +227,8 @@ private Q_SLOTS:
         QCOMPARE(date->date(), QDate(2005, 3, 1));
         s.choose("cbOperate", QStringLiteral("大于"));
         s.get<QPushButton>("btAppend")->click();
-        QCOMPARE(unGlobal().SearchCondition, asWritten(QStringLiteral("li_typeid = 1  and li_logtime>='2005-03-02' ")));
+        QCOMPARE(unGlobal().SearchCondition,
+                 "li_typeid = 1  and li_logtime>=" + LibDB::dialect().date(QDate(2005, 3, 2)) + " ");
 
         s.choose("cbField", QStringLiteral("标记"));
         QCOMPARE(list->count(), 2);

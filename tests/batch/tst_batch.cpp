@@ -1015,6 +1015,133 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(path));
     }
 
+    // The server fails in the middle of each command's work: its connection
+    // cut after some rows or bytes, or silent with its socket open. Every
+    // command ends with status 3 and the database's reason (for silence,
+    // the time it was given), the older output stays as it was, nothing is
+    // said to have succeeded and nothing is stored.
+    void serverFailingMidwayIsAFailure_data()
+    {
+        QTest::addColumn<QString>("command"); // OUT: the output file, IN: an exchange file, DIR: a folder
+        QTest::addColumn<QString>("fault");
+        const QString stats = QStringLiteral("report dzts stats --period all --format csv --output OUT");
+        const QString sub = QStringLiteral("report bklw stats-sub --period all --format txt --output OUT");
+        const QString listing = QStringLiteral("report dzts listing --period all --format txt --output OUT");
+        const QString book = QStringLiteral("report zxsp book --period all --format txt --output OUT");
+        const QString exporting = QStringLiteral("export dzts --from 2000-01-01 --to 2099-12-31 --output OUT");
+        const QString importing = QStringLiteral("import dzts IN --skip-existing");
+        const QString backup = QStringLiteral("backup DIR");
+        QTest::newRow("statistics, cut") << stats << QStringLiteral("cut rows 2 when count(");
+        QTest::newRow("statistics, silent") << stats << QStringLiteral("freeze when count(");
+        QTest::newRow("sub-category statistics, cut") << sub << QStringLiteral("cut rows 1 when count(");
+        QTest::newRow("sub-category statistics, silent") << sub << QStringLiteral("freeze rows 1 when count(");
+        QTest::newRow("listing, cut") << listing << QStringLiteral("cut rows 40 when desc");
+        QTest::newRow("listing, silent") << listing << QStringLiteral("freeze rows 40 when desc");
+        QTest::newRow("book-style, cut") << book << QStringLiteral("cut rows 40 when desc");
+        QTest::newRow("book-style, silent") << book << QStringLiteral("freeze rows 40 when desc");
+        QTest::newRow("export, cut") << exporting << QStringLiteral("cut rows 40 when li_logtime");
+        QTest::newRow("export, silent") << exporting << QStringLiteral("freeze rows 40 when li_logtime");
+        QTest::newRow("import, stored records cut") << importing << QStringLiteral("cut rows 40 when from www_lineread");
+        QTest::newRow("import, silent insert") << importing << QStringLiteral("freeze when insert into");
+        QTest::newRow("backup, cut") << backup << QStringLiteral("cut bytes 150 when backup database");
+        QTest::newRow("backup, silent") << backup << QStringLiteral("freeze when backup database");
+    }
+    void serverFailingMidwayIsAFailure()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, fault);
+        if (!TestDatabase::overTheWire())
+            QSKIP("runs in the run over the TDS test server");
+        Site site(300);
+        QFile settings(site.settings);
+        QVERIFY(settings.open(QIODevice::Append));
+        settings.write("QUERYTIMEOUT=2\n");
+        settings.close();
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("www_%1.dat").arg(QDate::currentDate().dayOfWeek()));
+        const QByteArray older = Gbk::encode(QStringLiteral("上一次的好文件\r\n"));
+        QFile f(out);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(older);
+        f.close();
+        QTemporaryDir inputs;
+        const QString in = fileWith(inputs, ebookFile(books(50)));
+        const int stored = site.db.scalar(QStringLiteral("select count(*) from www_lineread")).toInt();
+
+        QStringList args;
+        for (const QString &word : command.split(QLatin1Char(' ')))
+            args << (word == QLatin1String("OUT") ? out : word == QLatin1String("IN") ? in
+                     : word == QLatin1String("DIR") ? dir.path() : word);
+        args << QStringLiteral("--operator") << QStringLiteral("admin");
+        test::TdsTestServer *server = site.db.server();
+        QVERIFY(server);
+        server->control(fault);
+        const Run r = runBatch(site.settings, args);
+        server->control(QStringLiteral("thaw"));
+
+        QVERIFY2(r.status == 3, qPrintable(QStringLiteral("%1: %2").arg(r.status).arg(r.err)));
+        if (fault.startsWith(QLatin1String("freeze")))
+            QVERIFY2(r.err.contains(QStringLiteral("超过2秒没有任何回应")), qPrintable(r.err));
+        for (const QString &success : {QStringLiteral("完成"), QStringLiteral("成功")})
+            QVERIFY2(!r.err.contains(success) && !r.out.contains(success), qPrintable(r.err));
+        QCOMPARE(readWholeFile(out), older);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QFileInfo(out).fileName()});
+        QCOMPARE(site.db.scalar(QStringLiteral("select count(*) from www_lineread")).toInt(), stored);
+        QVERIFY2(server->control(QStringLiteral("faults")).startsWith(QStringLiteral("armed=[]")), "the fault never came");
+    }
+
+    // The listing dialog on a server that cuts its answers: the grid keeps
+    // the rows it showed and says why the rest is missing; saving the report
+    // says why it failed and leaves the older file as it was.
+    void listingDialogOnAFailingServer()
+    {
+        if (!TestDatabase::overTheWire())
+            QSKIP("runs in the run over the TDS test server");
+        TestDatabase::Options o;
+        o.recordsPerKind = 700;
+        o.open = false;
+        TestDatabase db(o);
+        resetSession();
+        db.openAsLibDB();
+        test::TdsTestServer *server = db.server();
+        QVERIFY(server);
+        std::unique_ptr<ReportParamDialog> dlg = makeListingDialog(Kind::Dzts, nullptr);
+        dlg->show();
+        ScriptedPrompt prompt;
+        server->control(QStringLiteral("cut rows 300 when desc"));
+        choose(*dlg, QStringLiteral("rdbAllDate"));
+        refresh(*dlg);
+        QTableView *grid = child<QTableView>(*dlg, "DBGrid1");
+        QCOMPARE(grid->model()->rowCount(), 256);
+        QVERIFY(prompt.shown.isEmpty());
+        grid->scrollToBottom();
+        QTRY_VERIFY(!prompt.shown.isEmpty());
+        QVERIFY(prompt.shown.first().icon == PromptIcon::Error);
+        QCOMPARE(grid->model()->rowCount(), 300); // the rows that came before the cut
+        QVERIFY(!grid->model()->canFetchMore(QModelIndex()));
+
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("listing.txt"));
+        const QByteArray older("older report\r\n");
+        QFile f(out);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(older);
+        f.close();
+        prompt.clear();
+        prompt.answers << true; // replace the file
+        prompt.files << out;
+        refresh(*dlg);
+        server->control(QStringLiteral("cut rows 40 when desc"));
+        child<QAction>(*dlg, "pmTxt")->trigger();
+        const QString said = prompt.texts().join(QLatin1Char('\n'));
+        QVERIFY2(!said.contains(fileDone), qPrintable(said));
+        QVERIFY2(!prompt.shown.isEmpty() && prompt.shown.last().icon == PromptIcon::Error, qPrintable(said));
+        QCOMPARE(readWholeFile(out), older);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("listing.txt")});
+        dlg.reset();
+        LibDB::close();
+    }
+
     void failuresHaveTheirStatus()
     {
         Site site(3);

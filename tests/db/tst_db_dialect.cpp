@@ -46,6 +46,15 @@ private Q_SLOTS:
             << QStringLiteral("update www_admin set ad_pass='ab ' where rtrim(ad_code)='admin' collate nocase "
                               "and rtrim(ad_name)<>rtrim(?) collate nocase and lt_id>'3'")
             << QString();
+        // Only the statement's words are SQLite's to rewrite: text in quotes is data.
+        QTest::newRow("a call in quotes is text")
+            << QStringLiteral("select getdate(), 'getdate()', 'it''s getdate()' from t where a like '%GETDATE ( )%'")
+            << QStringLiteral("select datetime('now','localtime'), 'getdate()', 'it''s getdate()' from t where a like "
+                              "'%GETDATE ( )%'")
+            << QString();
+        QTest::newRow("a column type in quotes is text")
+            << QStringLiteral("insert t values ('int IDENTITY (1, 1)')")
+            << QStringLiteral("insert into t values ('int IDENTITY (1, 1)')") << QString();
         // Chinese literals are N'...' on SQL Server, wherever they stand; ASCII
         // ones, those already prefixed and doubled quotes stay as they are.
         const QString chinese =
@@ -72,17 +81,12 @@ private Q_SLOTS:
     }
 
     // Dates go to SQL Server as 'yyyymmdd', which every login language reads
-    // as the same day; SQLite compares the stored 'yyyy-mm-dd' text. Closing
-    // the connection brings back the written form.
-    void dateLiteralsFollowTheConnection()
+    // as the same day; SQLite compares the stored 'yyyy-mm-dd' text.
+    void dateLiteralsFollowTheDialect()
     {
         const QDate day(2024, 3, 25);
-        QCOMPARE(Upkeep::administratorStatement(day).constLast(), QStringLiteral("'1','2024-03-25')"));
-        setSqlDateStyle(SqlDateStyle::Compact);
-        const QString compact = Upkeep::administratorStatement(day).constLast();
-        LibDB::close();
-        QCOMPARE(compact, QStringLiteral("'1','20240325')"));
-        QCOMPARE(sqlDateStyle(), SqlDateStyle::Dashed);
+        QCOMPARE(Upkeep::administratorStatement(day, Dialect::Sqlite).constLast(), QStringLiteral("'1','2024-03-25')"));
+        QCOMPARE(Upkeep::administratorStatement(day, Dialect::SqlServer).constLast(), QStringLiteral("'1','20240325')"));
     }
 };
 

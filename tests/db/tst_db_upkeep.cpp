@@ -49,7 +49,7 @@ private Q_SLOTS:
                                     "(select id from sysobjects where name = 'www_lineread')";
         const QString administratorCheck = "select * from www_admin where ad_code='admin'";
         const QString marginsCheck = "select * from sysobjects where name ='lib_prtblank'";
-        QCOMPARE(log, asWritten(QStringList{
+        QCOMPARE(log, (QStringList{
                           volumeCheck,
                           "alter table www_lineread add li_number int  default(1)",
                           "update www_lineread set li_number=1",
@@ -58,7 +58,7 @@ private Q_SLOTS:
                           "or li_title like '%技术%'",
                           administratorCheck,
                           "insert into www_admin values(\n'admin','系统管理员','qzmvt','1','1',\n"
-                          "'1','1','1','1','1','1','1','1',\n'1','1','1','1','1','1','1','1',\n'1','2024-03-05')",
+                          "'1','1','1','1','1','1','1','1',\n'1','1','1','1','1','1','1','1',\n'1'," + LibDB::dialect().date(QDate(2024, 3, 5)) + ")",
                           marginsCheck,
                           "create table lib_prtblank ( \n\tpb_no \t\tint NOT NULL IDENTITY (1, 1),\n"
                           "\tpb_default \tint default(0),\n\tpb_top\t     \tint default(0),\n"
@@ -126,7 +126,7 @@ private Q_SLOTS:
                  QStringLiteral("系统管理员"));
         QCOMPARE(db.scalar(QStringLiteral("select li_number from www_lineread")).toInt(), 2);
         QCOMPARE(LibDB::scalar(QStringLiteral("select count(*) from www_lineread where li_logtime>=%1 and li_logtime<%2")
-                                   .arg(sqlDate(QDate(2024, 3, 25)), sqlDate(QDate(2024, 3, 26))))
+                                   .arg(LibDB::dialect().date(QDate(2024, 3, 25)), LibDB::dialect().date(QDate(2024, 3, 26))))
                      .toInt(),
                  1);
     }

@@ -246,12 +246,13 @@ private Q_SLOTS:
                           QStringLiteral("release lectoria_record"), QStringLiteral("commit")};
         // The batch of one record runs the insert as written, once.
         QCOMPARE(LibInsertGroups::batchStatement(insert, 1).count(QStringLiteral("begin try\n") + insert + QStringLiteral("\nend try")), 1);
-        QCOMPARE(log, test::asWritten(QStringList({
-                          QStringLiteral("select * from www_lineread \nwhere li_logtime>='2024-02-28'\n"
-                                         "  and li_logtime<'2024-03-01'\norder by li_logtime,li_title"),
-                          QStringLiteral("select * from www_video \nwhere li_logtime>='2024-05-10'\n"
-                                         "  and li_logtime<'2024-05-11'"),
-                      }) + importStatements));
+        const auto date = [](int y, int m, int d) { return LibDB::dialect().date(QDate(y, m, d)); };
+        QCOMPARE(log, QStringList({
+                          "select * from www_lineread \nwhere li_logtime>=" + date(2024, 2, 28) + "\n"
+                              "  and li_logtime<" + date(2024, 3, 1) + "\norder by li_logtime,li_title",
+                          "select * from www_video \nwhere li_logtime>=" + date(2024, 5, 10) + "\n"
+                              "  and li_logtime<" + date(2024, 5, 11),
+                      }) + importStatements);
     }
 
     // The insert statement of every kind: its columns from the kind's fields,
@@ -374,6 +375,51 @@ private Q_SLOTS:
         if (titles.isEmpty())
             QCOMPARE(bytes, QByteArray("@@FILE_BEGIN@@\r\n@@FILE_END@@\r\n"));
         QCOMPARE(titlesIn(path, Kind::Zxsp), titles);
+    }
+
+    // The export dialog on a server that cuts its answer or goes silent
+    // after some records: the failure with the database's reason, no
+    // success message, and the older file of that name as it was.
+    void exportDialogOnAFailingServer_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("cut") << QStringLiteral("cut rows 30 when li_logtime");
+        QTest::newRow("silent") << QStringLiteral("freeze rows 30 when li_logtime");
+    }
+    void exportDialogOnAFailingServer()
+    {
+        QFETCH(QString, fault);
+        if (!TestDatabase::overTheWire())
+            QSKIP("runs in the run over the TDS test server");
+        test::TestSettings settings;
+        settings.write({{QStringLiteral("QUERYTIMEOUT"), QStringLiteral("2")}});
+        TestDatabase db(bare());
+        db.exec(QStringLiteral("with recursive n(i) as (select 1 union all select i + 1 from n where i < 100) "
+                               "insert into www_video (li_title, li_typeid, li_logtime) "
+                               "select '视频' || i, 1, '2024-01-01 08:00:00' from n"));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("video.dat"));
+        const QByteArray older("@@FILE_BEGIN@@\r\n@@FILE_END@@\r\n");
+        writeFile(path, older);
+        ScriptedPrompt prompt;
+        prompt.answers = {true, true}; // replace the file, whatever is asked
+        TExportOther dlg(nullptr);
+        auto *cb = dlg.findChild<QComboBox *>(QStringLiteral("cbType"));
+        cb->setCurrentIndex(cb->findText(QStringLiteral("导出 在线视频")));
+        dlg.findChild<QDateEdit *>(QStringLiteral("dtBegin"))->setDate(QDate(2000, 1, 1));
+        dlg.findChild<QDateEdit *>(QStringLiteral("dtEnd"))->setDate(QDate(2099, 12, 31));
+        dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->setText(path);
+        db.server()->control(fault);
+        QTest::mouseClick(button(&dlg, "Button1"), Qt::LeftButton);
+        db.server()->control(QStringLiteral("thaw"));
+
+        const QString said = prompt.texts().join(QLatin1Char('\n'));
+        QVERIFY2(!prompt.shown.isEmpty() && prompt.shown.last().icon == PromptIcon::Error, qPrintable(said));
+        QVERIFY2(!said.contains(QStringLiteral("成功")), qPrintable(said));
+        if (fault.startsWith(QLatin1String("freeze")))
+            QVERIFY2(said.contains(QStringLiteral("超过2秒没有任何回应")), qPrintable(said));
+        QCOMPARE(readWholeFile(path), older);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("video.dat")});
     }
 
     void exportAlteredValuesReported()

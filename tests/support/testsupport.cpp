@@ -58,23 +58,6 @@ TestDatabase::~TestDatabase()
     QSqlDatabase::removeDatabase(m_connection);
 }
 
-QString asWritten(const QString &sql)
-{
-    if (sqlDateStyle() == SqlDateStyle::Dashed)
-        return sql;
-    static const QRegularExpression date(QStringLiteral("'(\\d{4})-(\\d{2})-(\\d{2})'"));
-    QString s = sql;
-    return s.replace(date, QStringLiteral("'\\1\\2\\3'"));
-}
-
-QStringList asWritten(const QStringList &lines)
-{
-    QStringList r;
-    for (const QString &l : lines)
-        r << asWritten(l);
-    return r;
-}
-
 bool TestDatabase::overTheWire()
 {
     static const bool wire = qEnvironmentVariable("LECTORIA_TEST_BACKEND") == QLatin1String("freetds");

@@ -14,12 +14,6 @@ namespace lectoria::test {
 
 class TdsTestServer;
 
-// A statement as the console writes it for the connection now open: the
-// dates of 'yyyy-mm-dd' literals in the connection's form ('yyyymmdd' on
-// SQL Server), so that tests can state the written text once.
-QString asWritten(const QString &sql);
-QStringList asWritten(const QStringList &lines);
-
 // A real SQLite database with the site's schema in a temporary folder, opened
 // as LibDB. Each test that needs one makes its own.
 class TestDatabase {

@@ -113,8 +113,8 @@ void ArticleStatisticsDialog::prepareRefresh(ReportRequest &request)
 QStringList ArticleStatisticsDialog::refreshStatement() const
 {
     if (bySubCategory())
-        return subCategoryStatisticsStatement(request());
-    return statisticsStatement(request());
+        return subCategoryStatisticsStatement(request(), LibDB::dialect());
+    return statisticsStatement(request(), LibDB::dialect());
 }
 
 int ArticleStatisticsDialog::runRefresh()
@@ -196,7 +196,7 @@ SubCategoryLayout::SubCategoryLayout(const ReportRequest &request, QObject *owne
     Creation c;
     c.offInGridFiles = {&heading, &columns, &summary, &r.pageFooter()};
     c.datePrefix = QStringLiteral("入库日期：");
-    c.statement = subCategoryStatisticsStatement(request);
+    c.statement = subCategoryStatisticsStatement(request, LibDB::dialect());
     c.request = request;
     create(c);
 }

@@ -144,7 +144,7 @@ void ListingDialog::prepareRefresh(ReportRequest &request)
 
 QStringList ListingDialog::refreshStatement() const
 {
-    return listingStatement(request(), listingFacts(m_kind).dialogSelect);
+    return listingStatement(request(), listingFacts(m_kind).dialogSelect, LibDB::dialect());
 }
 
 QVector<GridColumn> ListingDialog::gridColumns() const { return listingFacts(m_kind).grid; }

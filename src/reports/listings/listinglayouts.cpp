@@ -1,4 +1,5 @@
 #include "listinglayouts.h"
+#include "libdb.h"
 #include "booktext.h"
 #include "listingkinds.h"
 #include "listingstatements.h"
@@ -118,7 +119,7 @@ ListingLayout::ListingLayout(const ReportRequest &request, QObject *owner)
     Creation c;
     c.offInGridFiles = {&heading, &group.header(), &captions, &footer, &summary, &r.pageFooter()};
     c.datePrefix = QStringLiteral("加入日期：");
-    c.statement = listingStatement(request, f.layoutSelect);
+    c.statement = listingStatement(request, f.layoutSelect, LibDB::dialect());
     c.request = request;
     create(c);
 }
@@ -172,7 +173,7 @@ BookLayout::BookLayout(const ReportRequest &request, QObject *owner)
 
     Creation c;
     c.datePrefix = QStringLiteral("加入日期：");
-    c.statement = listingStatement(request, f.bookSelect);
+    c.statement = listingStatement(request, f.bookSelect, LibDB::dialect());
     c.request = request;
     create(c);
 }

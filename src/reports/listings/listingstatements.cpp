@@ -31,7 +31,7 @@ QString listingCondition(Kind kind, std::optional<int> category, std::optional<i
 }
 
 QStringList listingStatement(Kind kind, const QString &selectLine, const QDate &begin, const QDate &end,
-                             const QString &condition)
+                             const QString &condition, const Dialect &dialect)
 {
     const CatalogueKind &k = kindInfo(kind);
     const bool articles = kind == Kind::Bklw;
@@ -43,7 +43,7 @@ QStringList listingStatement(Kind kind, const QString &selectLine, const QDate &
     lines << from + QLatin1Char(' ');
     lines << (articles ? QStringLiteral("where li_typeid=lt_id and li_typeid=ls_id and li_subid=ls_sid ")
                        : QStringLiteral("where li_typeid=lt_id "));
-    lines << dateConditionLines(begin, end);
+    lines << dateConditionLines(begin, end, dialect);
     if (!condition.isEmpty())
         lines << (articles ? QStringLiteral("  and (") + condition + QLatin1Char(')')
                            : QStringLiteral("  and li_typeid=") + condition);
@@ -52,10 +52,10 @@ QStringList listingStatement(Kind kind, const QString &selectLine, const QDate &
     return lines;
 }
 
-QStringList listingStatement(const ReportRequest &r, const QString &selectLine)
+QStringList listingStatement(const ReportRequest &r, const QString &selectLine, const Dialect &dialect)
 {
     return listingStatement(r.kind, selectLine, r.period.begin, r.period.end,
-                            listingCondition(r.kind, r.category, r.subCategory));
+                            listingCondition(r.kind, r.category, r.subCategory), dialect);
 }
 
 QString categoryListStatement(Kind kind)
@@ -74,12 +74,13 @@ QString subCategoryStatisticsCondition(std::optional<int> category)
     return category ? QStringLiteral("li_typeid=") + QString::number(*category) : QString();
 }
 
-QStringList subCategoryStatisticsStatement(const QDate &begin, const QDate &end, const QString &condition)
+QStringList subCategoryStatisticsStatement(const QDate &begin, const QDate &end, const QString &condition,
+                                           const Dialect &dialect)
 {
     QStringList lines{QStringLiteral("select li_typeid,lt_notice,li_subid,ls_notice,count(*) as iC "),
                       QStringLiteral("from www_article,www_artype,www_artypes "),
                       QStringLiteral("where li_typeid=lt_id and li_typeid=ls_id and li_subid=ls_sid ")};
-    lines << dateConditionLines(begin, end);
+    lines << dateConditionLines(begin, end, dialect);
     if (!condition.isEmpty())
         lines << QStringLiteral("  and (") + condition + QLatin1Char(')');
     lines << QStringLiteral("group by li_typeid,lt_notice,li_subid,ls_notice ")
@@ -87,9 +88,10 @@ QStringList subCategoryStatisticsStatement(const QDate &begin, const QDate &end,
     return lines;
 }
 
-QStringList subCategoryStatisticsStatement(const ReportRequest &r)
+QStringList subCategoryStatisticsStatement(const ReportRequest &r, const Dialect &dialect)
 {
-    return subCategoryStatisticsStatement(r.period.begin, r.period.end, subCategoryStatisticsCondition(r.category));
+    return subCategoryStatisticsStatement(r.period.begin, r.period.end, subCategoryStatisticsCondition(r.category),
+                                          dialect);
 }
 
 } // namespace lectoria

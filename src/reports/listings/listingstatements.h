@@ -1,4 +1,5 @@
 #pragma once
+#include "dialect.h"
 #include "kinds.h"
 #include "reportrequest.h"
 
@@ -30,9 +31,9 @@ QString listingCondition(Kind kind, std::optional<int> category, std::optional<i
 // A listing statement with the given select line: the kind's from and where
 // lines, the period lines, the category line, the order.
 QStringList listingStatement(Kind kind, const QString &selectLine, const QDate &begin, const QDate &end,
-                             const QString &condition);
+                             const QString &condition, const Dialect &dialect);
 // The same for a request: its kind, period, category and sub-category.
-QStringList listingStatement(const ReportRequest &request, const QString &selectLine);
+QStringList listingStatement(const ReportRequest &request, const QString &selectLine, const Dialect &dialect);
 
 // The category list of a kind's dialogs: every category in id order.
 QString categoryListStatement(Kind kind);
@@ -44,8 +45,9 @@ QString subCategoryListStatement(int categoryId);
 QString subCategoryStatisticsCondition(std::optional<int> category);
 // Articles per category and sub-category: li_typeid, lt_notice, li_subid,
 // ls_notice, iC.
-QStringList subCategoryStatisticsStatement(const QDate &begin, const QDate &end, const QString &condition);
+QStringList subCategoryStatisticsStatement(const QDate &begin, const QDate &end, const QString &condition,
+                                           const Dialect &dialect);
 // The same for a request: its period and category (its sub-category is not used).
-QStringList subCategoryStatisticsStatement(const ReportRequest &request);
+QStringList subCategoryStatisticsStatement(const ReportRequest &request, const Dialect &dialect);
 
 } // namespace lectoria

@@ -3,6 +3,7 @@
 
 Usage:
     python3 tdsserver.py DATABASE.db [--port-file FILE] [--log FILE]
+                         [--tls-cert PEM [--tls-force]]
 
 It listens on a free loopback port chosen by the system and prints "PORT <n>"
 as its first line on stdout (and writes the number to --port-file if given).
@@ -17,6 +18,15 @@ driver, e.g.
 
 Add Language=british (or another language with days first) to read dashed
 date literals as such a login does.
+
+With --tls-cert (a PEM file holding a certificate and its key) logins are
+made over TLS as SQL Server makes them: FreeTDS's Encryption=request gets
+the login packet encrypted, Encryption=require (or --tls-force) the whole
+connection; without it the server cannot encrypt, and a client that
+requires it gives up. The control command "browser INSTANCE" answers the
+SQL Server Browser on loopback UDP 1434, so that SERVER=127.0.0.1\INSTANCE
+without PORT finds this server. The log then has "tls login", "tls all" and
+"browser INSTANCE" lines too.
 
 Faults, switched on through the control channel (the commands "cut",
 "freeze", "thaw", "pace" and "faults" below "control commands"), each armed
