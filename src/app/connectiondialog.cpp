@@ -2,6 +2,7 @@
 #include "desktop.h"
 #include "helperlib.h"
 #include "keyfilters.h"
+#include "libdb.h"
 #include "machinesettings.h"
 #include "prompt.h"
 #include "text.h"
@@ -127,6 +128,19 @@ void TDbPara::btModClick()
 
 void TDbPara::btOkClick()
 {
+    // A user name or password that could not reach the server as typed is
+    // refused here, before it is stored.
+    ConnectionParams typed;
+    typed.odbcName = trimText(edOdbc->text());
+    typed.hasCredentials = true;
+    typed.user = trimText(edUser->text());
+    typed.password = trimText(edPass->text());
+    const QString problem = LibDB::credentialsProblem(typed);
+    if (!problem.isEmpty()) {
+        showError(problem);
+        (problem.contains(QStringLiteral("密码")) && !problem.contains(QStringLiteral("登录标识号")) ? edPass : edUser)->setFocus();
+        return; // the dialog stays open
+    }
     const QString failedKey = MachineSettings::createKeys();
     if (!failedKey.isEmpty()) {
         showError(QStringLiteral("无法创建注册表项 %1。").arg(failedKey));

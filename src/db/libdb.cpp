@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -63,6 +64,91 @@ QString odbcValue(const QString &v)
         return QLatin1Char('{') + e + QLatin1Char('}');
     }
     return v;
+}
+
+// Which value unixODBC's driver manager takes for each keyword of a
+// connection string, as its parser (2.3) reads it: keywords after blanks and
+// ";", a value up to ";" or, braced, up to a "}" not doubled ("}}" standing
+// for "}"); a later DSN after DRIVER or FILEDSN (and the other way round) is
+// passed over, a repeated keyword replaces the earlier value.
+QMap<QString, QString> driverManagerKeywords(const QString &s)
+{
+    QMap<QString, QString> out;
+    bool dsn = false, driver = false;
+    qsizetype i = 0;
+    const qsizetype n = s.size();
+    for (;;) {
+        while (i < n && (s.at(i).isSpace() || s.at(i) == QLatin1Char(';')))
+            ++i;
+        const qsizetype start = i;
+        while (i < n && s.at(i) != QLatin1Char('='))
+            ++i;
+        if (i >= n)
+            break;
+        const QString keyword = s.mid(start, i - start).toUpper();
+        ++i;
+        QString value;
+        if (i < n && s.at(i) == QLatin1Char('{')) {
+            ++i;
+            while (i < n && (s.at(i) != QLatin1Char('}') || (i + 1 < n && s.at(i + 1) == QLatin1Char('}')))) {
+                if (s.at(i) == QLatin1Char('}'))
+                    ++i;
+                value += s.at(i);
+                ++i;
+            }
+            if (i < n)
+                ++i;
+        } else {
+            const qsizetype end = s.indexOf(QLatin1Char(';'), i);
+            value = s.mid(i, end < 0 ? -1 : end - i);
+            i = end < 0 ? n : end;
+        }
+        if (keyword == QLatin1String("DSN")) {
+            if (driver)
+                continue;
+            dsn = true;
+        } else if (keyword == QLatin1String("DRIVER") || keyword == QLatin1String("FILEDSN")) {
+            if (dsn)
+                continue;
+            driver = true;
+        }
+        out.insert(keyword, value);
+    }
+    return out;
+}
+
+// A user name or password as a connection-string value that FreeTDS (1.3)
+// reads back as it stands. It takes a value up to the next ";", or, when the
+// value starts with "{", up to the first "}" followed by ";", and undoes no
+// doubling inside: a "}" in a braced value stays as it is, and a value that
+// holds "};" has no form at all. unixODBC (2.3) reads an unbraced value up to
+// ";" too; a braced one it reads up to a "}" not doubled, which matters only
+// for the keywords it acts on (see credentialsProblem()).
+std::optional<QString> credentialValue(const QString &v)
+{
+    if (!v.contains(QLatin1Char(';')) && !v.startsWith(QLatin1Char('{')))
+        return v;
+    if (!v.contains(QLatin1String("};")))
+        return QLatin1Char('{') + v + QLatin1Char('}');
+    return std::nullopt;
+}
+
+// The keywords by which the driver manager picks the driver or writes a file.
+QMap<QString, QString> driverChoice(const QString &connection)
+{
+    QMap<QString, QString> all = driverManagerKeywords(connection);
+    QMap<QString, QString> out;
+    for (const char *k : {"DSN", "DRIVER", "FILEDSN", "SAVEFILE"})
+        if (all.contains(QLatin1String(k)))
+            out.insert(QLatin1String(k), all.value(QLatin1String(k)));
+    return out;
+}
+
+QString withoutCredentials(const ConnectionParams &p)
+{
+    ConnectionParams bare = p;
+    bare.hasCredentials = false;
+    return LibDB::odbcConnectionString(bare);
 }
 
 // The SQLSTATE of the first diagnostic record an ODBC statement left, or empty.
@@ -331,9 +417,33 @@ QString LibDB::odbcConnectionString(const ConnectionParams &p)
     // or the connection string carries.
     if (p.hasCredentials && !p.user.isEmpty()) {
         if (!s.endsWith(QLatin1Char(';'))) s += QLatin1Char(';');
-        s += QStringLiteral("UID=") + odbcValue(p.user) + QStringLiteral(";PWD=") + odbcValue(p.password) + QLatin1Char(';');
+        // A value without any form is never sent: open() refuses it first.
+        s += QStringLiteral("UID=") + credentialValue(p.user).value_or(QString()) + QStringLiteral(";PWD=")
+            + credentialValue(p.password).value_or(QString()) + QLatin1Char(';');
     }
     return s;
+}
+
+QString LibDB::credentialsProblem(const ConnectionParams &p)
+{
+    if (!p.hasCredentials || p.user.isEmpty() || p.odbcName.startsWith(sqlitePrefix, Qt::CaseInsensitive))
+        return QString();
+    const std::pair<const QString &, QString> values[] = {{p.user, QStringLiteral("登录标识号")},
+                                                          {p.password, QStringLiteral("密码")}};
+    for (const auto &[value, what] : values) {
+        // Qt's ODBC driver takes any connection string holding ".dsn" for
+        // the name of a file data source.
+        if (value.contains(QLatin1String(".dsn"), Qt::CaseInsensitive))
+            return QStringLiteral("数据库%1中含有“.dsn”，ODBC 连接会把它误当作数据源文件名，无法原样传给数据库服务器。"
+                                  "请换一个不含“.dsn”的%1。").arg(what);
+        if (!credentialValue(value))
+            return QStringLiteral("数据库%1中含有“};”（右花括号紧接分号），ODBC 驱动程序无法原样接收这样的值。"
+                                  "请换一个不含“};”的%1。").arg(what);
+    }
+    if (driverChoice(odbcConnectionString(p)) != driverChoice(withoutCredentials(p)))
+        return QStringLiteral("数据库登录标识号或密码中的“}”会使 ODBC 驱动程序管理器误读连接参数，无法原样传给数据库服务器。"
+                              "请换一个登录标识号或密码。");
+    return QString();
 }
 
 namespace {
@@ -378,6 +488,9 @@ QString openConnection(const ConnectionParams &p)
     } else {
         if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")))
             return fail(QStringLiteral("没有安装 ODBC 数据库驱动（Qt 的 QODBC 插件）。"));
+        const QString problem = LibDB::credentialsProblem(p);
+        if (!problem.isEmpty())
+            return problem;
         // Qt's driver runs the statements; values are read by our own (see ExactOdbcDriver).
         QSqlDatabase db = QSqlDatabase::addDatabase(new ExactOdbcDriver(odbcInnerName), Name);
         // Qt's driver puts "DSN=" in front of any string that names no DRIVER

@@ -65,8 +65,14 @@ public:
     static ConnectionParams paramsFromSettings(QString *settingsError = nullptr);
 
     // The ODBC connection string for a data source name or connection string,
-    // with the credentials quoted so that ";" or braces in them are kept.
+    // with the credentials written so that the driver manager and the driver
+    // read them back as they stand (see credentialsProblem()).
     static QString odbcConnectionString(const ConnectionParams &p);
+    // Why the user name or password cannot reach the server as it stands
+    // through the connection string (in Chinese, for the connection dialog),
+    // or empty. open() refuses such parameters rather than send something
+    // else.
+    static QString credentialsProblem(const ConnectionParams &p);
 
     // Opens the connection. False, with the reason in *error, when it cannot be made.
     static bool open(const ConnectionParams &p, QString *error = nullptr);

@@ -252,6 +252,26 @@ private Q_SLOTS:
         QVERIFY(prompt.shown.isEmpty());
     }
 
+    // A password that could not reach the server as typed is refused in the
+    // dialog, which stays open, and nothing is stored.
+    void connectionDialogRefusesWhatCannotArrive()
+    {
+        TestSettings settings;
+        settings.write({{QStringLiteral("ODBCNAME"), QStringLiteral("wwwODBC")}});
+        ScriptedPrompt prompt;
+        TDbPara dialog;
+        dialog.show();
+        QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("btMod")), Qt::LeftButton);
+        dialog.findChild<QLineEdit *>(QStringLiteral("edUser"))->setText(QStringLiteral("sa"));
+        dialog.findChild<QLineEdit *>(QStringLiteral("edPass"))->setText(QStringLiteral("Lib};2024"));
+        QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("btOk")), Qt::LeftButton);
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(prompt.shown.size(), 1);
+        QCOMPARE(prompt.shown.at(0).icon, PromptIcon::Error);
+        QVERIFY2(prompt.shown.at(0).text.contains(QStringLiteral("密码中含有“};”")), qPrintable(prompt.shown.at(0).text));
+        QCOMPARE(MachineSettings::value(QStringLiteral("PASSWORD")), QString());
+    }
+
     void garbageSettingsNeverCrash()
     {
         TestSettings settings;

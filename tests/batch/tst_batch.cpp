@@ -1,4 +1,5 @@
 #include "gbk.h"
+#include "helperlib.h"
 #include "atomicfile.h"
 #include "batch.h"
 #include "dialogtestkit.h"
@@ -1013,6 +1014,59 @@ private Q_SLOTS:
         QVERIFY2(r.err.contains(QStringLiteral("数据库一直忙（其他用户正占用所需的数据），等待1秒后仍未能使用，操作已停止：")), qPrintable(r.err));
         QVERIFY2(r.err.contains(QStringLiteral("Lock request time out period exceeded.")), qPrintable(r.err));
         QVERIFY(!QFile::exists(path));
+    }
+
+    // Every user name and password the connection dialog takes reaches the
+    // server as typed: through a connection string and through a data source
+    // of odbc.ini.
+    void credentialsArriveExactly_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("closing brace and equals") << QStringLiteral("lib}01") << QStringLiteral("Lib}2024=书");
+        QTest::newRow("semicolons") << QStringLiteral("a;b") << QStringLiteral(";pass;word;");
+        QTest::newRow("opening brace first") << QStringLiteral("{user") << QStringLiteral("{abc}");
+        QTest::newRow("blanks and quotes") << QStringLiteral("图书 管理员") << QStringLiteral("it's \"quoted\" = 1");
+        QTest::newRow("brace and semicolon") << QStringLiteral("x}y") << QStringLiteral("a}b;c");
+        QTest::newRow("doubled braces") << QStringLiteral("u}}") << QStringLiteral("{{}}");
+    }
+    void credentialsArriveExactly()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        if (!test::TdsTestServer::unavailable().isEmpty())
+            QSKIP(qPrintable(test::TdsTestServer::unavailable()));
+        Site site;
+        test::TdsTestServer server(site.db.path());
+        QVERIFY2(server.started(), qPrintable(server.error()));
+        QTemporaryDir odbc;
+        auto write = [](const QString &path, const QString &text) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(text.toUtf8());
+        };
+        write(odbc.filePath(QStringLiteral("odbcinst.ini")),
+              QStringLiteral("[LectoriaTds]\nDriver = %1\n").arg(test::TdsTestServer::driverPath()));
+        write(odbc.filePath(QStringLiteral("odbc.ini")),
+              QStringLiteral("[lectoriaWire]\nDriver = LectoriaTds\nServer = 127.0.0.1\nPort = %1\nDatabase = www\n"
+                             "TDS_Version = 7.4\nClientCharset = UTF-8\n").arg(server.port()));
+        qputenv("ODBCSYSINI", QFile::encodeName(odbc.path()));
+        qputenv("ODBCINI", QFile::encodeName(odbc.filePath(QStringLiteral("odbc.ini"))));
+        ScopeExit restore([] {
+            qunsetenv("ODBCSYSINI");
+            qunsetenv("ODBCINI");
+        });
+        for (const QString &odbcName : {server.params().odbcName, QStringLiteral("lectoriaWire")}) {
+            QTemporaryDir dir;
+            const QString settings = dir.filePath(QStringLiteral("lectoria.conf"));
+            write(settings, QStringLiteral("[General]\nODBCNAME=%1\nUSERNAME=%2\nPASSWORD=%3\n")
+                                .arg(odbcName, qyBeSecrectString(user), qyBeSecrectString(password)));
+            const Run r = runBatch(settings, {QStringLiteral("backup"), dir.path(), QStringLiteral("--operator"), QStringLiteral("admin")});
+            QVERIFY2(r.status == 0, qPrintable(odbcName + QLatin1Char('\n') + r.err));
+            const QString last = server.control(QStringLiteral("logins")).split(QLatin1Char(' ')).last();
+            QCOMPARE(QString::fromUtf8(QByteArray::fromHex(last.section(QLatin1Char(':'), 0, 0).toLatin1())), user);
+            QCOMPARE(QString::fromUtf8(QByteArray::fromHex(last.section(QLatin1Char(':'), 1, 1).toLatin1())), password);
+        }
     }
 
     // The server fails in the middle of each command's work: its connection

@@ -39,6 +39,49 @@ private Q_SLOTS:
 
     void cleanup() { LibDB::close(); }
 
+    // A user name or password that no form of the connection string carries
+    // intact is refused, and never sent.
+    void credentialsThatCannotArrive_data()
+    {
+        QTest::addColumn<QString>("odbcName");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("problem"); // a part of the message; empty: carried
+        const QString dsn = QStringLiteral("wwwODBC");
+        const QString driver = QStringLiteral("DRIVER={FreeTDS};SERVER=192.0.2.10");
+        QTest::newRow("closing brace") << dsn << QStringLiteral("sa") << QStringLiteral("Lib}2024=书") << QString();
+        QTest::newRow("brace then semicolon") << dsn << QStringLiteral("sa") << QStringLiteral("a};b") << QStringLiteral("“};”");
+        QTest::newRow("in the user name") << driver << QStringLiteral("x};") << QStringLiteral("p") << QStringLiteral("登录标识号中含有“};”");
+        QTest::newRow("a file data source's suffix") << dsn << QStringLiteral("my.DSN") << QStringLiteral("p") << QStringLiteral("“.dsn”");
+        // The driver manager would read another data source from the braced value.
+        QTest::newRow("another data source") << dsn << QStringLiteral("sa") << QStringLiteral("a}DSN=other;") << QStringLiteral("误读");
+        QTest::newRow("another driver") << driver << QStringLiteral("sa") << QStringLiteral("a}DRIVER=x;") << QStringLiteral("误读");
+        // After DRIVER it passes over a DSN.
+        QTest::newRow("a data source after the driver") << driver << QStringLiteral("sa") << QStringLiteral("a}DSN=other;") << QString();
+        QTest::newRow("embedded database: not used") << QStringLiteral("sqlite:www.db") << QStringLiteral("sa") << QStringLiteral("a};b") << QString();
+    }
+    void credentialsThatCannotArrive()
+    {
+        QFETCH(QString, odbcName);
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(QString, problem);
+        ConnectionParams p;
+        p.odbcName = odbcName;
+        p.hasCredentials = true;
+        p.user = user;
+        p.password = password;
+        const QString said = LibDB::credentialsProblem(p);
+        if (problem.isEmpty()) {
+            QVERIFY2(said.isEmpty(), qPrintable(said));
+            return;
+        }
+        QVERIFY2(said.contains(problem), qPrintable(said));
+        QString why;
+        QVERIFY(!LibDB::open(p, &why));
+        QCOMPARE(why, said);
+    }
+
     void dateTimesInOneForm_data()
     {
         QTest::addColumn<QVariant>("value");

@@ -100,11 +100,11 @@ private Q_SLOTS:
         QVERIFY(p.hasCredentials);
         QCOMPARE(p.user, QStringLiteral("sa"));
         QCOMPARE(p.password, QStringLiteral("a;b}c"));
-        QCOMPARE(LibDB::odbcConnectionString(p), QStringLiteral("DSN=site;UID=sa;PWD={a;b}}c};"));
+        QCOMPARE(LibDB::odbcConnectionString(p), QStringLiteral("DSN=site;UID=sa;PWD={a;b}c};"));
 
         p.odbcName = QStringLiteral("DRIVER={FreeTDS};SERVER=db;DATABASE=www");
         QCOMPARE(LibDB::odbcConnectionString(p),
-                 QStringLiteral("DRIVER={FreeTDS};SERVER=db;DATABASE=www;UID=sa;PWD={a;b}}c};"));
+                 QStringLiteral("DRIVER={FreeTDS};SERVER=db;DATABASE=www;UID=sa;PWD={a;b}c};"));
 
         // Empty stored credentials leave those of the string in force.
         p.odbcName = QStringLiteral("DRIVER={FreeTDS};SERVER=db;UID=sa;PWD=x");
@@ -113,8 +113,6 @@ private Q_SLOTS:
         QCOMPARE(LibDB::odbcConnectionString(p), p.odbcName);
     }
 
-    // Settings that are there but cannot be read are reported (and the
-    // defaults apply); a folder where the file should be is no key at all.
     // LOCKTIMEOUT in seconds; anything but a whole number in range keeps the default.
     void lockTimeout_data()
     {
@@ -139,6 +137,8 @@ private Q_SLOTS:
         QCOMPARE(MachineSettings::lockTimeoutSeconds(), seconds);
     }
 
+    // Settings that are there but cannot be read are reported (and the
+    // defaults apply); a folder where the file should be is no key at all.
     void settingsThatCannotBeRead_data()
     {
         QTest::addColumn<bool>("folder");
