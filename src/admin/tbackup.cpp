@@ -109,7 +109,11 @@ void TBackUp::BitBtn1Click()
         lbNotice->hide();
         inform(o.message);
     } else {
-        showError(o.message, QStringLiteral(" 错误提示"));
+        // The list of what may be wrong, then what the server said is.
+        QString text = o.message;
+        if (!o.databaseText.isEmpty())
+            text += QStringLiteral("\r\n\r\n数据库服务器的说明：") + o.databaseText;
+        showError(text, QStringLiteral(" 错误提示"));
     }
 }
 

@@ -186,6 +186,15 @@ void TAboutBox::mousePressEvent(QMouseEvent *event)
 
 namespace Utilities {
 
+#ifdef Q_OS_WIN
+// Windows' own programs: the control panel's date/time and printer pages and
+// the calculator.
+QStringList dateSettingsPrograms() { return {QStringLiteral("control.exe timedate.cpl")}; }
+
+QStringList printerSettingsPrograms() { return {QStringLiteral("control.exe printers")}; }
+
+QStringList calculatorPrograms() { return {QStringLiteral("CALC.EXE")}; }
+#else
 QStringList dateSettingsPrograms()
 {
     return {QStringLiteral("gnome-control-center datetime"), QStringLiteral("kcmshell6 kcm_regionandlang"),
@@ -204,6 +213,7 @@ QStringList calculatorPrograms()
     return {QStringLiteral("gnome-calculator"), QStringLiteral("kcalc"), QStringLiteral("galculator"),
             QStringLiteral("mate-calc"), QStringLiteral("qalculate-gtk"), QStringLiteral("xcalc")};
 }
+#endif
 
 bool startFirstInstalled(const QStringList &programs)
 {

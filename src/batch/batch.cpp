@@ -17,9 +17,20 @@
 namespace lectoria::batch {
 namespace {
 
-QDate parseDate(const QString &s)
+// A day as YYYY-MM-DD, four digits of year and no sign, within the years
+// SQL Server's datetime holds (1753 to 9999); a null date otherwise, with
+// *error saying why.
+QDate parseDate(const QString &s, const QString &what, QString *error)
 {
-    return QDate::fromString(s, QStringLiteral("yyyy-MM-dd"));
+    static const QRegularExpression shape(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+    const QDate d = shape.match(s).hasMatch() ? QDate::fromString(s, QStringLiteral("yyyy-MM-dd")) : QDate();
+    if (!d.isValid())
+        *error = QStringLiteral("%1的日期应为 YYYY-MM-DD 形式的真实日期：%2").arg(what, shownValue(s));
+    else if (d.year() < 1753)
+        *error = QStringLiteral("%1的日期应在 1753-01-01 到 9999-12-31 之间：%2").arg(what, s);
+    else
+        return d;
+    return QDate();
 }
 
 // Export, import and backup need the right the console asks for its data commands.
@@ -39,7 +50,7 @@ QString usageText()
         "  lectoria-batch report KIND REPORT [--period today|month|all|YYYY-MM-DD..YYYY-MM-DD]\n"
         "                        [--category ID] [--subcategory ID] [--chart] --format txt|csv|htm|pdf --output FILE\n"
         "  lectoria-batch export KIND --from YYYY-MM-DD --to YYYY-MM-DD --output FILE\n"
-        "  lectoria-batch import KIND FILE [--skip-existing]\n"
+        "  lectoria-batch import KIND FILE [--skip-existing] [--encoding utf-8]\n"
         "  lectoria-batch backup DIRECTORY\n"
         "每个命令都需要 --operator CODE；密码取自环境变量 LECTORIA_PASSWORD，未设置时在终端上询问。\n"
         "\n"
@@ -50,6 +61,7 @@ QString usageText()
         "export 导出加入日期在 --from 与 --to 之间（含两端）的记录；import 导入交换文件，不再询问。\n"
         "--output - 把报表或导出文件写到标准输出（完整生成后再输出）。输出文件不能是正在使用的数据库或其附属文件，\n"
         "也不能是设备、管道等非普通文件。\n"
+        "import 只读普通文件和管道；交换文件为 GBK 编码，UTF-8 编码的文件须加 --encoding utf-8 才导入。\n"
         "--skip-existing 跳过数据库中已有的记录（每个字段都与已有记录相同），重新导入中断过的文件时每条记录只保存一次。\n"
         "backup 由数据库服务器把数据库备份到 DIRECTORY 中当天星期对应的文件。\n"
         "export、import、backup 需要“数据备份”权限。\n"
@@ -80,15 +92,16 @@ bool parsePeriod(const QString &text, Request *r, QString *error)
         static const QRegularExpression shape(QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})\\.\\.(\\d{4}-\\d{2}-\\d{2})$"));
         const QRegularExpressionMatch m = shape.match(text);
         if (!m.hasMatch()) {
-            *error = QStringLiteral("--period 应为 today、month、all 或 YYYY-MM-DD..YYYY-MM-DD：%1").arg(text);
+            *error = QStringLiteral("--period 应为 today、month、all 或 YYYY-MM-DD..YYYY-MM-DD：%1").arg(shownValue(text));
             return false;
         }
-        for (int i : {1, 2})
-            if (!parseDate(m.captured(i)).isValid()) {
-                *error = QStringLiteral("--period 中的日期不存在：%1").arg(m.captured(i));
-                return false;
-            }
-        const QDate b = parseDate(m.captured(1)), e = parseDate(m.captured(2));
+        const QString what = QStringLiteral("--period ");
+        const QDate b = parseDate(m.captured(1), what, error);
+        if (!b.isValid())
+            return false;
+        const QDate e = parseDate(m.captured(2), what, error);
+        if (!e.isValid())
+            return false;
         if (b > e) {
             *error = QStringLiteral("--period 的开始日期 %1 晚于结束日期 %2。").arg(m.captured(1), m.captured(2));
             return false;
@@ -108,7 +121,7 @@ bool parseId(const QString &text, std::optional<int> *into, QString *error)
     bool ok = false;
     const int id = text.toInt(&ok);
     if (!ok) {
-        *error = QStringLiteral("类别编号应为整数：%1").arg(text);
+        *error = QStringLiteral("类别编号应为整数：%1").arg(shownValue(text));
         return false;
     }
     *into = id;
@@ -129,7 +142,7 @@ const CommandName *findCommand(const QString &name)
           QStringLiteral("--chart"), QStringLiteral("--format"), QStringLiteral("--output")}},
         {"export", Request::Command::Export,
          {QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--output")}},
-        {"import", Request::Command::Import, {QStringLiteral("--skip-existing")}},
+        {"import", Request::Command::Import, {QStringLiteral("--skip-existing"), QStringLiteral("--encoding")}},
         {"backup", Request::Command::Backup, {}},
     };
     for (const CommandName &c : commands)
@@ -148,8 +161,14 @@ bool parse(const QStringList &args, Request *r, QString *error)
     bool chart = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args.at(i);
-        if (a.startsWith(QLatin1String("--")))
+        if (a.startsWith(QLatin1String("--"))) {
+            // Given twice, one of the two values would be dropped without a word.
+            if (given.contains(a)) {
+                *error = QStringLiteral("选项 %1 只能给出一次。").arg(shownValue(a));
+                return false;
+            }
             given << a;
+        }
         auto value = [&](QString *into) {
             if (i + 1 >= args.size()) {
                 *error = QStringLiteral("%1 后面缺少值。").arg(a);
@@ -175,16 +194,25 @@ bool parse(const QStringList &args, Request *r, QString *error)
             if (!value(&r->output)) return false;
         } else if (a == QLatin1String("--skip-existing")) {
             r->existing = ExistingRecords::Skip;
-        } else if (a == QLatin1String("--from") || a == QLatin1String("--to")) {
-            if (!value(&date)) return false;
-            const QDate d = parseDate(date);
-            if (!d.isValid()) {
-                *error = QStringLiteral("日期格式应为 YYYY-MM-DD：%1").arg(date);
+        } else if (a == QLatin1String("--encoding")) {
+            QString name;
+            if (!value(&name)) return false;
+            if (name.compare(QLatin1String("utf-8"), Qt::CaseInsensitive) == 0) {
+                r->encoding = TextEncoding::Utf8;
+            } else if (name.compare(QLatin1String("gbk"), Qt::CaseInsensitive) == 0) {
+                r->encoding = TextEncoding::Gbk;
+            } else {
+                *error = QStringLiteral("--encoding 应为 utf-8 或 gbk：%1").arg(shownValue(name));
                 return false;
             }
+        } else if (a == QLatin1String("--from") || a == QLatin1String("--to")) {
+            if (!value(&date)) return false;
+            const QDate d = parseDate(date, a + QLatin1Char(' '), error);
+            if (!d.isValid())
+                return false;
             (a == QLatin1String("--from") ? r->exported.first : r->exported.last) = d;
         } else if (a.startsWith(QLatin1String("--"))) {
-            *error = QStringLiteral("未知的选项：%1").arg(a);
+            *error = QStringLiteral("未知的选项：%1").arg(shownValue(a));
             return false;
         } else {
             positional << a;
@@ -204,7 +232,7 @@ bool parse(const QStringList &args, Request *r, QString *error)
             return false;
         }
     if (!known) {
-        *error = QStringLiteral("未知的命令：%1").arg(command);
+        *error = QStringLiteral("未知的命令：%1").arg(shownValue(command));
         return false;
     }
     r->command = known->command;
@@ -218,7 +246,7 @@ bool parse(const QStringList &args, Request *r, QString *error)
         kindName = positional.takeFirst();
         const CatalogueKind *info = findKind(kindName);
         if (!info || kindName != kindName.toLower()) {
-            *error = QStringLiteral("未知的资料类别：%1").arg(kindName);
+            *error = QStringLiteral("未知的资料类别：%1").arg(shownValue(kindName));
             return false;
         }
         kind = info->kind;
@@ -238,7 +266,7 @@ bool parse(const QStringList &args, Request *r, QString *error)
         else if (listingReportFromName(report, &which) && hasListingReport(kind, which))
             r->listing = which;
         else {
-            *error = QStringLiteral("此类别没有这种报表：%1 %2").arg(kindName, report);
+            *error = QStringLiteral("此类别没有这种报表：%1 %2").arg(shownValue(kindName), shownValue(report));
             return false;
         }
         r->report.kind = kind;
@@ -306,7 +334,7 @@ bool parse(const QStringList &args, Request *r, QString *error)
         break;
     }
     if (!positional.isEmpty()) {
-        *error = QStringLiteral("多余的参数：%1").arg(positional.join(QLatin1Char(' ')));
+        *error = QStringLiteral("多余的参数：%1").arg(shownValue(positional.join(QLatin1Char(' '))));
         return false;
     }
     if (r->operatorCode.isEmpty()) {
@@ -358,6 +386,10 @@ int run(const Request &r, const QString &password)
     } catch (const DbError &e) {
         say(e.text());
         return DatabaseFailed;
+    } catch (const LooksUtf8Error &e) {
+        // Nothing was stored; the request has to say how to read the file.
+        say(e.text() + QStringLiteral("\n要按UTF-8编码导入，请加 --encoding utf-8。"));
+        return Usage;
     } catch (const FileError &e) {
         say(e.text());
         return FileFailed;

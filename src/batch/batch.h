@@ -39,6 +39,7 @@ struct Request {
     Kind importKind = Kind::Dzts;
     QString input; // the exchange file
     ExistingRecords existing = ExistingRecords::Insert;
+    TextEncoding encoding = TextEncoding::Gbk; // --encoding
 
     // backup
     QString directory;

@@ -1,5 +1,6 @@
 #include "batchcommands.h"
 #include "clock.h"
+#include "consoleio.h"
 #include "catalogueexchange.h"
 #include "databasebackup.h"
 #include "errors.h"
@@ -19,11 +20,10 @@
 #include <cstring>
 #include <memory>
 
-#include <unistd.h>
 
 namespace lectoria::batch {
 
-bool showProgress() { return isatty(STDERR_FILENO); }
+bool showProgress() { return consoleio::isTerminal(consoleio::Stream::Error); }
 
 namespace {
 
@@ -77,16 +77,10 @@ public:
         if (!file.open(QIODevice::ReadOnly))
             throw FileError(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
         QByteArray chunk;
-        while (!(chunk = file.read(1 << 16)).isEmpty()) {
-            for (qsizetype done = 0; done < chunk.size();) {
-                const ssize_t wrote = ::write(STDOUT_FILENO, chunk.constData() + done, size_t(chunk.size() - done));
-                if (wrote < 0 && errno == EINTR)
-                    continue;
-                if (wrote <= 0)
-                    throw FileError(QStringLiteral("标准输出: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
-                done += wrote;
-            }
-        }
+        QString error;
+        while (!(chunk = file.read(1 << 16)).isEmpty())
+            if (!consoleio::writeStandardOutput(chunk, &error))
+                throw FileError(QStringLiteral("标准输出: %1").arg(error));
     }
 
 private:
@@ -151,7 +145,7 @@ int runExport(const Request &r)
 int runImport(const Request &r)
 {
     // The command itself is the operator's answer to the import's question.
-    const ImportResult result = importCatalogue(r.importKind, r.input, progressLine("导入"), r.existing);
+    const ImportResult result = importCatalogue(r.importKind, r.input, progressLine("导入"), r.existing, r.encoding);
     endProgressLine();
     if (result.stopped()) {
         showError(importMessage(result));

@@ -1,39 +1,20 @@
 // lectoria-batch: the console's reports, export, import and backup without
 // windows, for a scheduler. Same settings, connection, statements and files.
 #include "batch.h"
+#include "consoleio.h"
 #include "desktop.h"
 #include "prompt.h"
 #include "reportpainter.h"
 
 #include <QApplication>
 
+#include <csignal>
 #include <cstdio>
-#include <iostream>
-#include <string>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
 
 // Asks for the password on the terminal without echoing it.
-bool askPassword(QString *password)
-{
-    if (!isatty(STDIN_FILENO))
-        return false;
-    std::fprintf(stderr, "%s", QStringLiteral("密码：").toLocal8Bit().constData());
-    std::fflush(stderr);
-    termios old{};
-    tcgetattr(STDIN_FILENO, &old);
-    termios quiet = old;
-    quiet.c_lflag &= ~tcflag_t(ECHO);
-    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-    std::string line;
-    std::getline(std::cin, line);
-    tcsetattr(STDIN_FILENO, TCSANOW, &old);
-    std::fprintf(stderr, "\n");
-    *password = QString::fromLocal8Bit(line.c_str());
-    return true;
-}
+bool askPassword(QString *password) { return lectoria::consoleio::readHidden(QStringLiteral("密码："), password); }
 
 // Qt's remarks about the desktop session (no runtime folder, offscreen
 // platform) mean nothing to a scheduled run; everything else is passed on.
@@ -53,14 +34,24 @@ int main(int argc, char **argv)
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(filterQtMessages);
-    QApplication app(argc, argv);
+    // Over a file-size limit a write fails (EFBIG) instead of the signal
+    // ending the run without a word: the run then ends as on a full disk.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // The arguments are the runner's alone: Qt sees none of them, so that
+    // "-platform xcb", "-stylesheet FILE" or "-reverse" are wrong arguments
+    // like any other instead of Qt's options.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    int qtArgc = 1;
+    char *qtArgv[] = {argv[0], nullptr};
+    QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName(QStringLiteral("lectoria-batch"));
     // The designed fonts are Windows' Chinese fonts; installed CJK fonts stand in for them.
     lectoria::report::installFontSubstitutes();
     // Qt's own texts it may pass on (file and driver errors) in Chinese, like the rest.
     lectoria::installQtChineseTexts();
 
-    QStringList args = QApplication::arguments().mid(1);
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
         std::fprintf(stdout, "%s", lectoria::batch::usageText().toLocal8Bit().constData());
         return lectoria::batch::Ok;

@@ -1,20 +1,30 @@
 #include "atomicfile.h"
 #include "errors.h"
+#include "fileidentity.h"
 #include "gbk.h"
 
 #include <QFile>
 #include <QDir>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstring>
-
-#include <sys/stat.h>
 
 namespace lectoria {
 namespace {
 QString describe(const QString &path, const QString &why)
 {
     return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), why);
+}
+
+// A write that failed, in the operator's words first: a full disk and a
+// file-size limit (the runner ignores SIGXFSZ, so the write fails with
+// EFBIG) say the same to whoever has to free space; the system's text after.
+QString writeFailure(int err, const QString &systemText)
+{
+    if (err == ENOSPC || err == EDQUOT || err == EFBIG)
+        return QStringLiteral("磁盘已满或文件超过了允许的大小，文件没有写成（%1）。").arg(systemText);
+    return systemText;
 }
 } // namespace
 
@@ -26,28 +36,18 @@ constexpr qsizetype flushAt = 1 << 16;
 
 namespace {
 
-struct FileId {
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool operator==(const FileId &o) const { return device == o.device && inode == o.inode; }
-};
+using FileId = FileIdentity;
 
-bool identify(const QString &path, FileId *id, struct stat *st = nullptr)
-{
-    struct stat s {};
-    if (::stat(QFile::encodeName(path).constData(), &s) != 0)
-        return false;
-    *id = {s.st_dev, s.st_ino};
-    if (st)
-        *st = s;
-    return true;
-}
+bool identify(const QString &path, FileId *id, bool *regular = nullptr) { return identifyFile(path, id, regular); }
 
 // A path by its folder's identity and its own name, for a file that may not exist.
 struct PlaceId {
     FileId folder;
     QString name;
-    bool operator==(const PlaceId &o) const { return folder == o.folder && name == o.name; }
+    bool operator==(const PlaceId &o) const
+    {
+        return folder == o.folder && name.compare(o.name, fileNameCase) == 0;
+    }
 };
 
 bool place(const QString &path, PlaceId *id)
@@ -70,9 +70,9 @@ void setGuardedFiles(const QStringList &paths) { guardedFiles() = paths; }
 void checkOutputTarget(const QString &path)
 {
     FileId target;
-    struct stat st {};
-    const bool exists = identify(path, &target, &st);
-    if (exists && !S_ISREG(st.st_mode))
+    bool regular = false;
+    const bool exists = identify(path, &target, &regular);
+    if (exists && !regular)
         throw FileError(describe(path, QStringLiteral("不是普通文件（而是设备、管道、文件夹等），不能用作输出文件。")));
     PlaceId where;
     const bool placed = !exists && place(path, &where);
@@ -112,9 +112,12 @@ void GbkFileWriter::flushBuffer()
     // A disk that fills up takes part of a write without a complaint; only
     // the next write fails, with the system's reason.
     for (qsizetype done = 0; done < m_used;) {
+        errno = 0;
         const qint64 wrote = m_file.write(m_buffer.constData() + done, m_used - done);
-        if (wrote <= 0)
-            throw FileError(describe(m_path, m_file.errorString()));
+        if (wrote <= 0) {
+            const int err = errno;
+            throw FileError(describe(m_path, writeFailure(err, m_file.errorString())));
+        }
         done += wrote;
     }
     m_used = 0;
@@ -159,8 +162,11 @@ void GbkFileWriter::writeLine(const QString &line)
 void GbkFileWriter::commit()
 {
     flushBuffer();
-    if (!m_file.commit())
-        throw FileError(describe(m_path, m_file.errorString()));
+    errno = 0;
+    if (!m_file.commit()) {
+        const int err = errno;
+        throw FileError(describe(m_path, writeFailure(err, m_file.errorString())));
+    }
 }
 
 QByteArray readWholeFile(const QString &path)

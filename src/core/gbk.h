@@ -20,6 +20,11 @@ char *encodeInto(QStringView text, char *dst, int *unmappable = nullptr);
 QString decode(const QByteArray &bytes);
 QString decode(const char *data, qsizetype size);
 
+// How many bytes at the start of data are whole GBK characters, the ones
+// decode() reads without a U+FFFD: up to the first byte that is not part of
+// one, or up to a last lead byte that the bytes after data may complete.
+qsizetype wholeCharacters(const char *data, qsizetype size);
+
 // Length of the text in bytes of its GBK form.
 qsizetype byteLength(const QString &text);
 

@@ -12,6 +12,23 @@ QString trimText(const QString &s)
     return (b == 0 && e == s.size()) ? s : s.mid(b, e - b);
 }
 
+QString shownValue(const QString &value, qsizetype limit)
+{
+    const bool cut = value.size() > limit;
+    QString shown = cut ? value.left(limit) : value;
+    if (cut && shown.back().isHighSurrogate())
+        shown.chop(1);
+    for (QChar &c : shown) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Other_Format
+            || category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
+            c = QLatin1Char('?');
+    }
+    if (cut)
+        shown += QChar(0x2026);
+    return shown;
+}
+
 QString sqlEscape(const QString &s)
 {
     if (!s.contains(QLatin1Char('\'')))

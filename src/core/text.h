@@ -12,6 +12,13 @@ namespace lectoria {
 // this before it is shown, compared or composed.
 QString trimText(const QString &s);
 
+// A value from outside (a file, a typed text) as a message quotes it: at
+// most `limit` characters, then "…"; every control character (a terminal's
+// escape sequence, a line break, a direction override) shown as "?", so that
+// the message says what it says wherever it is shown and stays short however
+// long the value is.
+QString shownValue(const QString &value, qsizetype limit = 40);
+
 // The text with each single quote doubled, for the inside of an SQL literal.
 QString sqlEscape(const QString &s);
 

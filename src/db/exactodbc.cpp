@@ -12,8 +12,7 @@
 #include <QVarLengthArray>
 #include <QVector>
 
-#include <sql.h>
-#include <sqlext.h>
+#include "odbcapi.h"
 
 namespace lectoria {
 namespace {

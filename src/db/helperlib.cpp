@@ -37,7 +37,18 @@ QString qyDeSecrectString(const QString &secret)
     QByteArray mixed = QByteArray::fromHex(hex.toLatin1());
     for (int i = 0; i < mixed.size(); ++i)
         mixed[i] = char(quint8(mixed[i]) ^ streamByte(i));
-    return QString::fromUtf8(mixed);
+    // A plain value typed by hand may look like the stored form ("QY12345"):
+    // it is taken as stored only when it decodes to text (well-formed UTF-8,
+    // no control characters) that the protection gives back exactly.
+    const QString plain = QString::fromUtf8(mixed);
+    if (plain.toUtf8() != mixed || plain.contains(QChar(0xFFFD)))
+        return secret;
+    for (QChar c : plain)
+        if (c.unicode() < 32 || c.unicode() == 127)
+            return secret;
+    if (qyBeSecrectString(plain) != secret)
+        return secret;
+    return plain;
 }
 
 } // namespace lectoria

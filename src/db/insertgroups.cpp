@@ -251,11 +251,8 @@ LibInsertGroups::~LibInsertGroups()
     if (!m_open)
         return;
     try {
-        if (m_recordPending) {
-            m_rollbackTo->exec({});
-            if (m_release)
-                m_release->exec({});
-        }
+        if (m_recordPending)
+            dropPendingRecord();
         if (m_batchPending)
             LibDB::exec(QStringLiteral("rollback transaction ") + batchSavepoint);
         commitNow();
@@ -317,13 +314,18 @@ void LibInsertGroups::insert(const QVariantList &values, int tag)
     told(tag, QString());
 }
 
+void LibInsertGroups::dropPendingRecord()
+{
+    m_rollbackTo->exec({});
+    if (m_release)
+        m_release->exec({});
+    m_recordPending = false;
+}
+
 void LibInsertGroups::undoRecord()
 {
     try {
-        m_rollbackTo->exec({});
-        if (m_release)
-            m_release->exec({});
-        m_recordPending = false;
+        dropPendingRecord();
         return;
     } catch (const DbError &) {
         // No savepoint to return to: the refusal ended the transaction, or
@@ -535,12 +537,8 @@ bool LibInsertGroups::keepAfterFailure()
         return nothingLost;
     }
     try {
-        if (m_recordPending) {
-            m_rollbackTo->exec({});
-            if (m_release)
-                m_release->exec({});
-            m_recordPending = false;
-        }
+        if (m_recordPending)
+            dropPendingRecord();
         if (m_batchPending) {
             // A batch that did not answer may have inserted some of its
             // records: none of them counts as stored, so none stays.

@@ -103,6 +103,9 @@ private:
     };
     void begin(int firstTag);
     void runOne(const QVariantList &values);
+    // Returns to the pending record's savepoint and releases it: the record
+    // leaves no trace. Throws DbError when there is no savepoint to return to.
+    void dropPendingRecord();
     void undoRecord();
     void rollBackQuietly();
     void replayGroup();

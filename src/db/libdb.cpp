@@ -2,6 +2,7 @@
 #include "datetext.h"
 #include "atomicfile.h"
 #include "errors.h"
+#include "fileidentity.h"
 #include "exactodbc.h"
 #include "helperlib.h"
 #include "machinesettings.h"
@@ -27,11 +28,11 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
-#include <odbcinst.h>
-#include <sql.h>
-#include <sqlext.h>
+#include "odbcapi.h"
 
 namespace lectoria {
 namespace {
@@ -159,12 +160,13 @@ QString odbcState(const QSqlQuery &q)
     SQLHANDLE stmt = odbcHandle(q.result()->handle());
     if (!stmt)
         return QString();
-    SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {0};
+    // The wide form: the only one both unixODBC and Windows' headers declare alike.
+    SQLWCHAR state[SQL_SQLSTATE_SIZE + 1] = {0};
     SQLINTEGER native = 0;
     SQLSMALLINT len = 0;
-    if (!SQL_SUCCEEDED(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, &native, nullptr, 0, &len)))
+    if (!SQL_SUCCEEDED(SQLGetDiagRecW(SQL_HANDLE_STMT, stmt, 1, state, &native, nullptr, 0, &len)))
         return QString();
-    return QString::fromLatin1(reinterpret_cast<const char *>(state));
+    return QString::fromUtf16(reinterpret_cast<const char16_t *>(state));
 }
 
 // SQLite's result codes that blame the values (too big, constraint,
@@ -458,7 +460,7 @@ QString openConnection(const ConnectionParams &p)
     if (p.odbcName.startsWith(sqlitePrefix, Qt::CaseInsensitive)) {
         QString path = p.odbcName.mid(sqlitePrefix.size()).trimmed();
         if (QFileInfo(path).isRelative())
-            path = QFileInfo(MachineSettings::location()).absoluteDir().absoluteFilePath(path);
+            path = QDir(MachineSettings::folder()).absoluteFilePath(path);
         // QSQLITE would create a missing file; the console never creates the site's database.
         if (!QFileInfo(path).isFile())
             return fail(QStringLiteral("数据库文件不存在：%1").arg(QDir::toNativeSeparators(path)));
@@ -467,7 +469,7 @@ QString openConnection(const ConnectionParams &p)
         // A file this process may not write (read-only media, a copy without
         // write permission) is opened for reading: every report still works,
         // and a command that writes is told why it cannot.
-        const bool readOnly = ::access(QFile::encodeName(path).constData(), W_OK) != 0;
+        const bool readOnly = !mayWriteFile(path);
         const QString busy = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(MachineSettings::lockTimeoutSeconds() * 1000);
         db.setConnectOptions(readOnly ? busy + QStringLiteral(";QSQLITE_OPEN_READONLY") : busy);
         if (!db.open())
@@ -677,9 +679,23 @@ void LibDB::failSqlite(int resultCode, const QString &text)
         throw DbError(lockWaitText(text));
     if (sqliteRefusedValues(resultCode))
         throw DbValueRefused(text);
-    if ((resultCode & 0xff) == 8) // read-only
-        throw DbError(QStringLiteral("数据库文件是只读的，不能写入（%1）。").arg(text));
-    throw DbError(text);
+    // The engine's common failures in the operator's words first, its own
+    // text after them for whoever looks further.
+    QString sentence;
+    switch (resultCode & 0xff) {
+    case 8: sentence = QStringLiteral("数据库文件是只读的，不能写入"); break;
+    case 10: sentence = QStringLiteral("读写数据库文件时出错"); break;
+    case 11: // corrupt
+    case 26: // not a database
+        sentence = QStringLiteral("数据库文件已损坏或不是数据库");
+        break;
+    case 13: sentence = QStringLiteral("数据库或磁盘已满，不能写入"); break;
+    case 14: sentence = QStringLiteral("无法打开数据库文件"); break;
+    default: break;
+    }
+    if (sentence.isEmpty())
+        throw DbError(text);
+    throw DbError(QStringLiteral("%1（%2）。").arg(sentence, text));
 }
 
 LibStatement::LibStatement(const QString &sql) : m_sql(sql), m_query(LibDB::database())
@@ -777,6 +793,7 @@ void LibStatement::bind(const QVariantList &values)
         m_query.bindValue(int(i), values.at(i));
 }
 
+#ifdef F_OFD_SETLK
 namespace {
 
 // SQLite keeps its own locks at the start of the page at 1 GiB (the lock
@@ -809,6 +826,7 @@ QString mainDatabaseFile()
 }
 
 } // namespace
+#endif
 
 LibWorkLock::LibWorkLock(const QString &name, int slot, const QString &refusal) : m_name(name)
 {

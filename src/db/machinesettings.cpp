@@ -1,65 +1,24 @@
 #include "machinesettings.h"
+#include "registrykey.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringList>
 
-#ifdef Q_OS_WIN
-#include <QSettings>
-#endif
-
 namespace lectoria {
 
-#ifdef Q_OS_WIN
-namespace {
-const QString root = QStringLiteral("HKEY_LOCAL_MACHINE\\");
-}
-QString MachineSettings::location() { return root + keyName(); }
-
-bool MachineSettings::keyExists()
-{
-    QSettings parent(root + parentKeyName(), QSettings::NativeFormat);
-    return parent.childGroups().contains(QStringLiteral("Lectoria"), Qt::CaseInsensitive);
-}
-
-QMap<QString, QString> MachineSettings::readAll(QString *error)
-{
-    if (error) error->clear();
-    QMap<QString, QString> values;
-    QSettings key(location(), QSettings::NativeFormat);
-    for (const QString &name : key.childKeys())
-        values.insert(name.toUpper(), key.value(name).toString());
-    return values;
-}
-
-QString MachineSettings::createKeys()
-{
-    QSettings key(location(), QSettings::NativeFormat);
-    if (!key.isWritable())
-        return root + keyName();
-    return QString();
-}
-
-bool MachineSettings::write(const QMap<QString, QString> &values)
-{
-    QSettings key(location(), QSettings::NativeFormat);
-    if (!key.isWritable())
-        return false;
-    for (auto it = values.begin(); it != values.end(); ++it)
-        key.setValue(it.key(), it.value());
-    key.sync();
-    return key.status() == QSettings::NoError;
-}
-#else
+// The settings file: Linux's stand-in for the registry key, and on every
+// system the file LECTORIA_SETTINGS names.
 namespace {
 
 QString settingsFile()
 {
-    const QByteArray env = qgetenv("LECTORIA_SETTINGS");
+    const QString env = qEnvironmentVariable("LECTORIA_SETTINGS");
     if (!env.isEmpty())
-        return QFile::decodeName(env);
+        return env;
     return QStringLiteral("/etc/xdg/Marrowind/Lectoria.conf");
 }
 
@@ -68,12 +27,21 @@ bool isGeneral(const QString &t) { return t.compare(QLatin1String("[General]"), 
 
 } // namespace
 
-QString MachineSettings::location() { return settingsFile(); }
+QString MachineSettings::location() { return registrykey::inUse() ? registrykey::location() : settingsFile(); }
 
-bool MachineSettings::keyExists() { return QFileInfo(settingsFile()).isFile(); }
+QString MachineSettings::folder()
+{
+    if (registrykey::inUse())
+        return QCoreApplication::applicationDirPath();
+    return QFileInfo(settingsFile()).absolutePath();
+}
+
+bool MachineSettings::keyExists() { return registrykey::inUse() ? registrykey::keyExists() : QFileInfo(settingsFile()).isFile(); }
 
 QMap<QString, QString> MachineSettings::readAll(QString *error)
 {
+    if (registrykey::inUse())
+        return registrykey::readAll(error);
     if (error) error->clear();
     QMap<QString, QString> values;
     QFile f(settingsFile());
@@ -106,13 +74,16 @@ QMap<QString, QString> MachineSettings::readAll(QString *error)
 
 QString MachineSettings::createKeys()
 {
+    if (registrykey::inUse())
+        return registrykey::createKeys();
     const QFileInfo file(settingsFile());
     QDir parent = file.absoluteDir();
     if (!parent.exists() && !QDir().mkpath(parent.absolutePath()))
         return parentKeyName();
     if (!file.exists()) {
+        // The file will hold the database login: for its owner's eyes only.
         QFile f(file.absoluteFilePath());
-        if (!f.open(QIODevice::WriteOnly))
+        if (!f.open(QIODevice::WriteOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
             return keyName();
         f.write("[General]\n");
     }
@@ -121,6 +92,8 @@ QString MachineSettings::createKeys()
 
 bool MachineSettings::write(const QMap<QString, QString> &values)
 {
+    if (registrykey::inUse())
+        return registrykey::write(values);
     const QString path = settingsFile();
     QFile in(path);
     QStringList lines;
@@ -169,14 +142,18 @@ bool MachineSettings::write(const QMap<QString, QString> &values)
             lines.insert(generalEnd + k, added.at(k));
     }
 
+    const bool existed = QFileInfo::exists(path);
     QSaveFile out(path);
     out.setDirectWriteFallback(true);
     if (!out.open(QIODevice::WriteOnly))
         return false;
+    // A file made here holds the database login: for its owner's eyes only.
+    // One that exists keeps the permissions its administrator gave it.
+    if (!existed)
+        out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     out.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
     return out.commit();
 }
-#endif
 
 QString MachineSettings::value(const QString &name) { return readAll().value(name.toUpper()); }
 

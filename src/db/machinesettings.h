@@ -5,7 +5,8 @@
 namespace lectoria {
 
 // The machine's settings key SOFTWARE\Marrowind\Lectoria under
-// HKEY_LOCAL_MACHINE. On Windows it is the registry itself. Elsewhere the key
+// HKEY_LOCAL_MACHINE. On Windows it is the registry itself (unless
+// LECTORIA_SETTINGS names a settings file, as elsewhere). Elsewhere the key
 // is the INI file /etc/xdg/Marrowind/Lectoria.conf (its folder is the parent
 // key SOFTWARE\Marrowind), or the file named by LECTORIA_SETTINGS; its values
 // are plain NAME=value lines of the [General] group, UTF-8, so that an
@@ -17,6 +18,9 @@ public:
 
     // Where the key lives (the file on Linux).
     static QString location();
+    // The folder a relative path among the values starts from: the settings
+    // file's, or the program's for the registry.
+    static QString folder();
     static bool keyExists();
 
     // Reads the key. A missing value reads as empty text. When the key exists

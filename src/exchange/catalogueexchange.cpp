@@ -95,6 +95,12 @@ QString importQuestion(Kind kind)
     return QStringLiteral("您确定要导入[%1]数据码？").arg(kindInfo(kind).exchangeWord);
 }
 
+QString utf8Question()
+{
+    return QStringLiteral("文件似乎是UTF-8编码，而数据文件应为GBK编码。\n"
+                          "按GBK读入会把文字变成乱码；要按UTF-8编码读入吗？");
+}
+
 QStringList importStatement(Kind kind)
 {
     const ExchangeKind &k = exchangeKind(kind);
@@ -107,13 +113,13 @@ QStringList importStatement(Kind kind)
 }
 
 ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgress &progress,
-                             ExistingRecords existing)
+                             ExistingRecords existing, TextEncoding encoding)
 {
     const ExchangeKind &k = exchangeKind(kind);
-    const QString name = trimText(path);
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
-        throw FileError(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(name), file.errorString()));
+    // The file's bytes are checked before anything is stored: a file in
+    // another encoding would go in as garbled text, beyond repair.
+    ExchangeInput input(trimText(path), encoding);
+    QIODevice &file = input.device();
 
     LibBulkRun bulk;
     // One import of a kind at a time, from before the stored records are
@@ -146,7 +152,7 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
         p.waiting = false;
         p.why = why;
     });
-    ExchangeReader reader(file, int(k.fields.size()));
+    ExchangeReader reader(file, int(k.fields.size()), encoding);
     ImportResult result;
     ImportResult atGroupStart; // the counts when the open group began
     int atGroupStartTag = -1;  // the record that began it
@@ -166,7 +172,7 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
             } else if (!p.why.isEmpty()) {
                 ++result.failed;
                 if (result.firstFailure.isEmpty())
-                    result.firstFailure = QStringLiteral("第%1条记录：%2").arg(result.read + 1).arg(p.why);
+                    result.firstFailure = QStringLiteral("第%1条记录：%2").arg(result.read + 1).arg(shownValue(p.why, 200));
             }
             ++result.read;
             pending.pop_front();
@@ -184,7 +190,7 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
             result = atGroupStart;
         result.groups = groups.groupsCommitted();
         result.longestGroupMs = groups.longestGroupMs();
-        result.stoppedBy = e.text().isEmpty() ? QStringLiteral("数据库未说明原因") : e.text();
+        result.stoppedBy = e.text().isEmpty() ? QStringLiteral("数据库未说明原因") : shownValue(e.text(), 300);
         result.endLine = reader.linesRead();
     };
     for (;;) {

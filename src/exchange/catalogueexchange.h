@@ -72,6 +72,10 @@ struct ImportResult {
 // "您确定要导入[电子图书]数据码？"
 QString importQuestion(Kind kind);
 
+// Asked when the file of an import looks like UTF-8: "文件似乎是UTF-8编码…",
+// Yes reads it as UTF-8.
+QString utf8Question();
+
 // The INSERT statement of a kind as its lines: the header lines, then one
 // placeholder line per value ("?," and the last "?)").
 QStringList importStatement(Kind kind);
@@ -89,9 +93,12 @@ QStringList importStatement(Kind kind);
 // group had inserted before it (when the database rolled the group back, the
 // import counts as stopped at the group's first record); a file that ends
 // early ends it there; either way the records inserted stay. Throws
-// FileError when the file cannot be opened or read.
+// FileError when the file cannot be opened or read, is no regular file or
+// pipe, or is not text in the encoding (LooksUtf8Error: GBK asked for, the
+// bytes are UTF-8); nothing is stored then.
 ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgress &progress = {},
-                             ExistingRecords existing = ExistingRecords::Insert);
+                             ExistingRecords existing = ExistingRecords::Insert,
+                             TextEncoding encoding = TextEncoding::Gbk);
 
 // "数据导入成功，共[n]条记录，请检查分类是否正确!", with the failures, the
 // records skipped as already stored and where the file ended when it ended

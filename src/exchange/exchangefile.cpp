@@ -223,7 +223,7 @@ bool importValues(const ExchangeKind &kind, const QStringList &raw, QVariantList
             const VolumeTitle t = splitVolumeTitle(field);
             int count = 0;
             if (!leadingZeroNumber(t.count, &count)) {
-                if (why) *why = QStringLiteral("册数“%1”不是整数").arg(t.count);
+                if (why) *why = QStringLiteral("册数“%1”不是整数").arg(shownValue(t.count));
                 return false;
             }
             values << QVariant(t.title + QLatin1Char(' ')) << QVariant(count);
@@ -233,7 +233,7 @@ bool importValues(const ExchangeKind &kind, const QStringList &raw, QVariantList
             const QString v = extractValue(field);
             int n = 0;
             if (!leadingZeroNumber(v, &n)) {
-                if (why) *why = QStringLiteral("%1的值“%2”不是整数").arg(f.column, trimText(v));
+                if (why) *why = QStringLiteral("%1的值“%2”不是整数").arg(f.column, shownValue(trimText(v)));
                 return false;
             }
             values << QVariant(n);
@@ -246,7 +246,20 @@ bool importValues(const ExchangeKind &kind, const QStringList &raw, QVariantList
     return true;
 }
 
-ExchangeReader::ExchangeReader(QIODevice &in, int fieldCount) : m_in(in), m_fieldCount(qMax(1, fieldCount)) {}
+ExchangeReader::ExchangeReader(QIODevice &in, int fieldCount, TextEncoding encoding)
+    : m_in(in), m_fieldCount(qMax(1, fieldCount)), m_encoding(encoding)
+{
+}
+
+QString ExchangeReader::decode(const char *data, qsizetype size)
+{
+    if (m_encoding == TextEncoding::Gbk)
+        return Gbk::decode(data, size);
+    QString text = QString::fromUtf8(data, size);
+    if (m_lines == 0 && text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    return text;
+}
 
 bool ExchangeReader::fill()
 {
@@ -366,9 +379,9 @@ bool ExchangeReader::readLine(QString &line)
                 m_stripped.append(p, upTo - p);
                 p = cr ? cr + 1 : stop;
             }
-            line = Gbk::decode(m_stripped.constData(), m_stripped.size());
+            line = decode(m_stripped.constData(), m_stripped.size());
         } else {
-            line = Gbk::decode(first, length);
+            line = decode(first, length);
         }
         m_lastLineBytes = length;
         m_pos = qMin(end + 1, m_buffer.size());

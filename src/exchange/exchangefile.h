@@ -1,4 +1,5 @@
 #pragma once
+#include "exchangeinput.h"
 #include "exchangekinds.h"
 
 #include <QByteArray>
@@ -101,7 +102,9 @@ public:
         EndedBeforeEnd,   // the file ended after a record, before the end line
     };
 
-    ExchangeReader(QIODevice &in, int fieldCount);
+    // With TextEncoding::Utf8 the lines are read as UTF-8 and a byte-order
+    // mark at the start is dropped.
+    ExchangeReader(QIODevice &in, int fieldCount, TextEncoding encoding = TextEncoding::Gbk);
     // The next step; once the reading has ended, the same step again. Throws
     // FileError when the device cannot be read.
     Step next(QStringList &rawFields);
@@ -113,6 +116,7 @@ public:
 
 private:
     bool readLine(QString &line);
+    QString decode(const char *data, qsizetype size);
     bool fill();
     bool passOverLine();
     void overlong(QString &line);
@@ -120,6 +124,7 @@ private:
 
     QIODevice &m_in;
     int m_fieldCount;
+    TextEncoding m_encoding;
     QByteArray m_buffer;
     QByteArray m_stripped; // a line's bytes without its CRs, reused
     qsizetype m_pos = 0;

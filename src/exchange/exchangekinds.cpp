@@ -78,11 +78,8 @@ QStringList insertHeader(const ExchangeKind &k)
 
 const ExchangeKind &exchangeKind(Kind k)
 {
-    for (const ExchangeKind &e : exchangeKinds())
-        if (e.kind == k)
-            return e;
-    // Every kind is listed; one that is not would answer for another kind's file.
-    qFatal("exchange kinds: kind %d has no entry", int(k));
+    static const QVector<ExchangeKind> keyed = keyedByKind(exchangeKinds());
+    return keyed.at(int(k));
 }
 
 QVector<Kind> kindsNamedIn(const QString &text)

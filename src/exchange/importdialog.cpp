@@ -66,12 +66,26 @@ void TImportOther::importKind(Kind kind)
         return;
     const QString path = edFileName->text();
     const ExistingRecords existing = ckSkipExisting->isChecked() ? ExistingRecords::Skip : ExistingRecords::Insert;
-    bool stopped = false;
-    runWithProgress([&](const ExchangeProgress &progress) {
-        const ImportResult result = importCatalogue(kind, path, progress, existing);
-        stopped = result.stopped();
-        return importMessage(result);
-    }, &stopped);
+    TextEncoding encoding = TextEncoding::Gbk;
+    for (;;) {
+        bool stopped = false;
+        bool looksUtf8 = false;
+        runWithProgress([&](const ExchangeProgress &progress) {
+            try {
+                const ImportResult result = importCatalogue(kind, path, progress, existing, encoding);
+                stopped = result.stopped();
+                return importMessage(result);
+            } catch (const LooksUtf8Error &) {
+                looksUtf8 = true; // nothing was stored; the operator decides
+                return QString();
+            }
+        }, &stopped);
+        if (!looksUtf8 || encoding == TextEncoding::Utf8)
+            return;
+        if (!askYesNo(utf8Question()))
+            return;
+        encoding = TextEncoding::Utf8;
+    }
 }
 
 } // namespace lectoria

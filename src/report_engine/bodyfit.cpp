@@ -35,7 +35,65 @@ quint16 BodyFit::fontSlot(const FontSpec &f)
     return quint16(at);
 }
 
-void BodyFit::keepInside(PageItem &out)
+void BodyFit::spreadIntoFreeWidth(QVector<PageItem> &items, qsizetype first) const
+{
+    constexpr int Gap = 15; // between one text's ink and the next
+    const qsizetype n = items.size() - first;
+    if (n < 1)
+        return;
+    QVector<int> textWidths(n);
+    bool overflow = false;
+    for (qsizetype k = 0; k < n; ++k) {
+        const PageItem &it = items[first + k];
+        textWidths[k] = it.text.isEmpty() ? 0 : textWidth(it.text, (*m_fonts)[it.font].pointSize);
+        overflow = overflow || (it.clip && textWidths[k] > it.width);
+    }
+    if (!overflow)
+        return;
+    // Where a text's ink lies: its box when it does not fit it, else the text
+    // itself at its anchor.
+    auto inkLeft = [&](qsizetype k) {
+        const PageItem &it = items[first + k];
+        const int w = textWidths[k];
+        if (it.clip && w > it.width)
+            return it.x;
+        return it.align == Align::Left ? it.x : it.align == Align::Right ? it.x + it.width - w : it.anchor() - w / 2;
+    };
+    auto inkRight = [&](qsizetype k) {
+        const PageItem &it = items[first + k];
+        const int w = textWidths[k];
+        if (it.clip && w > it.width)
+            return it.x + it.width;
+        return it.align == Align::Left ? it.x + w : it.align == Align::Right ? it.x + it.width : it.anchor() + (w + 1) / 2;
+    };
+    for (qsizetype k = 0; k < n; ++k) {
+        PageItem &it = items[first + k];
+        if (!it.clip || it.figure || textWidths[k] <= it.width || it.align == Align::Center)
+            continue;
+        if (it.align == Align::Left) {
+            int limit = m_right;
+            for (qsizetype j = 0; j < n; ++j) {
+                const PageItem &o = items[first + j];
+                if (j != k && o.y == it.y && !o.text.isEmpty() && inkLeft(j) >= it.x)
+                    limit = qMin(limit, inkLeft(j) - Gap);
+            }
+            it.width = qMax(it.width, qMin(textWidths[k], limit - it.x));
+        } else {
+            const int right = it.x + it.width;
+            int limit = m_left;
+            for (qsizetype j = 0; j < n; ++j) {
+                const PageItem &o = items[first + j];
+                if (j != k && o.y == it.y && !o.text.isEmpty() && inkRight(j) <= right)
+                    limit = qMax(limit, inkRight(j) + Gap);
+            }
+            const int left = qMin(it.x, qMax(right - textWidths[k], limit));
+            it.width = right - left;
+            it.x = left;
+        }
+    }
+}
+
+void BodyFit::keepInside(PageItem &out, bool cutText)
 {
     const int L = m_left, R = m_right;
     switch (out.align) {
@@ -62,11 +120,11 @@ void BodyFit::keepInside(PageItem &out)
         break;
     }
     }
-    if (out.text.isEmpty())
+    if (out.text.isEmpty() || !cutText)
         return;
     const qreal pt = (*m_fonts)[out.font].pointSize;
     if (out.clip) {
-        out.text = fitText(out.text, out.width, pt, out.align);
+        out.text = cutWithMark(out.text, out.width, pt);
         return;
     }
     int room = 0;
@@ -92,7 +150,7 @@ void BodyFit::keepInside(PageItem &out)
         smaller -= 0.5;
     if (smaller < MinPointSize) {
         smaller = MinPointSize;
-        out.text = fitText(out.text, room, smaller, out.align);
+        out.text = cutWithMark(out.text, room, smaller);
     }
     FontSpec f = (*m_fonts)[out.font];
     f.pointSize = smaller;

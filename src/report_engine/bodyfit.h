@@ -37,8 +37,16 @@ public:
     // line alone would otherwise shrink just enough for itself).
     quint16 memoFont(quint16 designed);
     // Moves and narrows a placed item, cuts or shrinks its text, so that it
-    // stays inside the body (see the class comment).
-    void keepInside(PageItem &item);
+    // stays inside the body (see the class comment). A cut text ends in "…".
+    // Without `fitText` only the box is moved: the text stays whole (for the
+    // data files, which carry values, not ink).
+    void keepInside(PageItem &item, bool fitText = true);
+    // Widens the fixed-width items among items[first..] whose text does not
+    // fit their box into the room their line leaves empty: a left-aligned
+    // one to the right, a right-aligned one to the left, up to the ink of
+    // the next text on the line (or the body's edge), so that a value is cut
+    // only when the line really has no room for it. The anchors stay.
+    void spreadIntoFreeWidth(QVector<PageItem> &items, qsizetype first) const;
     // The font table's index of a font, the font added when it is new.
     quint16 fontSlot(const FontSpec &f);
 

@@ -145,6 +145,9 @@ public:
     virtual void begin(const DocumentInfo &) {}
     virtual void page(const Page &page, const DocumentInfo &info) = 0;
     virtual void end(const DocumentInfo &) {}
+    // A sink that writes values as data (CSV, HTML) wants every text whole:
+    // what fits the ink is a matter of the printed page, not of the data.
+    virtual bool keepsWholeTexts() const { return false; }
 };
 
 // Collects every page (what Report::fill() returns).

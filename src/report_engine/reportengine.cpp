@@ -62,6 +62,7 @@ public:
         m_cur.m_index = m_prev.m_index = &m_index;
         m_cur.m_values = m_prev.m_values = nullptr;
 
+        m_wholeTexts = m_sink.keepsWholeTexts();
         m_sink.begin(m_info);
 
         const int groups = int(m_r.m_groups.size());
@@ -435,6 +436,8 @@ private:
         const int left = m_fit.left();
         const int width = m_fit.width();
         const int offset = top - from;
+        const qsizetype firstItem = m_page.items.size();
+        qsizetype endOfTexts = firstItem; // the last of the band's own texts, and before it
         for (const Placed &e : placed) {
             // The last part takes everything left, also what lies below the band's edge.
             if (e.y < from || (!last && e.y >= to))
@@ -453,8 +456,8 @@ private:
                 out.clip = i.m_clip;
                 out.color = i.m_color;
                 out.text = e.line >= 0 ? i.m_lines.at(e.line) : i.m_text;
-                m_fit.keepInside(out);
                 m_page.items.append(std::move(out));
+                endOfTexts = m_page.items.size();
             } else {
                 const auto &ln = b.m_lines[size_t(e.line)];
                 PageLine out;
@@ -466,6 +469,13 @@ private:
                 m_page.lines.append(out);
             }
         }
+        // The band's texts together: a value takes the room its line leaves
+        // empty before it is cut (not in the data files, which keep it whole).
+        if (!m_wholeTexts)
+            m_fit.spreadIntoFreeWidth(m_page.items, firstItem);
+        for (qsizetype k = firstItem; k < endOfTexts; ++k)
+            if (!m_page.items[k].figure)
+                m_fit.keepInside(m_page.items[k], !m_wholeTexts);
         if (b.m_lineAbove && first)
             m_page.lines.append(PageLine{left, top, left + width, top, 2, 0xff000000});
         if (b.m_lineBelow && last) {
@@ -548,6 +558,7 @@ private:
 
     Report &m_r;
     PageSink &m_sink;
+    bool m_wholeTexts = false; // the sink keeps every text whole
     DocumentInfo m_info;
     QDateTime m_runTime;
     QHash<QString, int> m_index;

@@ -310,6 +310,8 @@ QString FileSink::headerRow() const
 
 FileSink::~FileSink() = default;
 
+bool FileSink::keepsWholeTexts() const { return m_format == ReportOutput::Csv || m_format == ReportOutput::Html; }
+
 void FileSink::page(const Page &page, const DocumentInfo &info)
 {
     QStringList lines;

@@ -65,6 +65,7 @@ public:
     FileSink(ReportOutput format, const QString &path, std::optional<FileFrame> frame = std::nullopt);
     ~FileSink() override;
     void page(const Page &page, const DocumentInfo &info) override;
+    bool keepsWholeTexts() const override;
     void commit();
 
 private:

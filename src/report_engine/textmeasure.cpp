@@ -75,4 +75,19 @@ QString fitText(const QString &s, int width, qreal pointSize, Align align)
     return s.mid(begin, end - begin);
 }
 
+QString cutWithMark(const QString &s, int width, qreal pointSize)
+{
+    if (textWidth(s, pointSize) <= width)
+        return s;
+    const QString mark(QChar(0x2026));
+    const int markWidth = textWidth(mark, pointSize);
+    if (markWidth > width)
+        return fitText(s, width, pointSize, Align::Left);
+    QString start = fitText(s, width - markWidth, pointSize, Align::Left);
+    // Blanks before the mark would hide where the value was cut.
+    while (!start.isEmpty() && start.back().unicode() <= 32)
+        start.chop(1);
+    return start + mark;
+}
+
 } // namespace lectoria::report

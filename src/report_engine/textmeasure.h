@@ -30,4 +30,8 @@ int textWidth(QStringView s, qreal pointSize);
 // end when right-aligned, the middle when centred.
 QString fitText(const QString &s, int width, qreal pointSize, Align align);
 
+// A printed value that does not fit `width`: its beginning, cut at a whole
+// character, and "…" to show that it goes on; s itself when it fits.
+QString cutWithMark(const QString &s, int width, qreal pointSize);
+
 } // namespace lectoria::report

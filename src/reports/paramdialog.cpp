@@ -23,6 +23,7 @@
 #include <QSqlRecord>
 #include <QStandardItemModel>
 #include <QTableView>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace lectoria {
@@ -218,18 +219,21 @@ QMenu *ReportParamDialog::makeMenu(const QString &name, QPushButton *button, boo
         QString caption;
         int choice; // an ExportChoice; -1: a separator
         const char *icon;
+        QStyle::StandardPixmap fallback; // where the desktop has no icon theme
     };
     QVector<Entry> entries;
     if (allFormats) {
-        entries = {{"pmThis", QStringLiteral("运行按钮指定功能"), 0, nullptr},
-                   {"N1", QStringLiteral("-"), -1, nullptr},
-                   {"pmTxt", QStringLiteral("保存报表到文本文件(*.txt)"), 1, "document-save"},
-                   {"pmCsv", QStringLiteral("保存报表到CSV(逗号分隔)文件(*.csv)"), 2, "x-office-spreadsheet"},
-                   {"pmHtm", QStringLiteral("保存报表到HTML文件(*.htm)"), 3, "text-html"}};
+        entries = {{"pmThis", QStringLiteral("运行按钮指定功能"), 0, nullptr, QStyle::SP_CustomBase},
+                   {"N1", QStringLiteral("-"), -1, nullptr, QStyle::SP_CustomBase},
+                   {"pmTxt", QStringLiteral("保存报表到文本文件(*.txt)"), 1, "document-save", QStyle::SP_DialogSaveButton},
+                   {"pmCsv", QStringLiteral("保存报表到CSV(逗号分隔)文件(*.csv)"), 2, "x-office-spreadsheet",
+                    QStyle::SP_FileDialogDetailedView},
+                   {"pmHtm", QStringLiteral("保存报表到HTML文件(*.htm)"), 3, "text-html", QStyle::SP_FileIcon}};
     } else {
-        entries = {{"MenuItem1", QStringLiteral("运行按钮指定功能"), 0, nullptr},
-                   {"MenuItem2", QStringLiteral("-"), -1, nullptr},
-                   {"MenuItem3", QStringLiteral("保存报表到文本文件(*.txt)"), 1, "document-save"}};
+        entries = {{"MenuItem1", QStringLiteral("运行按钮指定功能"), 0, nullptr, QStyle::SP_CustomBase},
+                   {"MenuItem2", QStringLiteral("-"), -1, nullptr, QStyle::SP_CustomBase},
+                   {"MenuItem3", QStringLiteral("保存报表到文本文件(*.txt)"), 1, "document-save",
+                    QStyle::SP_DialogSaveButton}};
     }
     for (const Entry &e : entries) {
         QAction *a = nullptr;
@@ -242,7 +246,7 @@ QMenu *ReportParamDialog::makeMenu(const QString &name, QPushButton *button, boo
                 a->setChecked(true);
             }
             if (e.icon)
-                a->setIcon(QIcon::fromTheme(QLatin1String(e.icon)));
+                a->setIcon(QIcon::fromTheme(QLatin1String(e.icon), style()->standardIcon(e.fallback)));
             const int choice = e.choice;
             connect(a, &QAction::triggered, this, [this, choice, buttonIndex] {
                 outputCommand(ReportOutput(choice), buttonIndex);

@@ -1,17 +1,40 @@
 #include "inputmethods.h"
 #include "unglobal.h"
+#include "systeminputmethods.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTextEdit>
 
 namespace lectoria {
 
+namespace {
+
+// Switches the keyboard to a Chinese-text field's named input method when
+// the field gets the focus (where the system can switch per field).
+class SwitchOnFocus : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::FocusIn) {
+            const QString name = watched->property("inputMethod").toString();
+            if (!name.isEmpty())
+                activateSystemInputMethod(name);
+        }
+        return false;
+    }
+};
+
+} // namespace
+
 void ApplyInputMethods(QWidget *window)
 {
+    // One filter for every field of the run, owned by the application.
+    static SwitchOnFocus *const switcher = new SwitchOnFocus(QCoreApplication::instance());
     const QList<QWidget *> fields = window->findChildren<QWidget *>();
     for (QWidget *w : fields) {
         if (!qobject_cast<QLineEdit *>(w) && !qobject_cast<QPlainTextEdit *>(w)
@@ -21,42 +44,16 @@ void ApplyInputMethods(QWidget *window)
         if (tag == ChineseTextTag) {
             w->setAttribute(Qt::WA_InputMethodEnabled, true);
             w->setProperty("inputMethod", unGlobal().DefaultInputMethod);
+            w->removeEventFilter(switcher);
+            w->installEventFilter(switcher);
         } else if (tag == CodeTag) {
             w->setAttribute(Qt::WA_InputMethodEnabled, false);
             w->setProperty("inputMethod", QString());
+            w->removeEventFilter(switcher);
         }
     }
 }
 
-QStringList installedInputMethods()
-{
-    // Each desktop input framework lists its engines its own way; ask the one
-    // that is installed, briefly, and take what it says.
-    struct Source { const char *program; QStringList args; };
-    const Source sources[] = {{"ibus", {QStringLiteral("list-engine")}},
-                              {"fcitx5-remote", {QStringLiteral("-q")}}};
-    QStringList names;
-    for (const Source &s : sources) {
-        const QString exe = QStandardPaths::findExecutable(QString::fromLatin1(s.program));
-        if (exe.isEmpty())
-            continue;
-        QProcess p;
-        p.start(exe, s.args);
-        if (!p.waitForFinished(2000)) {
-            p.kill();
-            p.waitForFinished(500);
-            continue;
-        }
-        const QStringList lines = QString::fromLocal8Bit(p.readAllStandardOutput()).split(QLatin1Char('\n'));
-        for (QString line : lines) {
-            line = line.trimmed();
-            if (line.isEmpty() || line.startsWith(QLatin1String("language:")))
-                continue;
-            names << line;
-        }
-    }
-    names.removeDuplicates();
-    return names;
-}
+QStringList installedInputMethods() { return systemInputMethods(); }
 
 } // namespace lectoria

@@ -1,9 +1,11 @@
 #include "messageboxprompt.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 
@@ -86,14 +88,50 @@ NameOnlyIcons &nameOnlyIcons()
 
 } // namespace
 
+namespace {
+
+// The open dialog's default suffix: a name typed without one that names no
+// file gets it ("gui_in" opens gui_in.dat), while a file whose name has no
+// suffix can still be opened by its name.
+class OpenFileDialog : public QFileDialog {
+public:
+    OpenFileDialog(QWidget *owner, const FileRequest &r)
+        : QFileDialog(owner, r.caption, r.directory, r.filter), m_suffix(r.defaultSuffix)
+    {
+    }
+
+protected:
+    void accept() override
+    {
+        auto *edit = findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        const QString typed = edit ? edit->text().trimmed() : QString();
+        if (!m_suffix.isEmpty() && !typed.isEmpty() && !typed.contains(QLatin1Char('.'))) {
+            const QDir folder = directory();
+            const QString withSuffix = typed + QLatin1Char('.') + m_suffix;
+            if (!QFileInfo::exists(folder.filePath(typed)) && QFileInfo::exists(folder.filePath(withSuffix)))
+                edit->setText(withSuffix);
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    QString m_suffix;
+};
+
+} // namespace
+
 std::unique_ptr<QFileDialog> makeFileDialog(QWidget *owner, const FileRequest &r, QFileDialog::AcceptMode mode)
 {
-    auto dlg = std::make_unique<QFileDialog>(owner, r.caption, r.directory, r.filter);
+    std::unique_ptr<QFileDialog> dlg;
+    if (mode == QFileDialog::AcceptOpen)
+        dlg = std::make_unique<OpenFileDialog>(owner, r);
+    else
+        dlg = std::make_unique<QFileDialog>(owner, r.caption, r.directory, r.filter);
     dlg->setOption(QFileDialog::DontUseNativeDialog, true);
     dlg->setIconProvider(&nameOnlyIcons());
     dlg->setAcceptMode(mode);
     dlg->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    if (!r.defaultSuffix.isEmpty())
+    if (!r.defaultSuffix.isEmpty() && mode == QFileDialog::AcceptSave)
         dlg->setDefaultSuffix(r.defaultSuffix);
     return dlg;
 }
@@ -111,10 +149,7 @@ QString MessageBoxPrompt::saveFileName(const FileRequest &r)
 QString MessageBoxPrompt::openFileName(const FileRequest &r)
 {
     FocusReturn focus;
-    // As the standard open dialog: no default suffix added to a typed name.
-    FileRequest request = r;
-    request.defaultSuffix.clear();
-    std::unique_ptr<QFileDialog> dlg = makeFileDialog(focus.window(), request, QFileDialog::AcceptOpen);
+    std::unique_ptr<QFileDialog> dlg = makeFileDialog(focus.window(), r, QFileDialog::AcceptOpen);
     if (dlg->exec() != QDialog::Accepted || dlg->selectedFiles().isEmpty())
         return QString();
     return dlg->selectedFiles().constFirst();

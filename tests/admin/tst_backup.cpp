@@ -1,7 +1,9 @@
+#include "atomicfile.h"
 #include "databasebackup.h"
 #include "errors.h"
 #include "dialect.h"
 #include "libdb.h"
+#include "serverbackup.h"
 #include "tbackup.h"
 #include "tdstestserver.h"
 #include "testsupport.h"
@@ -139,19 +141,61 @@ private Q_SLOTS:
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("www_7.dat")});
     }
 
+    // The server cuts the backup's messages or stops answering: the
+    // failure box, no success, and the older file of the weekday intact.
+    void backupOnAFailingServer_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("cut") << QStringLiteral("cut bytes 150 when backup database");
+        QTest::newRow("silent") << QStringLiteral("freeze when backup database");
+    }
+    void backupOnAFailingServer()
+    {
+        QFETCH(QString, fault);
+        if (!TestDatabase::overTheWire())
+            QSKIP("runs in the run over the TDS test server");
+        TestSettings settings;
+        settings.write({{QStringLiteral("QUERYTIMEOUT"), QStringLiteral("2")}});
+        TestDatabase db;
+        ScriptedPrompt p;
+        QTemporaryDir target;
+        const QString file = target.filePath(QStringLiteral("www_3.dat"));
+        QFile older(file);
+        QVERIFY(older.open(QIODevice::WriteOnly));
+        older.write("last week's backup");
+        older.close();
+        unGlobal().ServerDate = QDateTime(QDate(2024, 3, 6), QTime(9, 0));
+        TBackUp dlg(nullptr);
+        dlg.show();
+        dlg.findChild<QLineEdit *>(QStringLiteral("edPath"))->setText(target.path());
+        db.server()->control(fault);
+        dlg.findChild<QPushButton *>(QStringLiteral("BitBtn1"))->click();
+        db.server()->control(QStringLiteral("thaw"));
+        QCOMPARE(p.shown.size(), 1);
+        QCOMPARE(p.shown.constFirst().caption, QStringLiteral(" 错误提示"));
+        QVERIFY2(p.shown.constFirst().text.contains(QStringLiteral("备份数据库失败!")), qPrintable(p.shown.constFirst().text));
+        QCOMPARE(readWholeFile(file), QByteArray("last week's backup"));
+        QCOMPARE(QDir(target.path()).entryList(QDir::Files), QStringList{QStringLiteral("www_3.dat")});
+    }
+
     void missingFolderFails_data()
     {
         QTest::addColumn<QString>("typed");
-        QTest::newRow("missing folder") << QStringLiteral("/nonexistent/lectoria/bak/");
-        QTest::newRow("relative") << QStringLiteral("bak/");
-        QTest::newRow("windows path on this system") << QStringLiteral("D:\\bak\\");
+        QTest::addColumn<QString>("reason"); // what the embedded database's server says
+        QTest::newRow("missing folder") << QStringLiteral("/nonexistent/lectoria/bak/")
+                                        << QStringLiteral("服务器中没有此目录：/nonexistent/lectoria/bak/");
+        QTest::newRow("relative") << QStringLiteral("bak/") << QStringLiteral("不能是相对路径：bak/");
+        QTest::newRow("windows path on this system") << QStringLiteral("D:\\bak\\")
+                                                     << QStringLiteral("不能是相对路径：D:\\bak\\");
     }
     void missingFolderFails()
     {
         QFETCH(QString, typed);
+        QFETCH(QString, reason);
         TestDatabase db;
         ScriptedPrompt p;
         unGlobal().ServerDate = QDateTime(QDate(2024, 3, 6), QTime(9, 0));
+        QDir().mkpath(QStringLiteral("bak")); // a relative folder that exists is no answer either
         TBackUp dlg(nullptr);
         dlg.show();
         dlg.findChild<QLineEdit *>(QStringLiteral("edPath"))->setText(typed);
@@ -162,10 +206,53 @@ private Q_SLOTS:
             "备份数据库失败!\r\n\r\n可能有如下问题：\r\n  1、服务器中没有此目录：%1\r\n  2、此文件[www_3.dat]可能被锁定。\r\n"
             "  3、硬盘空间不足\r\n\r\n解决办法：\r\n  1、请在服务器中建立此目录或改为已存在的目录\r\n"
             "  2、请解除此文件的锁定或重起数据库服务器\r\n  3、请在服务器的此目录所在硬盘腾出空间").arg(typed);
-        QCOMPARE(p.shown.constFirst().text, expected);
+        const QString text = p.shown.constFirst().text;
+        QVERIFY2(text.startsWith(expected + QStringLiteral("\r\n\r\n数据库服务器的说明：")), qPrintable(text));
+        if (LibDB::dialect() == Dialect::Sqlite)
+            QVERIFY2(text.contains(reason), qPrintable(text));
+        QDir().rmdir(QStringLiteral("bak"));
         QVERIFY(dlg.isVisible()); // open for another try
         QVERIFY(dlg.findChild<QLabel *>(QStringLiteral("lbNotice"))->isHidden());
         QVERIFY(!QFile::exists(QStringLiteral("bak/www_3.dat.part")));
+    }
+
+    // A failed backup says what the server said, not how far it had come.
+    void backupErrorWithoutProgress_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        const QString p = QStringLiteral("[FreeTDS][SQL Server]");
+        QTest::newRow("progress, then the failure")
+            << p + "10 percent processed.\n" + p + "20 percent processed.\n" + p
+                   + "Write on \"D:\\bak\\www_3.dat\" failed: 112(not enough space on the disk.)\n" + p
+                   + "BACKUP DATABASE is terminating abnormally."
+            << p + "Write on \"D:\\bak\\www_3.dat\" failed: 112(not enough space on the disk.)\n" + p
+                   + "BACKUP DATABASE is terminating abnormally.";
+        QTest::newRow("only progress") << p + "30 percent processed. " + p + "Processed 354 pages for database 'www', file 'www' on file 1."
+                                       << "数据库服务器没有说明原因";
+        QTest::newRow("failure alone") << "Cannot open backup device." << "Cannot open backup device.";
+    }
+    void backupErrorWithoutProgress()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(backupErrorText(text), shown);
+    }
+
+    // A partial copy left by a killed backup goes at the next one.
+    void stalePartialCopiesRemoved()
+    {
+        if (TestDatabase::overTheWire())
+            QSKIP("the server writes its own files");
+        TestDatabase db;
+        QTemporaryDir target;
+        for (const char *name : {"www_2.dat.part", "www_5.dat.part"}) {
+            QFile f(target.filePath(QLatin1String(name)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        const DatabaseBackup::Outcome o = DatabaseBackup::run(target.path(), QDate(2024, 3, 6));
+        QVERIFY2(o.ok, qPrintable(o.databaseText));
+        QCOMPARE(QDir(target.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("www_3.dat")});
     }
 
     // SQL Server's own refusals name their cause: the login's right, the

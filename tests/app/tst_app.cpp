@@ -788,6 +788,45 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), second);
     }
 
+    // The open dialog's default suffix: a name typed without it that names
+    // no file gets it; a file without a suffix still opens by its name.
+    void openDialogDefaultSuffix_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("chosen");
+        QTest::newRow("suffix added") << "gui_in" << "gui_in.dat";
+        QTest::newRow("suffix typed") << "gui_in.dat" << "gui_in.dat";
+        QTest::newRow("a file without suffix") << "plain" << "plain";
+    }
+    void openDialogDefaultSuffix()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, chosen);
+        QTemporaryDir dir;
+        for (const char *name : {"gui_in.dat", "plain"}) {
+            QFile f(dir.filePath(QLatin1String(name)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        whenModal([typed](QWidget *w) {
+            auto *dialog = qobject_cast<QFileDialog *>(w);
+            if (!dialog)
+                return;
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(typed);
+            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+            // Not found: Qt's warning and the dialog are closed, the test goes on.
+            QTimer::singleShot(5000, qApp, [] {
+                for (int i = 0; i < 3; ++i)
+                    if (auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                        d->reject();
+            });
+        });
+        MessageBoxPrompt real;
+        FileRequest request;
+        request.directory = dir.path();
+        request.defaultSuffix = QStringLiteral("dat");
+        QCOMPARE(real.openFileName(request), dir.filePath(chosen));
+    }
+
     void utilityProgramsAreOptional()
     {
         QVERIFY(!Utilities::startFirstInstalled({QStringLiteral("no-such-program-here --x")}));

@@ -193,6 +193,20 @@ private Q_SLOTS:
         r = runBatch(site.settings, {QStringLiteral("export"), QStringLiteral("dzts"), QStringLiteral("--from"),
                                      QStringLiteral("2024-13-01")});
         QCOMPARE(r.status, 1);
+        // Qt's own options are wrong arguments like any other, never Qt's.
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("x.csv"));
+        for (const QStringList &qt : {QStringList{QStringLiteral("-platform"), QStringLiteral("xcb")},
+                                      QStringList{QStringLiteral("-reverse")},
+                                      QStringList{QStringLiteral("-stylesheet"), out}}) {
+            r = runBatch(site.settings, QStringList{QStringLiteral("report"), QStringLiteral("dzts"), QStringLiteral("stats"),
+                                                    QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("--output"),
+                                                    out, QStringLiteral("--operator"), QStringLiteral("admin")}
+                                            + qt);
+            QVERIFY2(r.status == 1, qPrintable(qt.first() + r.err));
+            QVERIFY2(r.err.contains(QStringLiteral("多余的参数：") + qt.join(QLatin1Char(' '))), qPrintable(r.err));
+            QVERIFY(!QFile::exists(out));
+        }
     }
 
     void loginAndRights_data()
@@ -453,7 +467,13 @@ private Q_SLOTS:
                                               << QStringLiteral("另有[1]条记录未能导入");
         QTest::newRow("no end line") << ebookFile(books(2), false) << 5 << 2 << QStringLiteral("意外结束");
         QTest::newRow("no begin line") << QByteArray("title,typeid\r\n") << 5 << 0 << QStringLiteral("没有开始标记");
-        QTest::newRow("binary garbage") << garbage << 5 << 0 << QStringLiteral("没有开始标记");
+        QTest::newRow("binary garbage") << garbage << 4 << 0 << QStringLiteral("有不是GBK编码的字节");
+        const QByteArray utf8 = Gbk::decode(ebookFile({{QStringLiteral("史记(册数3)"), QStringLiteral("2")}})).toUtf8();
+        QTest::newRow("UTF-8 without --encoding") << utf8 << 1 << 0 << QStringLiteral("请加 --encoding utf-8");
+        QTest::newRow("UTF-8 with --encoding") << utf8 + "--encoding utf-8" << 0 << 1 << QStringLiteral("共[1]条记录");
+        QTest::newRow("GBK with --encoding utf-8") << ebookFile(books(3)) + "--encoding utf-8" << 4 << 0
+                                                   << QStringLiteral("不是UTF-8编码的文字");
+        QTest::newRow("a device") << QByteArray("/dev/zero") << 4 << 0 << QStringLiteral("不是普通文件");
     }
     void importStatus()
     {
@@ -463,8 +483,16 @@ private Q_SLOTS:
         QFETCH(QString, message);
         Site site;
         QTemporaryDir dir;
-        const Run r = runBatch(site.settings, {QStringLiteral("import"), QStringLiteral("dzts"), fileWith(dir, file),
-                                               QStringLiteral("--operator"), QStringLiteral("admin")});
+        // A row's file may end in options for the command, or be a path.
+        QStringList options;
+        if (file.endsWith("--encoding utf-8")) {
+            file.chop(16);
+            options << QStringLiteral("--encoding") << QStringLiteral("utf-8");
+        }
+        const QString path = file.startsWith("/dev/") ? QString::fromLatin1(file) : fileWith(dir, file);
+        const Run r = runBatch(site.settings, QStringList{QStringLiteral("import"), QStringLiteral("dzts"), path,
+                                                          QStringLiteral("--operator"), QStringLiteral("admin")}
+                                                  + options);
         QCOMPARE(r.status, status);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         QCOMPARE(site.db.scalar(QStringLiteral("select count(*) from www_lineread")).toInt(), stored);
@@ -568,7 +596,24 @@ private Q_SLOTS:
         QTest::newRow("reversed period") << "report dzts listing --period 2026-12-10..2026-12-01" + out
                                          << "开始日期 2026-12-10 晚于结束日期 2026-12-01";
         QTest::newRow("a day that does not exist") << "report dzts listing --period 2025-01-01..2025-02-29" + out
-                                                   << "日期不存在：2025-02-29";
+                                                   << "真实日期：2025-02-29";
+        QTest::newRow("an option given twice") << "report dzts listing --format pdf" + out
+                                               << "选项 --format 只能给出一次";
+        QTest::newRow("a flag given twice") << "import dzts x.dat --skip-existing --skip-existing"
+                                            << "选项 --skip-existing 只能给出一次";
+        QTest::newRow("a year with a sign") << QStringLiteral("export dzts --from -0001-01-01 --to 2000-01-01 --output x")
+                                            << "--from 的日期应为 YYYY-MM-DD 形式的真实日期：-0001-01-01";
+        QTest::newRow("a year before SQL Server's days")
+            << QStringLiteral("export dzts --from 1752-12-31 --to 2000-01-01 --output x")
+            << "--from 的日期应在 1753-01-01 到 9999-12-31 之间：1752-12-31";
+        QTest::newRow("a period before SQL Server's days") << "report dzts stats --period 1600-01-01..2000-01-01" + out
+                                                           << "之间：1600-01-01";
+        QTest::newRow("the first day SQL Server holds") << "report dzts stats --period 1753-01-01..1753-01-01" + out
+                                                        << QString();
+        QTest::newRow("an encoding not known") << "import dzts x.dat --encoding big5" << "--encoding 应为 utf-8 或 gbk";
+        QTest::newRow("import as UTF-8") << "import dzts x.dat --encoding utf-8" << QString();
+        QTest::newRow("an option quoted without control characters") << "report dzts stats --\x1b[2J" + out
+                                                                   << "未知的选项：--?[2J";
         QTest::newRow("not a period") << "report dzts listing --period 2025-1-1..2025-02-01" + out
                                       << "2025-1-1..2025-02-01";
         QTest::newRow("format names as the usage writes them") << QStringLiteral("report dzts listing --format html "
@@ -769,7 +814,7 @@ private Q_SLOTS:
             QFile::remove(files.filePath(backup));
         const QString reason = QString::fromLocal8Bit(std::strerror(EFBIG));
         auto smallFiles = [] {
-            ::signal(SIGXFSZ, SIG_IGN);
+            ::signal(SIGXFSZ, SIG_DFL); // the runner itself keeps the signal from ending it
             const rlimit limit{40000, 40000}; // room for the database's 32 KiB index file
             ::setrlimit(RLIMIT_FSIZE, &limit);
         };
@@ -789,6 +834,7 @@ private Q_SLOTS:
                                    QStringLiteral("qzmvt"), smallFiles);
             QVERIFY2(r.status == 4, qPrintable(r.err));
             QVERIFY2(r.err.contains(reason), qPrintable(r.err));
+            QVERIFY2(r.err.contains(QStringLiteral("磁盘已满或文件超过了允许的大小，文件没有写成")), qPrintable(r.err));
             QVERIFY2(!r.err.contains(QStringLiteral("Unknown error")), qPrintable(r.err));
             QCOMPARE(QDir(files.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
         }

@@ -8,7 +8,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <iconv.h>
+#endif
 
 using namespace lectoria;
 
@@ -30,6 +34,28 @@ private Q_SLOTS:
         QFETCH(QString, in);
         QFETCH(QString, out);
         QCOMPARE(trimText(in), out);
+    }
+
+    // A value quoted in a message: short, and nothing a terminal or a box
+    // would take for an instruction.
+    void shownValues_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("short value as it is") << QStringLiteral("12:文学") << QStringLiteral("12:文学");
+        QTest::newRow("terminal escape") << QStringLiteral("\x1b[2J\x1b]0;x\x07") << QStringLiteral("?[2J?]0;x?");
+        QTest::newRow("line breaks and direction override")
+            << QStringLiteral("a\r\nb\u202Ec\u2028") << QStringLiteral("a??b?c?");
+        QTest::newRow("long value cut") << QString(100, QLatin1Char('9')) << QString(40, QLatin1Char('9')) + QChar(0x2026);
+        QTest::newRow("a pair never split")
+            << QString(39, QLatin1Char('x')) + QStringLiteral("\U0001F600yz") << QString(39, QLatin1Char('x')) + QChar(0x2026);
+    }
+    void shownValues()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, shown);
+        QCOMPARE(shownValue(value), shown);
+        QCOMPARE(shownValue(QString(8 << 20, QLatin1Char('7'))).size(), 41);
     }
 
     void dateText_data()
@@ -127,6 +153,26 @@ private Q_SLOTS:
     // (a bad byte becomes U+FFFD and decoding resumes at the next byte).
     void gbkDecodeEveryPair()
     {
+#ifdef Q_OS_WIN
+        // Windows' own code page 936, a byte at a time as iconv is below.
+        auto byCodec = [](const QByteArray &bytes) {
+            QString out;
+            for (qsizetype i = 0; i < bytes.size();) {
+                wchar_t w[2];
+                int n = 0;
+                for (int len : {2, 1}) {
+                    if (i + len <= bytes.size()
+                        && MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, bytes.constData() + i, len, w, 2) == 1) {
+                        n = len;
+                        break;
+                    }
+                }
+                out += n ? QChar(char16_t(w[0])) : QChar(0xFFFD);
+                i += n ? n : 1;
+            }
+            return out;
+        };
+#else
         iconv_t cd = iconv_open("UTF-16LE", "GBK");
         QVERIFY(cd != iconv_t(-1));
         auto byCodec = [cd](const QByteArray &bytes) {
@@ -149,6 +195,7 @@ private Q_SLOTS:
             out.truncate(dst - reinterpret_cast<char16_t *>(out.data()));
             return out;
         };
+#endif
         int mismatched = 0;
         for (int lead = 0x80; lead < 0x100; ++lead) {
             for (int trail = 0; trail < 0x100; ++trail) {
@@ -158,7 +205,9 @@ private Q_SLOTS:
                     ++mismatched;
             }
         }
+#ifndef Q_OS_WIN
         iconv_close(cd);
+#endif
         QCOMPARE(mismatched, 0);
     }
 

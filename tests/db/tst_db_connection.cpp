@@ -233,6 +233,9 @@ private Q_SLOTS:
     // and the SQLite ODBC driver, to a database file.
     void odbcEndToEnd()
     {
+#ifdef Q_OS_WIN
+        QSKIP("a data source on Windows is the ODBC administrator's; connection strings are tested over FreeTDS");
+#endif
         if (!QFile::exists(odbcDriver))
             QSKIP("SQLite ODBC driver not installed");
         TestDatabase::Options o;

@@ -6,7 +6,9 @@
 #include "testsupport.h"
 #include "text.h"
 
-#include <unistd.h>
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +16,20 @@
 
 using namespace lectoria;
 using namespace lectoria::test;
+
+namespace {
+// A settings file holds the database login: on Linux its owner's alone.
+// On Windows the values live in the registry, whose key rights guard them.
+void verifyOwnerOnly(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path)
+#else
+    struct stat st{};
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1, 0600);
+#endif
+}
+} // namespace
 
 class TestDbSettings : public QObject {
     Q_OBJECT
@@ -38,8 +54,10 @@ private Q_SLOTS:
         QVERIFY(secret != plain);
         for (QChar c : secret)
             QVERIFY(c.unicode() > 32 && c.unicode() < 127);
-        // A value typed into the settings by hand is used as it stands.
-        QCOMPARE(qyDeSecrectString(QStringLiteral("plainpw")), QStringLiteral("plainpw"));
+        // A value typed into the settings by hand is used as it stands, also
+        // one that looks like the stored form but is not text of it.
+        for (const char *typed : {"plainpw", "QY12345", "QY1abcd"})
+            QCOMPARE(qyDeSecrectString(QLatin1String(typed)), QLatin1String(typed));
     }
 
     void settingsFile()
@@ -50,10 +68,14 @@ private Q_SLOTS:
         // Creating the keys creates the folder (parent key) and the file (key).
         QCOMPARE(MachineSettings::createKeys(), QString());
         QVERIFY(MachineSettings::keyExists());
+        // It will hold the database login: its owner's alone.
+        verifyOwnerOnly(settings.path());
+        QFile::remove(settings.path());
         QVERIFY(MachineSettings::write({{QStringLiteral("ODBCNAME"), QStringLiteral("DRIVER=x;SERVER=a,1433")},
                                         {QStringLiteral("INPUTTYPE"), QStringLiteral("拼音")}}));
         QCOMPARE(MachineSettings::value(QStringLiteral("ODBCNAME")), QStringLiteral("DRIVER=x;SERVER=a,1433"));
         QCOMPARE(MachineSettings::value(QStringLiteral("INPUTTYPE")), QStringLiteral("拼音"));
+        verifyOwnerOnly(settings.path());
 
         // Hand-edited lines, comments and other groups survive a write.
         settings.writeRaw("; by hand\nSCHOOLNAME = 实验中学 \n[Other]\nODBCNAME=not-this\n");
@@ -68,8 +90,8 @@ private Q_SLOTS:
 
     void settingsThatCannotBeWritten()
     {
-        if (geteuid() == 0)
-            QSKIP("file permissions do not bind root");
+        if (!permissionsBind())
+            QSKIP("file permissions do not bind root or Windows' access lists");
         TestSettings settings;
         settings.writeRaw("[General]\n");
         QFile::setPermissions(settings.path(), QFile::ReadOwner);
@@ -154,8 +176,8 @@ private Q_SLOTS:
         if (folder) {
             QVERIFY(QDir().mkpath(settings.path()));
         } else {
-            if (geteuid() == 0)
-                QSKIP("file permissions do not bind root");
+            if (!permissionsBind())
+                QSKIP("file permissions do not bind root or Windows' access lists");
             settings.write({{QStringLiteral("ODBCNAME"), QStringLiteral("site")}});
             QVERIFY(QFile::setPermissions(settings.path(), QFileDevice::WriteOwner));
         }

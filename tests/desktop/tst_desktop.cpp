@@ -12,6 +12,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -82,11 +83,16 @@ public:
             *error = QStringLiteral("Xvfb cannot be started: ") + m_server.errorString();
             return false;
         }
-        QElapsedTimer t;
-        t.start();
+        // Xvfb names its display once it is ready, which on a busy machine
+        // (a parallel build) can take many seconds: wait as long as the
+        // test's own limit allows, but give up at once if Xvfb ended.
+        QDeadlineTimer deadline(120000);
         QByteArray out;
-        while (!out.contains('\n') && t.elapsed() < 15000 && m_server.waitForReadyRead(500))
+        while (!out.contains('\n') && !deadline.hasExpired() && m_server.state() == QProcess::Running) {
+            m_server.waitForReadyRead(int(qBound(qint64(1), deadline.remainingTime(), qint64(1000))));
             out += m_server.readAllStandardOutput();
+        }
+        out += m_server.readAllStandardOutput();
         if (!out.contains('\n')) {
             *error = QStringLiteral("Xvfb named no display: ") + QString::fromLocal8Bit(m_server.readAllStandardError());
             return false;
@@ -171,7 +177,9 @@ private:
         return ok;
     }
 
-    static bool waitFor(const std::function<bool()> &condition, int ms = 8000)
+    // Each wait ends as soon as its condition holds; its bound is only for a
+    // failure, so it is generous enough for a heavily loaded machine.
+    static bool waitFor(const std::function<bool()> &condition, int ms = 30000)
     {
         QElapsedTimer t;
         t.start();
@@ -329,7 +337,7 @@ private:
         // Away from the dialog the pointer cannot lead the keys back to it.
         xdotool({QStringLiteral("mousemove"), QStringLiteral("2"), QStringLiteral("2")});
         key(QStringLiteral("Return"));
-        check(waitFor([&] { return inputFocus() == change; }, 3000),
+        check(waitFor([&] { return inputFocus() == change; }, 15000),
               QStringLiteral("after the message the X input focus is not on the dialog: %1").arg(inputFocus()));
         type(QStringLiteral("12"));
         QString typed;
@@ -340,7 +348,7 @@ private:
                 return field ? field->text() : QString();
             });
             return typed == QLatin1String("bad12");
-        }, 3000);
+        }, 15000);
         check(typed == QStringLiteral("bad12"),
               QStringLiteral("after the message the typing did not reach the old password field: ") + typed);
         key(QStringLiteral("Escape"));

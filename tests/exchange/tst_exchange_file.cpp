@@ -246,6 +246,63 @@ private Q_SLOTS:
         QCOMPARE(extractValue(raw), value);
     }
 
+    // What a file's bytes are, fed whole and a byte at a time (a character
+    // split between two pieces is still one character).
+    void encodingCheck_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("gbk");
+        QTest::addColumn<bool>("utf8");
+        QTest::addColumn<bool>("looksUtf8");
+        QTest::addColumn<qint64>("badGbkLine");
+        const QByteArray utf8Text = QStringLiteral("电子图书\r\n第二行（三）\r\n").toUtf8();
+        QTest::newRow("GBK Chinese") << Gbk::encode(QStringLiteral("电子图书\r\n（三）\r\n")) << true << false << false << 0LL;
+        QTest::newRow("GBK that is UTF-8 by chance") << Gbk::encode(QStringLiteral("图\r\n")) << true << true << false << 0LL;
+        QTest::newRow("UTF-8 Chinese") << utf8Text << false << true << true << 2LL; // its first line is GBK by chance
+        QTest::newRow("UTF-8 with byte-order mark") << QByteArray("\xEF\xBB\xBF@@FILE_BEGIN@@\r\n") << true << true << true << 0LL;
+        QTest::newRow("ASCII only") << QByteArray("@@FILE_BEGIN@@\r\nabc\r\n") << true << true << false << 0LL;
+        QTest::newRow("neither, on line 3") << QByteArray("a\r\nb\r\n\xFF\xFE\r\n") << false << false << false << 3LL;
+        QTest::newRow("lead byte at the end") << QByteArray("ab\r\n\xB5") << false << false << false << 2LL;
+        QTest::newRow("UTF-8 cut inside a character") << utf8Text.left(utf8Text.size() - 4) << false << false << false << 2LL;
+    }
+    void encodingCheck()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, gbk);
+        QFETCH(bool, utf8);
+        QFETCH(bool, looksUtf8);
+        QFETCH(qint64, badGbkLine);
+        for (qsizetype piece : {bytes.size(), qsizetype(1)}) {
+            EncodingCheck check;
+            for (qsizetype at = 0; at < bytes.size(); at += piece)
+                check.add(bytes.constData() + at, qMin(piece, bytes.size() - at));
+            check.finish();
+            QCOMPARE(check.gbk(), gbk);
+            QCOMPARE(check.utf8(), utf8);
+            QCOMPARE(check.looksUtf8(), looksUtf8);
+            QCOMPARE(check.firstNonGbkLine(), badGbkLine);
+        }
+    }
+
+    // Read as UTF-8: the text as it is written, the byte-order mark dropped.
+    void readingUtf8()
+    {
+        QBuffer buffer;
+        buffer.setData("\xEF\xBB\xBF@@FILE_BEGIN@@\r\n@@RECORD_BEGIN@@\r\n"
+                       + QStringLiteral("@@史记(册数3) @!\r\n@@2 @!\r\n@@txt @!\r\n@@ @!\r\n@@u @!\r\n@@正文 @!\r\n").toUtf8()
+                       + "@@RECORD_END@@\r\n@@FILE_END@@\r\n");
+        buffer.open(QIODevice::ReadOnly);
+        ExchangeReader reader(buffer, int(ebook().fields.size()), TextEncoding::Utf8);
+        QStringList raw;
+        QCOMPARE(reader.next(raw), Step::Record);
+        QVariantList values;
+        QVERIFY(importValues(ebook(), raw, values));
+        QCOMPARE(values.at(0).toString(), QStringLiteral("史记 "));
+        QCOMPARE(values.at(1).toInt(), 3);
+        QCOMPARE(values.last().toString(), QStringLiteral("正文 "));
+        QCOMPARE(reader.next(raw), Step::FileEnd);
+    }
+
     void volumeTitle_data()
     {
         QTest::addColumn<QString>("raw");

@@ -1,5 +1,6 @@
 #include "atomicfile.h"
 #include "errors.h"
+#include "gbk.h"
 #include "printerfakes.h"
 #include "reportengine.h"
 #include "reportpainter.h"
@@ -139,34 +140,51 @@ private Q_SLOTS:
         QCOMPARE(p.items[0].y, mm(10));
     }
 
-    // A fixed-width item holds on the page the characters that fit its box,
-    // whole, and the text file writes exactly those.
+    // A fixed-width item first takes the room its line leaves empty; what
+    // still does not fit is cut at a whole character after its start and
+    // marked "…", the same on the page and in the text file. The CSV and
+    // HTML files carry the value whole.
     void fixedWidthTextIsCutOnThePage_data()
     {
         QTest::addColumn<int>("align");
+        QTest::addColumn<bool>("neighbours"); // long texts in the boxes on both sides
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        // A 10 mm box holds 6 half-width columns of the 9 pt font.
-        QTest::newRow("left keeps the start") << int(Align::Left) << "文学艺术概论" << "文学艺";
-        QTest::newRow("right keeps the end") << int(Align::Right) << "pictures/2024/long-name.jpg" << "me.jpg";
-        QTest::newRow("right, Chinese") << int(Align::Right) << "文学艺术概论" << "术概论";
-        QTest::newRow("centre keeps the middle") << int(Align::Center) << "0123456789" << "234567";
-        QTest::newRow("never half a character") << int(Align::Left) << "abc文学" << "abc文";
-        QTest::newRow("what fits is whole") << int(Align::Left) << "ab文学" << "ab文学";
+        // A 10 mm box holds 6 half-width columns of the 9 pt font; "…" takes two.
+        QTest::newRow("left keeps the start") << int(Align::Left) << true << "文学艺术概论" << "文学…";
+        QTest::newRow("right keeps the start too") << int(Align::Right) << true << "pictures/2024/long-name.jpg" << "pict…";
+        QTest::newRow("right, Chinese") << int(Align::Right) << true << "文学艺术概论" << "文学…";
+        QTest::newRow("centre") << int(Align::Center) << true << "0123456789" << "0123…";
+        QTest::newRow("never half a character") << int(Align::Left) << true << "abc文学" << "abc…";
+        QTest::newRow("what fits is whole") << int(Align::Left) << true << "ab文学" << "ab文学";
+        QTest::newRow("left: the empty line's room") << int(Align::Left) << false << "文学艺术概论" << "文学艺术概论";
+        QTest::newRow("right: the empty line's room") << int(Align::Right) << false << "pictures/x.jpg" << "pictures/x.jpg";
     }
     void fixedWidthTextIsCutOnThePage()
     {
         QFETCH(int, align);
+        QFETCH(bool, neighbours);
         QFETCH(QString, text);
         QFETCH(QString, shown);
         Report r;
-        TableRowSource rows({QStringLiteral("v")}, {{text}});
+        const QString other = QStringLiteral("邻栏的文字长得放不下");
+        TableRowSource rows({QStringLiteral("v"), QStringLiteral("o")}, {{text, other}});
         r.setRowSource(&rows);
         r.detail().setHeight(mm(6));
         r.detail().addField(QStringLiteral("v"), {mm(20), 0, mm(10), mm(4)}, Align(align))->setClip(true);
+        if (neighbours)
+            for (int x : {5, 32})
+                r.detail().addField(QStringLiteral("o"), {mm(x), 0, mm(13.5), mm(4)})->setClip(true);
         const ReportDocument doc = r.fill();
         QCOMPARE(doc.pages[0].items[0].text, shown);
-        QCOMPARE(textLines(doc.pages[0], doc.info).first().trimmed(), shown);
+        QVERIFY(textLines(doc.pages[0], doc.info).first().contains(shown));
+        QTemporaryDir dir;
+        for (ReportOutput data : {ReportOutput::Csv, ReportOutput::Html}) {
+            const QString path = dir.filePath(QStringLiteral("data"));
+            writeReportFile(r, data, path);
+            const QString file = Gbk::decode(readWholeFile(path));
+            QVERIFY2(file.contains(text) && (!neighbours || file.contains(other)), qPrintable(file));
+        }
     }
 
     // With any margins every text and rule stays between them, in the order

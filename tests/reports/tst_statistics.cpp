@@ -516,14 +516,7 @@ private Q_SLOTS:
         dlg.findChild<QAction *>(action)->trigger();
         QCOMPARE(prompt.texts(), QStringList{fileDone});
 
-        const QByteArray written = readWholeFile(path);
-        const QString goldenPath = QStringLiteral(LECTORIA_GOLDEN_DIR "/") + golden;
-        if (qEnvironmentVariableIsSet("LECTORIA_WRITE_GOLDEN")) {
-            QFile out(goldenPath);
-            QVERIFY(out.open(QIODevice::WriteOnly));
-            out.write(written);
-        }
-        QCOMPARE(written, readWholeFile(goldenPath));
+        LECTORIA_COMPARE_GOLDEN(readWholeFile(path), QStringLiteral(LECTORIA_GOLDEN_DIR "/") + golden);
     }
 
     // The chart's page model: its title, a panel per number of the report,
@@ -563,13 +556,7 @@ private Q_SLOTS:
                              .arg(r.x).arg(r.y).arg(r.width).arg(r.height)
                              .arg(r.color & 0xffffff, 6, 16, QLatin1Char('0'));
         }
-        const QString goldenPath = QStringLiteral(LECTORIA_GOLDEN_DIR "/") + golden;
-        if (qEnvironmentVariableIsSet("LECTORIA_WRITE_GOLDEN")) {
-            QFile out(goldenPath);
-            QVERIFY(out.open(QIODevice::WriteOnly));
-            out.write(model.toUtf8());
-        }
-        QCOMPARE(model, QString::fromUtf8(readWholeFile(goldenPath)));
+        LECTORIA_COMPARE_GOLDEN(model.toUtf8(), QStringLiteral(LECTORIA_GOLDEN_DIR "/") + golden);
         // Without the chart there is none.
         request.chart = false;
         StatisticsLayout plain(request);
@@ -639,8 +626,7 @@ private Q_SLOTS:
             StatisticsLayout layout(request);
             produceReportFile(layout, request.output, path);
             if (name != QLatin1String("pdf"))
-                QCOMPARE(readWholeFile(path),
-                         readWholeFile(QStringLiteral(LECTORIA_GOLDEN_DIR "/dzts_stats.") + name));
+                LECTORIA_COMPARE_GOLDEN(readWholeFile(path), QStringLiteral(LECTORIA_GOLDEN_DIR "/dzts_stats.") + name);
             else
                 QVERIFY(readWholeFile(path).startsWith("%PDF"));
         }

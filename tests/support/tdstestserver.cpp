@@ -57,7 +57,7 @@ TdsTestServer::TdsTestServer(const QString &databaseFile, const QStringList &ext
     }
     // Its first line is "PORT <n>".
     QByteArray line;
-    const QDeadlineTimer deadline(20000);
+    const QDeadlineTimer deadline(90000); // python starting on a busy machine
     while (!line.endsWith('\n') && !deadline.hasExpired() && m_process.state() == QProcess::Running) {
         if (!m_process.canReadLine() && !m_process.waitForReadyRead(int(deadline.remainingTime())))
             continue;
@@ -132,7 +132,7 @@ QString TdsTestServer::control(const QString &command)
         throw DbError(m_error);
     m_process.write(command.toUtf8() + '\n');
     QByteArray line;
-    const QDeadlineTimer deadline(10000);
+    const QDeadlineTimer deadline(60000); // only a failure waits it out
     while (!line.endsWith('\n') && !deadline.hasExpired() && m_process.state() == QProcess::Running) {
         if (m_process.canReadLine())
             line = m_process.readLine();

@@ -1,4 +1,6 @@
 #include "testsupport.h"
+#include "atomicfile.h"
+#include "gbk.h"
 #include "demodata.h"
 #include "errors.h"
 #include "libdb.h"
@@ -10,12 +12,27 @@
 #include <QFileInfo>
 #include <QFile>
 #include <QSqlDatabase>
+#include <QStringDecoder>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QUuid>
 
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
 namespace lectoria::test {
+
+bool permissionsBind()
+{
+#ifdef Q_OS_WIN
+    return false;
+#else
+    return ::geteuid() != 0;
+#endif
+}
+
 
 TestDatabase::TestDatabase() : TestDatabase(Options()) {}
 
@@ -216,6 +233,46 @@ void ScriptedPrompt::clear()
 {
     shown.clear();
     requests.clear();
+}
+
+namespace {
+QStringList goldenLines(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError())
+        text = Gbk::decode(bytes);
+    return text.split(QLatin1Char('\n'));
+}
+} // namespace
+
+QString goldenDifference(const QByteArray &made, const QString &goldenPath)
+{
+    if (qEnvironmentVariableIsSet("LECTORIA_WRITE_GOLDEN")) {
+        QFile out(goldenPath);
+        if (!out.open(QIODevice::WriteOnly) || out.write(made) != made.size())
+            return QStringLiteral("cannot rewrite %1: %2").arg(goldenPath, out.errorString());
+    }
+    QFile file(goldenPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("no golden file %1: %2").arg(goldenPath, file.errorString());
+    const QByteArray golden = file.readAll();
+    if (made == golden)
+        return QString();
+    const QStringList a = goldenLines(made), b = goldenLines(golden);
+    QString out = QStringLiteral("differs from %1 (%2 lines made, %3 golden)").arg(goldenPath).arg(a.size()).arg(b.size());
+    int shown = 0;
+    for (qsizetype i = 0; i < qMax(a.size(), b.size()) && shown < 5; ++i) {
+        const QString x = i < a.size() ? a.at(i) : QStringLiteral("(none)");
+        const QString y = i < b.size() ? b.at(i) : QStringLiteral("(none)");
+        if (x == y)
+            continue;
+        out += QStringLiteral("\n  line %1\n    made:   %2\n    golden: %3").arg(i + 1).arg(x, y);
+        ++shown;
+    }
+    if (shown == 0)
+        out += QStringLiteral("\n  the same lines, other bytes (line ends or encoding)");
+    return out;
 }
 
 } // namespace lectoria::test

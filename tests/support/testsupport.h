@@ -14,6 +14,10 @@ namespace lectoria::test {
 
 class TdsTestServer;
 
+// Whether a file's permission bits stop this process: not for root, and not
+// on Windows, whose access lists the bits do not describe.
+bool permissionsBind();
+
 // A real SQLite database with the site's schema in a temporary folder, opened
 // as LibDB. Each test that needs one makes its own.
 class TestDatabase {
@@ -104,4 +108,17 @@ public:
 
 };
 
+// Compares what a test made with its golden file: empty when they are the
+// same bytes, otherwise a readable account of the difference (the first
+// lines that differ, decoded from UTF-8 or GBK, and the line counts).
+// LECTORIA_WRITE_GOLDEN=1 rewrites the golden file with the bytes instead.
+QString goldenDifference(const QByteArray &made, const QString &goldenPath);
+
 } // namespace lectoria::test
+
+// Fails the test with the difference when `made` is not its golden file.
+#define LECTORIA_COMPARE_GOLDEN(made, goldenPath)                                                 \
+    do {                                                                                          \
+        const QString goldenDifference_ = lectoria::test::goldenDifference((made), (goldenPath)); \
+        QVERIFY2(goldenDifference_.isEmpty(), qPrintable(goldenDifference_));                     \
+    } while (false)

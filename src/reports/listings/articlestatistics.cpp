@@ -105,8 +105,10 @@ void ArticleStatisticsDialog::cbTypeChange() { disablePrint(); }
 void ArticleStatisticsDialog::prepareRefresh(ReportRequest &request)
 {
     StatisticsDialog::prepareRefresh(request);
-    if (bySubCategory())
-        request.category = categoryIdOfEntry(m_type->currentText());
+    if (bySubCategory()) {
+        emptyGrid(m_grid2); // a refused entry lists nothing
+        request.category = chosenCategory(m_type, QStringLiteral("类别"));
+    }
     unGlobal().QueryCondition = subCategoryStatisticsCondition(request.category);
 }
 

@@ -36,6 +36,20 @@ void fillCategoryList(QComboBox *list, const QString &first, const QString &stat
     list->addItems(entries);
 }
 
+std::optional<int> chosenCategory(const QComboBox *list, const QString &what)
+{
+    const QString text = list->currentText();
+    if (!text.contains(QLatin1Char(':')))
+        return std::nullopt;
+    const std::optional<int> id = categoryIdOfEntry(text);
+    if (id) {
+        for (int i = 1; i < list->count(); ++i)
+            if (categoryIdOfEntry(list->itemText(i)) == id)
+                return id;
+    }
+    throw Error(QStringLiteral("没有这个%1：%2").arg(what, shownValue(text)));
+}
+
 namespace {
 
 ReportParamDialog::Options listingOptions(Kind kind)
@@ -136,9 +150,11 @@ void ListingDialog::cbTypeSChange() { disablePrint(); }
 void ListingDialog::prepareRefresh(ReportRequest &request)
 {
     request.kind = m_kind;
-    request.category = categoryIdOfEntry(m_type->currentText());
+    // A refused entry lists nothing: the grid is emptied before the error box.
+    m_model->clear();
+    request.category = chosenCategory(m_type, QStringLiteral("类别"));
     if (m_typeS && request.category)
-        request.subCategory = categoryIdOfEntry(m_typeS->currentText());
+        request.subCategory = chosenCategory(m_typeS, QStringLiteral("子类别"));
     unGlobal().QueryCondition = listingCondition(m_kind, request.category, request.subCategory);
 }
 

@@ -3,6 +3,7 @@
 #include "paramdialog.h"
 
 #include <memory>
+#include <optional>
 
 class QComboBox;
 
@@ -15,6 +16,14 @@ class QueryTableModel;
 // first entry ends up chosen. Throws DbError; the list then holds `first` only.
 void fillCategoryList(QComboBox *list, const QString &first, const QString &statement, const QString &idColumn,
                       const QString &nameColumn);
+
+// The category an operator chose or typed into a category list: none for an
+// entry without ":" (every category), else the id before the first ":". An
+// id that is no whole number, or that no entry of the list carries, would
+// list something the operator did not ask for (every category, or nothing
+// that looks like a result): it throws Error naming the typed text, with
+// "没有这个类别：" (`what` "类别") or "没有这个子类别：" (`what` "子类别").
+std::optional<int> chosenCategory(const QComboBox *list, const QString &what);
 
 // The catalogue listing dialog of one kind (objectName T + code + MLP, e.g.
 // TDztsMLP): period and category, the matching records in the grid (read as

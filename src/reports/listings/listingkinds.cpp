@@ -25,6 +25,13 @@ QVector<GridColumn> grid(std::initializer_list<GridColumn> more, bool dateFirst 
 ListingColumn titleColumn(double width) { return {QStringLiteral("标题"), kTitle, Align::Left, 8.5, width, false, true}; }
 ListingColumn dateColumn() { return {QStringLiteral("加入日期"), kDate, Align::Left, 170, 22, true}; }
 
+ListingFacts factsOf(Kind kind)
+{
+    ListingFacts f;
+    f.kind = kind;
+    return f;
+}
+
 QVector<ListingFacts> makeFacts()
 {
     const QString entryDate = QStringLiteral("入库日期");
@@ -33,10 +40,7 @@ QVector<ListingFacts> makeFacts()
     const QString allCategories = QStringLiteral("全部类别");
     const QString content = QStringLiteral("li_content");
     const QString notice = QStringLiteral("lt_notice");
-    QVector<ListingFacts> f(6);
-
-    ListingFacts &shdh = f[int(Kind::Shdh)];
-    shdh.kind = Kind::Shdh;
+    ListingFacts shdh = factsOf(Kind::Shdh);
     shdh.dialogCaption = QStringLiteral("导读文章目录打印");
     shdh.periodCaption = QStringLiteral("加入日期");
     shdh.printCaption = QStringLiteral("打印清单");
@@ -48,8 +52,7 @@ QVector<ListingFacts> makeFacts()
     shdh.pageTitle = QStringLiteral("导读文章目录");
     shdh.headerLine = QStringLiteral("标题,加入日期");
 
-    ListingFacts &dzts = f[int(Kind::Dzts)];
-    dzts.kind = Kind::Dzts;
+    ListingFacts dzts = factsOf(Kind::Dzts);
     dzts.dialogCaption = QStringLiteral("电子图书目录打印");
     dzts.periodCaption = entryDate;
     dzts.printCaption = printList;
@@ -71,8 +74,7 @@ QVector<ListingFacts> makeFacts()
     dzts.bracketField = notice;
     dzts.textField = content;
 
-    ListingFacts &bklw = f[int(Kind::Bklw)];
-    bklw.kind = Kind::Bklw;
+    ListingFacts bklw = factsOf(Kind::Bklw);
     bklw.dialogCaption = QStringLiteral("报刊论文目录打印");
     bklw.periodCaption = entryDate;
     bklw.printCaption = printList;
@@ -92,8 +94,7 @@ QVector<ListingFacts> makeFacts()
     bklw.bracketField = QStringLiteral("li_author");
     bklw.textField = QStringLiteral("li_intro");
 
-    ListingFacts &tpzl = f[int(Kind::Tpzl)];
-    tpzl.kind = Kind::Tpzl;
+    ListingFacts tpzl = factsOf(Kind::Tpzl);
     tpzl.dialogCaption = QStringLiteral("图片资料目录打印");
     tpzl.periodCaption = entryDate;
     tpzl.printCaption = printList;
@@ -112,8 +113,7 @@ QVector<ListingFacts> makeFacts()
     tpzl.bracketField = notice;
     tpzl.textField = content;
 
-    ListingFacts &zxyy = f[int(Kind::Zxyy)];
-    zxyy.kind = Kind::Zxyy;
+    ListingFacts zxyy = factsOf(Kind::Zxyy);
     zxyy.dialogCaption = QStringLiteral("在线音乐目录打印");
     zxyy.periodCaption = entryDate;
     zxyy.printCaption = printList;
@@ -131,8 +131,7 @@ QVector<ListingFacts> makeFacts()
     zxyy.bracketField = notice;
     zxyy.textField = content;
 
-    ListingFacts &zxsp = f[int(Kind::Zxsp)];
-    zxsp.kind = Kind::Zxsp;
+    ListingFacts zxsp = factsOf(Kind::Zxsp);
     zxsp.dialogCaption = QStringLiteral("在线视频目录打印");
     zxsp.periodCaption = entryDate;
     zxsp.printCaption = printList;
@@ -156,6 +155,7 @@ QVector<ListingFacts> makeFacts()
     zxsp.textField = content;
     zxsp.bookTimes = true;
 
+    QVector<ListingFacts> f = {shdh, dzts, bklw, tpzl, zxyy, zxsp};
     for (ListingFacts &k : f)
         k.fileTitle = QLatin1Char(' ') + k.pageTitle;
     return f;

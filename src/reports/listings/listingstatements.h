@@ -18,8 +18,9 @@ namespace lectoria {
 
 // The id of a category list entry ("12:文学" gives 12). Only the text before
 // the first ":" counts, blanks around it removed, and only when it is a whole
-// number: a typed text that is anything else means every category, so typed
-// text never reaches a statement.
+// number; anything else gives none, so typed text never reaches a statement.
+// A dialog refuses such a typed text (chosenCategory) rather than list every
+// category.
 std::optional<int> categoryIdOfEntry(const QString &entry);
 
 // QueryCondition of a listing: for five kinds the category id alone ("12");

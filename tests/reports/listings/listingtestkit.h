@@ -106,21 +106,6 @@ inline QVector<QStringList> printedLines(const report::ReportDocument &doc)
     return all;
 }
 
-// Compares a written file with its golden copy byte for byte;
-// LECTORIA_WRITE_GOLDEN=1 rewrites the golden copy instead.
-inline bool sameAsGolden(const QString &written, const QString &golden)
-{
-    const QString goldenPath = QStringLiteral(LECTORIA_GOLDEN_DIR "/") + golden;
-    const QByteArray bytes = readWholeFile(written);
-    if (qEnvironmentVariableIsSet("LECTORIA_WRITE_GOLDEN")) {
-        QFile out(goldenPath);
-        if (!out.open(QIODevice::WriteOnly))
-            return false;
-        out.write(bytes);
-    }
-    return bytes == readWholeFile(goldenPath);
-}
-
 // Categories 7 历史, 3 文学 and 5 空类 (no records); for articles the
 // sub-categories 3:1 理论探讨, 3:2 实践经验, 7:1 综述. Records of one kind in
 // May 2024: four inside the period 05-01 .. 05-20 (two per category), one

@@ -117,8 +117,29 @@ private Q_SLOTS:
         QTest::newRow("by sub-category, every category") << true << "" << "" << head + tail;
         QTest::newRow("by sub-category, one category")
             << true << "3:信息技术" << "li_typeid=3" << head + QStringList{"  and (li_typeid=3)"} + tail;
-        QTest::newRow("typed text that is no id: every category") << true << "x:y" << "" << head + tail;
     }
+    // A typed category that is no id lists nothing and says so.
+    void typedCategoryRefused()
+    {
+        TestDatabase db(bare());
+        addArticles(db);
+        ArticleStatisticsDialog dlg(nullptr);
+        dlg.show();
+        choose(dlg, "rdbAllDate");
+        clickRadio(dlg, "RadioButton2");
+        refresh(dlg);
+        QVERIFY(!gridRows(dlg, "DBGrid2").isEmpty());
+        typeInto(dlg, "cbType", "x:y");
+        QStringList log;
+        LibDB::setStatementLog(&log);
+        ScriptedPrompt prompt;
+        refresh(dlg);
+        QCOMPARE(prompt.texts(), QStringList{"没有这个类别：x:y"});
+        QVERIFY(log.isEmpty());
+        QVERIFY(gridRows(dlg, "DBGrid2").isEmpty());
+        QVERIFY(!child<QPushButton>(dlg, "btPrint")->isEnabled());
+    }
+
     void statements()
     {
         QFETCH(bool, bySub);

@@ -171,17 +171,17 @@ private Q_SLOTS:
     }
 
     // A heading or file name too long for its box shows the same whole
-    // characters on the page and in the text file: the heading its start, the
-    // right-aligned file name its end.
+    // characters on the page and in the text file: its start and "…" (the
+    // right-aligned file name too: its beginning says where the file lies).
     void pageAndTextFileAgree_data()
     {
         QTest::addColumn<bool>("book");
         QTest::addColumn<QString>("item"); // what the page holds of the long value
         QTest::addColumn<QString>("more"); // the same with one character more
-        // 150 mm of 黑体 11 pt: 77 columns; 65 mm of 宋体 9 pt: 40 columns.
-        QTest::newRow("book-style heading") << true << "长" + times("书", 37) << "长" + times("书", 38);
+        // 150 mm of 黑体 11 pt: 77 columns, and the free room its line leaves; 65 mm of 宋体 9 pt: 40 columns.
+        QTest::newRow("book-style heading") << true << "长" + times("书", 37) + "…" << "长" + times("书", 38);
         QTest::newRow("listing: picture file name")
-            << false << fileName().right(40) << fileName().right(41);
+            << false << fileName().left(38) + "…" << fileName().left(39);
     }
     void pageAndTextFileAgree()
     {
@@ -200,8 +200,9 @@ private Q_SLOTS:
             layout = std::make_unique<ListingLayout>(ReportRequest{Kind::Tpzl});
         const report::ReportDocument doc = layout->report().fill();
         bool onPage = false;
-        for (const report::PageItem &it : doc.pages[0].items)
+        for (const report::PageItem &it : doc.pages[0].items) {
             onPage = onPage || it.text == item;
+        }
         QVERIFY(onPage);
         const QStringList text = report::textLines(doc.pages[0], doc.info);
         const auto line = std::find_if(text.begin(), text.end(), [&](const QString &l) { return l.contains(item); });

@@ -13,8 +13,7 @@
 #include <functional>
 #include <thread>
 
-#include <sql.h>
-#include <sqlext.h>
+#include "odbcapi.h"
 
 using namespace lectoria;
 using namespace lectoria::test;
