@@ -157,7 +157,7 @@ int main(int argc, char **argv)
                     "(%.0f records/s, %d inserted)\n",
                     sqliteIn, sqliteImport, sqliteIn / sqliteImport, wireImport, r.inserted() / wireImport,
                     r.inserted());
-        std::printf("requests to the server per imported record: %.3f (%d requests; target: one)\n",
+        std::printf("requests to the server per imported record: %.4f (%d requests; target: <= 0.01)\n",
                     double(requests) / qMax(1, r.inserted()), requests);
     } catch (const Error &e) {
         std::fprintf(stderr, "%s\n", e.what());

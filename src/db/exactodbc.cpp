@@ -270,7 +270,7 @@ public:
 
     // Runs the statement Qt prepared with the values bound here (see
     // execPreparedSteadily). False with lastError() set when it fails.
-    bool execSteadily(const QVariantList &values)
+    bool execSteadily(const QVariantList &values, QList<QStringList> *rows)
     {
         startRun();
         m_row.clear();
@@ -295,19 +295,85 @@ public:
             setActive(false);
             return false;
         }
-        SQLLEN rows = -1;
-        if (!SQL_SUCCEEDED(SQLRowCount(h, &rows)))
-            rows = -1;
-        m_steadyRows = int(rows);
-        // Whatever the batch answered beyond its first result is read and
-        // the statement closed, ready for its next run.
-        while (SQL_SUCCEEDED(SQLMoreResults(h))) {
+        SQLLEN touched = -1;
+        if (!SQL_SUCCEEDED(SQLRowCount(h, &touched)))
+            touched = -1;
+        m_steadyRows = int(touched);
+        if (rows) {
+            // Every result's rows; a failure after the first result is the
+            // statement's failure, but for SQL Server's word that the batch
+            // ended with another transaction count than it began with: the
+            // rows say so themselves.
+            bool ok = r == SQL_NO_DATA || readRows(h, rows);
+            while (ok) {
+                const SQLRETURN more = SQLMoreResults(h);
+                if (more == SQL_NO_DATA)
+                    break;
+                if (!SQL_SUCCEEDED(more)) {
+                    ok = onlyMessage(h, 266);
+                    break;
+                }
+                ok = readRows(h, rows);
+            }
+            if (!ok) {
+                setLastError(diagnostics(h, QStringLiteral("Unable to fetch row")));
+                SQLFreeStmt(h, SQL_CLOSE);
+                setActive(false);
+                return false;
+            }
+        } else {
+            // Whatever the batch answered beyond its first result is read and
+            // the statement closed, ready for its next run.
+            while (SQL_SUCCEEDED(SQLMoreResults(h))) {
+            }
         }
         SQLFreeStmt(h, SQL_CLOSE);
         setLastError(QSqlError());
         setSelect(false);
         setActive(true);
         return true;
+    }
+
+private:
+    // The rows of the current result, if it has columns, as text.
+    bool readRows(SQLHSTMT h, QList<QStringList> *rows)
+    {
+        SQLSMALLINT columns = 0;
+        if (!SQL_SUCCEEDED(SQLNumResultCols(h, &columns)) || columns <= 0)
+            return true;
+        for (;;) {
+            const SQLRETURN f = SQLFetch(h);
+            if (f == SQL_NO_DATA)
+                return true;
+            if (!SQL_SUCCEEDED(f))
+                return false;
+            QStringList row;
+            for (SQLSMALLINT c = 1; c <= columns; ++c) {
+                bool isNull = false;
+                if (!readPieces(h, SQLUSMALLINT(c), SQL_C_WCHAR, m_buffer, &m_value, &isNull))
+                    return false;
+                row << (isNull ? QString()
+                               : QString::fromUtf16(reinterpret_cast<const char16_t *>(m_value.constData()),
+                                                    m_value.size() / qsizetype(sizeof(SQLWCHAR))));
+            }
+            rows->append(row);
+        }
+    }
+
+    // Whether every diagnostic on the handle has this native error number.
+    static bool onlyMessage(SQLHSTMT h, SQLINTEGER number)
+    {
+        bool any = false;
+        for (SQLSMALLINT i = 1;; ++i) {
+            SQLWCHAR state[SQL_SQLSTATE_SIZE + 1] = {0};
+            SQLINTEGER native = 0;
+            SQLSMALLINT length = 0;
+            if (!SQL_SUCCEEDED(SQLGetDiagRecW(SQL_HANDLE_STMT, h, i, state, &native, nullptr, 0, &length)))
+                return any;
+            if (native != number)
+                return false;
+            any = true;
+        }
     }
 
 protected:
@@ -621,12 +687,44 @@ void *odbcHandle(const QVariant &v)
     return *static_cast<void *const *>(v.constData());
 }
 
-std::optional<bool> execPreparedSteadily(QSqlQuery &query, const QVariantList &values)
+std::optional<bool> execPreparedSteadily(QSqlQuery &query, const QVariantList &values, QList<QStringList> *rows)
 {
     auto *result = dynamic_cast<ExactOdbcResult *>(const_cast<QSqlResult *>(query.result()));
     if (!result)
         return std::nullopt;
-    return result->execSteadily(values);
+    return result->execSteadily(values, rows);
+}
+
+QString serverMessagePrefix(const QSqlDatabase &db)
+{
+    auto *driver = dynamic_cast<ExactOdbcDriver *>(db.driver());
+    if (!driver || !db.isOpen())
+        return QString();
+    driver->aboutToRun(nullptr); // a result still being read goes into memory first
+    const SQLHDBC dbc = odbcHandle(driver->handle());
+    SQLHSTMT h = nullptr;
+    if (!dbc || !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &h)))
+        return QString();
+    const QString probe = QStringLiteral("lectoria");
+    const QString sql = QStringLiteral("print N'%1'").arg(probe);
+    SQLRETURN r = SQLExecDirectW(h, const_cast<SQLWCHAR *>(reinterpret_cast<const SQLWCHAR *>(sql.utf16())),
+                                 SQLINTEGER(sql.size()));
+    QString text;
+    // The message comes with the statement or, from some drivers, with the
+    // result after it.
+    while (text.isEmpty() && SQL_SUCCEEDED(r)) {
+        if (r == SQL_SUCCESS_WITH_INFO) {
+            SQLWCHAR state[SQL_SQLSTATE_SIZE + 1] = {0};
+            SQLINTEGER native = 0;
+            SQLSMALLINT length = 0;
+            QVarLengthArray<SQLWCHAR, 512> buf(512);
+            if (SQL_SUCCEEDED(SQLGetDiagRecW(SQL_HANDLE_STMT, h, 1, state, &native, buf.data(), SQLSMALLINT(buf.size()), &length)))
+                text = QString::fromUtf16(reinterpret_cast<const char16_t *>(buf.constData()), qMin<qsizetype>(length, buf.size() - 1));
+        }
+        r = SQLMoreResults(h);
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, h);
+    return text.endsWith(probe) ? text.left(text.size() - probe.size()) : QString();
 }
 
 ExactOdbcDriver::ExactOdbcDriver(const QString &innerName) : m_innerName(innerName) {}

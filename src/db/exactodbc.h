@@ -80,9 +80,18 @@ void *odbcHandle(const QVariant &handle);
 // Runs a statement prepared on query, through ExactOdbcDriver, with the values
 // bound by our own code: each parameter keeps its buffer and declared type
 // from one run to the next, so that FreeTDS runs the prepared statement again
-// (one request, sp_execute) instead of preparing it anew for every run. The
-// statement must give no rows. nullopt when the query is not on such a
-// connection; else whether it ran (query.lastError() says why not).
-std::optional<bool> execPreparedSteadily(QSqlQuery &query, const QVariantList &values);
+// (one request, sp_execute) instead of preparing it anew for every run.
+// With rows, every row of every result the statement answers is read into
+// it, each value as text (NULL as a null string); without, its rows are
+// dropped. nullopt when the query is not on such a connection; else whether
+// it ran (query.lastError() says why not).
+std::optional<bool> execPreparedSteadily(QSqlQuery &query, const QVariantList &values,
+                                         QList<QStringList> *rows = nullptr);
+
+// How the ODBC driver of the connection words a message of the server: the
+// words it puts before the server's own text ("[FreeTDS][SQL Server]"),
+// learnt from a PRINT the server answers. Empty when not on such a connection
+// or the driver adds nothing.
+QString serverMessagePrefix(const QSqlDatabase &db);
 
 } // namespace lectoria

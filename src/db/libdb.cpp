@@ -14,6 +14,7 @@
 #include <QMap>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlRecord>
 #include <QSqlResult>
 #include <QUrl>
 
@@ -176,6 +177,21 @@ bool sqliteRefusedValues(int resultCode)
     return primary == 18 || primary == 19 || primary == 20 || primary == 25;
 }
 
+} // namespace
+
+const QVector<int> &sqlServerRefusalNumbers()
+{
+    // SQL Server's message numbers: conversions, truncation, overflow, NULL
+    // into a required column, constraints and duplicate keys.
+    static const QVector<int> numbers = {220, 232, 241, 242, 244, 245, 248, 293, 515, 547, 2601, 2627, 2628,
+                                         8114, 8115, 8152};
+    return numbers;
+}
+
+bool sqlServerRefusedValues(int number) { return sqlServerRefusalNumbers().contains(number); }
+
+namespace {
+
 // Whether a failed statement was refused for the values it carried, as
 // opposed to a failure of the database or the connection. Only the causes
 // known to lie in the values count: anything unknown stops a bulk run
@@ -191,11 +207,7 @@ bool refusedForValues(const QSqlQuery &q)
         if (numeric && sqliteRefusedValues(native))
             return true;
     } else if (numeric) {
-        // SQL Server's message numbers: conversions, truncation, overflow,
-        // NULL into a required column, constraints and duplicate keys.
-        static const int refused[] = {220, 232, 241, 242, 244, 245, 248, 293, 515, 547, 2601, 2627, 2628,
-                                      8114, 8115, 8152};
-        if (std::find(std::begin(refused), std::end(refused), native) != std::end(refused))
+        if (sqlServerRefusedValues(native))
             return true;
     }
     if (odbc) {
@@ -650,6 +662,17 @@ void LibDB::setStatementLog(QStringList *log) { state().log = log; }
 
 void LibDB::noteStatement(const QString &sql) { logStatement(sql); }
 
+void LibDB::failSqlServer(int number, const QString &text)
+{
+    if (number == 1222)
+        throw DbError(lockWaitText(text));
+    if (sqlServerRefusedValues(number))
+        throw DbValueRefused(text);
+    if (isPermissionError(number))
+        throw DbPermissionDenied(text);
+    throw DbError(text);
+}
+
 void LibDB::failSqlite(int resultCode, const QString &text)
 {
     if (sqliteLockWait(resultCode))
@@ -702,6 +725,41 @@ void LibStatement::exec(const QVariantList &values)
         throwFailure(m_query); // before finish() clears the driver's diagnostics
     }
     m_query.finish();
+}
+
+QList<QStringList> LibStatement::rows(const QVariantList &values)
+{
+    logStatement(m_sql);
+    if (!LibDB::database().isOpen())
+        throw DbError(QStringLiteral("数据库连接未打开。"));
+    if (!m_prepared) {
+        if (!m_query.prepare(adaptStatement(m_sql, state().dialect)))
+            throwFailure(m_query);
+        m_prepared = true;
+    }
+    QList<QStringList> rows;
+    std::optional<bool> ran = execPreparedSteadily(m_query, values, &rows);
+    if (!ran) {
+        bind(values);
+        ran = m_query.exec();
+        if (*ran) {
+            do {
+                const int columns = m_query.record().count();
+                while (m_query.next()) {
+                    QStringList row;
+                    for (int c = 0; c < columns; ++c)
+                        row << (m_query.isNull(c) ? QString() : m_query.value(c).toString());
+                    rows << row;
+                }
+            } while (m_query.nextResult());
+        }
+    }
+    if (!*ran) {
+        ScopeExit done([this] { m_query.finish(); });
+        throwFailure(m_query);
+    }
+    m_query.finish();
+    return rows;
 }
 
 // Qt keeps each value bound by position under a name it makes from the

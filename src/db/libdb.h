@@ -8,6 +8,7 @@
 #include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
+#include <QVector>
 
 namespace lectoria {
 
@@ -20,6 +21,10 @@ class DbValueRefused : public DbError {
 public:
     using DbError::DbError;
 };
+
+// SQL Server's message numbers of statements refused for their values.
+const QVector<int> &sqlServerRefusalNumbers();
+bool sqlServerRefusedValues(int number);
 
 // A statement SQL Server refused because the login lacks a right on the
 // database or on an object (the site's own restricted login, for example).
@@ -116,6 +121,9 @@ public:
     // Throws what a statement failing on the embedded engine with this
     // result code and text throws.
     [[noreturn]] static void failSqlite(int resultCode, const QString &text);
+    // The same for a statement SQL Server failed with this message number
+    // and text (as an import's batch reports a record's failure).
+    [[noreturn]] static void failSqlServer(int number, const QString &text);
 };
 
 // Keeps a piece of work to one run of the console at a time on the database
@@ -151,6 +159,9 @@ public:
     // Throws DbError with the database's own text, DbValueRefused when the
     // database refused the values.
     void exec(const QVariantList &values);
+    // The same for a statement that answers rows: every row of every result,
+    // each value as text (NULL as a null string).
+    QList<QStringList> rows(const QVariantList &values);
 
 private:
     void bind(const QVariantList &values);

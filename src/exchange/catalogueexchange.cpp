@@ -13,6 +13,7 @@
 #include <QSqlRecord>
 
 #include <algorithm>
+#include <deque>
 #include <optional>
 
 
@@ -133,19 +134,59 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
     std::optional<StoredRecords> stored;
     if (existing == ExistingRecords::Skip)
         stored.emplace(k);
-    LibInsertGroups groups(LibDB::dialect(), importStatement(kind).join(QLatin1Char('\n')));
+
+    // The records read and not yet counted, in file order. A record handed
+    // to the database counts once the database has said what became of it
+    // (over SQL Server's wire when its batch has answered), and the records
+    // after it wait for it: an import that stops at a record counts exactly
+    // the records before it.
+    struct Pending {
+        bool waiting = false; // handed to the database, no answer yet
+        bool skipped = false;
+        QString why; // why the record did not go in
+    };
+    std::deque<Pending> pending;
+    int firstPending = 1; // the record number of pending.front()
+    LibInsertGroups groups(LibDB::dialect(), importStatement(kind).join(QLatin1Char('\n')), [&](int tag, const QString &why) {
+        Pending &p = pending[size_t(tag - firstPending)];
+        p.waiting = false;
+        p.why = why;
+    });
     ExchangeReader reader(file, int(k.fields.size()), encoding);
     ImportResult result;
     ImportResult atGroupStart; // the counts when the open group began
+    int atGroupStartTag = -1;  // the record that began it
     QStringList raw;
     QVariantList values;
+    int readCount = 0;
 
+    auto fold = [&] {
+        while (!pending.empty() && !pending.front().waiting) {
+            const Pending &p = pending.front();
+            if (firstPending == groups.groupFirstTag()) {
+                atGroupStart = result;
+                atGroupStartTag = firstPending;
+            }
+            if (p.skipped) {
+                ++result.skipped;
+            } else if (!p.why.isEmpty()) {
+                ++result.failed;
+                if (result.firstFailure.isEmpty())
+                    result.firstFailure = QStringLiteral("第%1条记录：%2").arg(result.read + 1).arg(shownValue(p.why, 200));
+            }
+            ++result.read;
+            pending.pop_front();
+            ++firstPending;
+        }
+    };
     // The database itself failed: every further record would fail the same
     // way (or wait out the same lock), so the import ends here and what went
     // in stays. When the database took the open group with it, the import
     // stopped where that group began.
     auto stop = [&](const DbError &e) {
-        if (!groups.keepAfterFailure())
+        const bool kept = groups.keepAfterFailure();
+        fold(); // as far as the record the database failed at
+        if (!kept && atGroupStartTag == groups.groupFirstTag())
             result = atGroupStart;
         result.groups = groups.groupsCommitted();
         result.longestGroupMs = groups.longestGroupMs();
@@ -159,35 +200,25 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
             result.endLine = reader.linesRead();
             break;
         }
-        QString why;
+        const int tag = ++readCount;
+        Pending p;
         if (reader.overlongLine() != 0) {
-            why = QStringLiteral("文件第%1行超过%2字节的长度上限，未读入")
-                      .arg(reader.overlongLine())
-                      .arg(ExchangeReader::MaxLineBytes);
-        } else if (importValues(k, raw, values, &why)) {
-            if (stored && stored->take(values)) {
-                ++result.skipped;
-            } else {
-                if (!groups.groupOpen())
-                    atGroupStart = result;
-                try {
-                    if (!groups.insert(values, &why) && why.isEmpty())
-                        why = QStringLiteral("数据库未说明原因");
-                } catch (const DbError &e) {
-                    stop(e);
-                    return result;
-                }
-            }
+            p.why = QStringLiteral("文件第%1行超过%2字节的长度上限，未读入")
+                        .arg(reader.overlongLine())
+                        .arg(ExchangeReader::MaxLineBytes);
+        } else if (importValues(k, raw, values, &p.why)) {
+            if (stored && stored->take(values))
+                p.skipped = true;
+            else
+                p.waiting = true;
         }
-        if (!why.isEmpty()) {
-            ++result.failed;
-            if (result.firstFailure.isEmpty())
-                result.firstFailure = QStringLiteral("第%1条记录：%2").arg(result.read + 1).arg(shownValue(why, 200));
-        }
-        ++result.read;
-        if (progress)
-            progress(result.read);
+        pending.push_back(std::move(p));
         try {
+            if (pending.back().waiting)
+                groups.insert(values, tag);
+            fold();
+            if (progress)
+                progress(readCount);
             groups.commitIfDue();
         } catch (const DbError &e) {
             stop(e);
@@ -200,7 +231,9 @@ ImportResult importCatalogue(Kind kind, const QString &path, const ExchangeProgr
         const ExchangeReader::Step ending = result.ending;
         stop(e);
         result.ending = ending;
+        return result;
     }
+    fold();
     result.groups = groups.groupsCommitted();
     result.longestGroupMs = groups.longestGroupMs();
     return result;

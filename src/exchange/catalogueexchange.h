@@ -80,9 +80,10 @@ QString utf8Question();
 // placeholder line per value ("?," and the last "?)").
 QStringList importStatement(Kind kind);
 
-// Reads the file (trimmed path) as records of the kind and inserts each as it
-// is read, one statement per record, committed in groups (LibInsertGroups:
-// up to 1,000 records or 200 ms each, a savepoint per record). With
+// Reads the file (trimmed path) as records of the kind and inserts them,
+// committed in groups (LibInsertGroups: up to 1,000 records or 200 ms each,
+// a savepoint per record): on SQLite each as it is read, on SQL Server in
+// batches of up to 200 records per request. With
 // ExistingRecords::Skip a record equal to one the table held before the
 // import (StoredRecords) is counted as skipped instead. A record that cannot
 // be converted or whose values the database refuses is counted and the

@@ -83,6 +83,11 @@ It answers the way SQL Server 2019 does where the console depends on it:
       it: 262 for CREATE TABLE and BACKUP DATABASE (then 3013), 1088 for
       ALTER TABLE, 229 for a table it may not read or write.
 
+An import's batch of records (many inserts, each in TRY/CATCH under its
+own savepoint, answering the records refused: see parse_import_batch) is
+recognised by its table variable @lectoria_refused and run as SQL Server
+runs it; TRY/CATCH and variables are not understood otherwise.
+
 T-SQL is translated to SQLite by translate() with a table of rules (RULES);
 what the console sends is covered, not T-SQL at large. 'yyyymmdd' and
 'yyyymmdd hh:mm:ss' literals become SQLite's 'yyyy-mm-dd hh:mm:ss' text, as
@@ -1415,6 +1420,8 @@ class Session(SessionLocks):
         self.byte_budget = self.server.faults.take_bytes(sql)
         if self.server.faults.take_freeze(sql):
             raise Fault(b'', 'freeze')
+        if IMPORT_BATCH_MARK in sql:
+            return self.run_import_batch(sql, params, done_token)
         try:
             statements = split_statements(sql)
         except SqlError as e:
@@ -1515,6 +1522,43 @@ class Session(SessionLocks):
                 raise Fault(b''.join(out), fault[1])
             out.append(bytes([TOK_ROW]) + b''.join(t.value(v, self.textsize) for t, v in zip(types, row)))
         return b''.join(out)
+
+    # -------- an import's batch of records
+
+    def run_import_batch(self, sql, params, done_token):
+        """The import's batch of records (see parse_import_batch): each insert
+        in its TRY block, a failure handled as its CATCH block says, and the
+        table of refused records as the batch's one result."""
+        try:
+            inserts, refusals = parse_import_batch(sql)
+        except SqlError as e:
+            return error_token(e), True
+        out = self.save(IMPORT_BATCH_SAVEPOINT)
+        rows = []
+        for n, pieces in enumerate(inserts, 1):
+            # The record's savepoint: a failed statement leaves nothing of
+            # itself in SQLite, as in SQL Server, so there is nothing to roll
+            # back to it but the trigger's work that SQLite undoes as well.
+            try:
+                self.run_statement(pieces, params, done_token)
+                continue
+            except sqlite3.Error as e:
+                err = sql_error(e)
+            except SqlError as e:
+                err = e
+            if self.trancount > 0 and not self.db.in_transaction:
+                # SQLite ended the transaction (a full database, a trigger's
+                # RAISE(ROLLBACK)): SQL Server rolls it back and says so.
+                self.db.execute('begin')
+                out += self.rollback()
+            rows.append((n, err.number, err.text))
+            if self.trancount == 0 or err.number not in refusals:
+                break
+        rows = [r + (self.trancount,) for r in rows]
+        types = [ColType('int'), ColType('int'), ColType('nvarchar'), ColType('int')]
+        out += self.result_set(['n', 'number', 'message', 'open_transactions'], types, rows)
+        self.ends_with_done = True
+        return out + done(done_token, DONE_MORE, len(rows), 0xC1), False
 
     # -------- transactions
 
@@ -2178,6 +2222,42 @@ def run_control(server, line):
     except Exception as e:
         return 'ERR %s: %s' % (type(e).__name__, e)
     return 'OK' if not result else 'OK ' + result
+
+
+IMPORT_BATCH_MARK = 'declare @lectoria_refused table'
+IMPORT_BATCH_SAVEPOINT = 'lectoria_batch'
+IMPORT_RECORD_RE = re.compile(r'save transaction lectoria_record\s+begin try\s+(.*?)\s+end try\s+begin catch(.*?)'
+                              r'end catch', re.S | re.I)
+IMPORT_REFUSALS_RE = re.compile(r'not in \(([\d,\s]+)\)', re.I)
+
+
+@functools.lru_cache(maxsize=16)
+def parse_import_batch(sql):
+    """An import's batch as the console sends it: after its prologue
+    (SET NOCOUNT ON, the table variable @lectoria_refused, SAVE TRANSACTION
+    lectoria_batch), per record
+
+        save transaction lectoria_record
+        begin try <insert> end try
+        begin catch
+          (rollback as xact_state() says; a row into @lectoria_refused)
+          if @@trancount = 0 or error_number() not in (<numbers>) goto lectoria_end
+        end catch
+
+    then lectoria_end: and the SELECT of the refused records with @@trancount.
+    (the inserts as scan() pieces, the refusal numbers)."""
+    blocks = IMPORT_RECORD_RE.findall(sql)
+    if not blocks or 'lectoria_end:' not in sql:
+        raise SqlError(102, "Incorrect syntax near 'lectoria_end'.")
+    inserts = []
+    for insert, _ in blocks:
+        statements = split_statements(insert)
+        if len(statements) != 1:
+            raise SqlError(102, "Incorrect syntax near 'end'.")
+        inserts.append(statements[0])
+    m = IMPORT_REFUSALS_RE.search(blocks[0][1])
+    refusals = frozenset(int(n) for n in m.group(1).split(',')) if m else frozenset()
+    return tuple(inserts), refusals
 
 
 def first_words(sql, n=4):
