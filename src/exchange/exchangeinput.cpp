@@ -2,16 +2,19 @@
 #include "gbk.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryFile>
 
 #include <algorithm>
 
 #include <cerrno>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace lectoria {
 namespace {
@@ -142,6 +145,22 @@ ExchangeInput::ExchangeInput(const QString &path, TextEncoding encoding)
 {
     if (path.isEmpty())
         throw FileError(QStringLiteral("请先选择数据文件"));
+    const QString notRegular = QStringLiteral("%1: 不是普通文件，不能导入（设备、文件夹不能作为数据文件）。").arg(shownPath(path));
+#ifdef _WIN32
+    // Windows: a data file is a regular file; a device name (NUL, CON) or a
+    // folder is refused like any other thing that is no file.
+    const bool pipe = false;
+    const QFileInfo info(path);
+    if (!info.isFile()) {
+        QFile why(path); // the system's reason, in Qt's words
+        if (info.exists() || why.open(QIODevice::ReadOnly))
+            throw FileError(notRegular);
+        throw FileError(QStringLiteral("%1: %2").arg(shownPath(path), why.errorString()));
+    }
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::ReadOnly))
+        throw FileError(QStringLiteral("%1: %2").arg(shownPath(path), m_file.errorString()));
+#else
     // Not blocking: a pipe without a writer opens at once and reads as empty.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -154,7 +173,7 @@ ExchangeInput::ExchangeInput(const QString &path, TextEncoding encoding)
     const bool pipe = known && S_ISFIFO(st.st_mode);
     if (!known || !(S_ISREG(st.st_mode) || pipe)) {
         ::close(fd);
-        throw FileError(QStringLiteral("%1: 不是普通文件，不能导入（设备、文件夹不能作为数据文件）。").arg(shownPath(path)));
+        throw FileError(notRegular);
     }
     if (pipe) {
         // A named pipe may have no writer yet: its first bytes (or its end)
@@ -175,6 +194,8 @@ ExchangeInput::ExchangeInput(const QString &path, TextEncoding encoding)
         ::close(fd);
         throw FileError(QStringLiteral("%1: %2").arg(shownPath(path), m_file.errorString()));
     }
+
+#endif
 
     if (pipe) {
         m_copy = std::make_unique<QTemporaryFile>();
