@@ -34,6 +34,11 @@ bool Converter::decodeOne(const char *bytes, std::size_t n, char16_t *unit)
     wchar_t out[4];
     if (MultiByteToWideChar(gbk, MB_ERR_INVALID_CHARS, bytes, int(n), out, 4) != 1)
         return false;
+    // The code page's user-defined areas (lead bytes AA-AF, F8-FE, A1-A7
+    // with trails 40-A0) come out as private-use characters; GBK as iconv
+    // reads it has none, and both platforms must take the same bytes.
+    if (out[0] >= 0xE000 && out[0] <= 0xF8FF)
+        return false;
     *unit = char16_t(out[0]);
     return true;
 }
