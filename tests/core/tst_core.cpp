@@ -154,7 +154,9 @@ private Q_SLOTS:
     void gbkDecodeEveryPair()
     {
 #ifdef Q_OS_WIN
-        // Windows' own code page 936, a byte at a time as iconv is below.
+        // Windows' own code page 936, a byte at a time as iconv is below,
+        // without the user-defined areas (private-use characters there),
+        // which GBK as iconv reads it does not have.
         auto byCodec = [](const QByteArray &bytes) {
             QString out;
             for (qsizetype i = 0; i < bytes.size();) {
@@ -162,7 +164,8 @@ private Q_SLOTS:
                 int n = 0;
                 for (int len : {2, 1}) {
                     if (i + len <= bytes.size()
-                        && MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, bytes.constData() + i, len, w, 2) == 1) {
+                        && MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, bytes.constData() + i, len, w, 2) == 1
+                        && !(w[0] >= 0xE000 && w[0] <= 0xF8FF)) {
                         n = len;
                         break;
                     }
