@@ -698,6 +698,22 @@ void LibDB::failSqlite(int resultCode, const QString &text)
     throw DbError(QStringLiteral("%1（%2）。").arg(sentence, text));
 }
 
+namespace {
+// A statement object's first run prepares it; every run is logged and needs
+// the connection open.
+void prepareOnce(QSqlQuery &query, bool &prepared, const QString &sql)
+{
+    logStatement(sql);
+    if (!LibDB::database().isOpen())
+        throw DbError(QStringLiteral("数据库连接未打开。"));
+    if (!prepared) {
+        if (!query.prepare(adaptStatement(sql, state().dialect)))
+            throwFailure(query);
+        prepared = true;
+    }
+}
+} // namespace
+
 LibStatement::LibStatement(const QString &sql) : m_sql(sql), m_query(LibDB::database())
 {
     m_query.setForwardOnly(true);
@@ -705,14 +721,7 @@ LibStatement::LibStatement(const QString &sql) : m_sql(sql), m_query(LibDB::data
 
 void LibStatement::exec(const QVariantList &values)
 {
-    logStatement(m_sql);
-    if (!LibDB::database().isOpen())
-        throw DbError(QStringLiteral("数据库连接未打开。"));
-    if (!m_prepared) {
-        if (!m_query.prepare(adaptStatement(m_sql, state().dialect)))
-            throwFailure(m_query);
-        m_prepared = true;
-    }
+    prepareOnce(m_query, m_prepared, m_sql);
     // Over ODBC the values are bound by our own code, steadily from run to run
     // (see execPreparedSteadily); Qt binds them on the other drivers.
     std::optional<bool> ran = execPreparedSteadily(m_query, values);
@@ -729,14 +738,7 @@ void LibStatement::exec(const QVariantList &values)
 
 QList<QStringList> LibStatement::rows(const QVariantList &values)
 {
-    logStatement(m_sql);
-    if (!LibDB::database().isOpen())
-        throw DbError(QStringLiteral("数据库连接未打开。"));
-    if (!m_prepared) {
-        if (!m_query.prepare(adaptStatement(m_sql, state().dialect)))
-            throwFailure(m_query);
-        m_prepared = true;
-    }
+    prepareOnce(m_query, m_prepared, m_sql);
     QList<QStringList> rows;
     std::optional<bool> ran = execPreparedSteadily(m_query, values, &rows);
     if (!ran) {
