@@ -168,8 +168,6 @@ private:
     QString m_sql;
     QSqlQuery m_query;
     bool m_prepared = false;
-    QStringList m_slotNames; // see bind()
-    bool m_slotNamesTried = false;
 };
 
 // While it lives, the embedded engine is set up for one long run of reads or
