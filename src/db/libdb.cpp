@@ -396,18 +396,33 @@ bool isPermissionError(int nativeCode)
         || nativeCode == 1088;
 }
 
-ConnectionParams LibDB::paramsFromSettings(QString *settingsError)
+StoredConnection LibDB::storedConnection(QString *settingsError)
 {
-    ConnectionParams p;
+    StoredConnection stored;
     if (!MachineSettings::keyExists()) {
         if (settingsError) settingsError->clear();
-        return p;
+        return stored;
     }
     const QMap<QString, QString> v = MachineSettings::readAll(settingsError);
-    p.odbcName = trimText(v.value(QStringLiteral("ODBCNAME")));
+    stored.exists = true;
+    stored.odbcName = trimText(v.value(QStringLiteral("ODBCNAME")));
+    stored.user = qyDeSecrectString(trimText(v.value(QStringLiteral("USERNAME"))));
+    stored.password = qyDeSecrectString(trimText(v.value(QStringLiteral("PASSWORD"))));
+    return stored;
+}
+
+ConnectionParams LibDB::paramsFromSettings(QString *settingsError)
+{
+    const StoredConnection stored = storedConnection(settingsError);
+    ConnectionParams p;
+    if (!stored.exists) {
+        p.odbcName = QStringLiteral("wwwODBC");
+        return p;
+    }
+    p.odbcName = stored.odbcName;
     p.hasCredentials = true;
-    p.user = qyDeSecrectString(trimText(v.value(QStringLiteral("USERNAME"))));
-    p.password = qyDeSecrectString(trimText(v.value(QStringLiteral("PASSWORD"))));
+    p.user = stored.user;
+    p.password = stored.password;
     return p;
 }
 
