@@ -358,6 +358,7 @@ bool TWebMain::FormCreate()
         Upkeep::ensureAdministrator();
         Upkeep::ensureMarginsTable();
         StartupSteps::loadMargins();
+        StartupSteps::announceReadOnly();
     } catch (const Error &e) {
         showException(e.text());
         // Whatever step failed, nobody is logged in: the commands that need an

@@ -58,6 +58,17 @@ void loadMargins()
     }
 }
 
+void announceReadOnly()
+{
+    // Without this the upkeep is skipped without a word, and an operator
+    // whose default administrator it would have made is only told that
+    // there is no such user.
+    if (LibDB::readOnly())
+        inform(QStringLiteral("数据库只能读取，不能写入（数据库文件没有写入权限，或位于只读的介质上）。\r\n"
+                              "因此启动时的数据库维护没有进行，所有修改数据的操作都将被拒绝；"
+                              "统计、目录和查询仍可使用。"));
+}
+
 void prepareSession()
 {
     Session &s = unGlobal();

@@ -22,6 +22,11 @@ QString schoolName();
 // The installation's report margins from lib_prtblank, or the built-in defaults.
 void loadMargins();
 
+// On a database this process can only read (LibDB::readOnly()), one
+// information box saying so: the upkeep checks found nothing they could do,
+// and whatever writes will be refused. Nothing on a database it can write.
+void announceReadOnly();
+
 // Every step in the console's order, for a run without windows: input method,
 // server date, the three upkeep checks, school name, margins.
 void prepareSession();

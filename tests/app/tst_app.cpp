@@ -1,3 +1,4 @@
+#include "atomicfile.h"
 #include "clock.h"
 #include "connection.h"
 #include "connectiondialog.h"
@@ -37,7 +38,9 @@
 
 #include <functional>
 
+#include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lectoria;
 using namespace lectoria::test;
@@ -104,6 +107,42 @@ void scriptLogin(const QVector<QPair<QString, QString>> &attempts)
         if (login->isVisible())
             QTest::mouseClick(login->findChild<QPushButton *>(QStringLiteral("btCancel")), Qt::LeftButton);
     });
+}
+
+// Root may write any file whatever its permissions: a test of what an
+// unprivileged user meets runs again, as the user "nobody", in a child
+// process of this program. True in the parent, once the child has run, with
+// what went wrong in *failure (empty when the child passed).
+bool rerunAsNobody(QString *failure)
+{
+    if (::geteuid() != 0 || qEnvironmentVariableIsSet("LECTORIA_TEST_UNPRIVILEGED"))
+        return false;
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LECTORIA_TEST_UNPRIVILEGED"), QStringLiteral("1"));
+    env.insert(QStringLiteral("HOME"), QDir::tempPath());
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.setChildProcessModifier([] {
+        ::setgroups(0, nullptr);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(99);
+    });
+    QString function = QString::fromLatin1(QTest::currentTestFunction());
+    if (QTest::currentDataTag() && *QTest::currentDataTag())
+        function += QLatin1Char(':') + QString::fromLocal8Bit(QTest::currentDataTag());
+    child.start(QCoreApplication::applicationFilePath(), {function});
+    if (!child.waitForFinished(240000)) {
+        child.kill();
+        child.waitForFinished();
+        *failure = QStringLiteral("the unprivileged run did not end");
+        return true;
+    }
+    const QString output = QString::fromLocal8Bit(child.readAll());
+    failure->clear();
+    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+        *failure = QStringLiteral("the unprivileged run failed (status %1):\n%2").arg(child.exitCode()).arg(output);
+    return true;
 }
 
 bool enabled(TWebMain &w, const char *name)
@@ -346,6 +385,68 @@ private Q_SLOTS:
         QCOMPARE(main->findChild<QLabel *>(QStringLiteral("lbSchool1"))->text(), QStringLiteral("数字图书馆管理系统"));
         QVERIFY(enabled(*main, "m_zxyd"));
         QVERIFY(enabled(*main, "w_yonghu"));
+    }
+
+    // A database this process can only read (a copy without write
+    // permission, read-only media) is announced once at start-up: the
+    // upkeep it needed did not run, and the login then goes on as usual.
+    void readOnlyDatabaseIsAnnounced_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("rollback journal") << QStringLiteral("delete");
+        QTest::newRow("WAL") << QStringLiteral("wal");
+    }
+    void readOnlyDatabaseIsAnnounced()
+    {
+        QFETCH(QString, mode);
+        if (TestDatabase::overTheWire())
+            QSKIP("the database file is the TDS test server's, opened for writing");
+        QString failure;
+        if (rerunAsNobody(&failure)) {
+            QVERIFY2(failure.isEmpty(), qPrintable(failure));
+            return;
+        }
+        QByteArray copy;
+        {
+            TestDatabase::Options o;
+            o.open = false;
+            o.volumeColumn = false; // the upkeep has work it cannot do
+            TestDatabase db(o);
+            db.exec(QStringLiteral("PRAGMA journal_mode=%1").arg(mode));
+            db.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+            copy = readWholeFile(db.path());
+        }
+        QTemporaryDir media;
+        const QString file = media.filePath(QStringLiteral("www.db"));
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(copy);
+        }
+        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner));
+        QVERIFY(QFile::setPermissions(media.path(), QFile::ReadOwner | QFile::ExeOwner));
+        ScopeExit writable([&] { QFile::setPermissions(media.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
+        TestSettings settings;
+        settings.write({{QStringLiteral("ODBCNAME"), QStringLiteral("sqlite:") + file}});
+
+        ScriptedPrompt prompt;
+        qsizetype shownBeforeLogin = -1;
+        whenModal([&](QWidget *login) {
+            shownBeforeLogin = prompt.shown.size();
+            typeLogin(login, QStringLiteral("admin"), QStringLiteral("qzmvt"));
+        });
+        std::unique_ptr<QWidget> first = createFirstWindow();
+        QVERIFY(qobject_cast<TWebMain *>(first.get()));
+        QVERIFY(LibDB::readOnly());
+        QCOMPARE(prompt.shown.size(), 1);
+        QCOMPARE(shownBeforeLogin, 1);
+        QCOMPARE(prompt.shown.at(0).icon, PromptIcon::Information);
+        QVERIFY2(prompt.shown.at(0).text.contains(QStringLiteral("数据库只能读取"))
+                     && prompt.shown.at(0).text.contains(QStringLiteral("维护没有进行"))
+                     && prompt.shown.at(0).text.contains(QStringLiteral("拒绝")),
+                 qPrintable(prompt.shown.at(0).text));
+        QCOMPARE(unGlobal().OperatorCode, QStringLiteral("admin"));
+        QCOMPARE(readWholeFile(file), copy);
     }
 
     void missingBackgroundIsReported()
