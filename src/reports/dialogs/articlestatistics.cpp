@@ -2,11 +2,9 @@
 #include "errors.h"
 #include "libdb.h"
 #include "listingdialog.h"
-#include "listingparts.h"
 #include "listingstatements.h"
 #include "statements.h"
 #include "statistics.h"
-#include "statisticslayout.h"
 #include "unglobal.h"
 
 #include <QComboBox>
@@ -18,9 +16,6 @@
 #include <QVBoxLayout>
 
 namespace lectoria {
-
-using report::Align;
-using report::mm;
 
 namespace {
 
