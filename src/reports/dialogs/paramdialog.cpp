@@ -6,6 +6,7 @@
 #include "reportlayout.h"
 #include "reportperiod.h"
 #include "savereport.h"
+#include "streamingpreview.h"
 #include "text.h"
 #include "unglobal.h"
 
@@ -338,7 +339,7 @@ void ReportParamDialog::printCommand(int button, ReportOutput output)
         if (output != ReportOutput::Preview)
             SaveReportToFile(*layout, output, unGlobal().SchoolName + layout->fileTitle(), layout->headerLine());
         else
-            layout->preview(this);
+            previewLayout(*layout, this);
     });
 }
 
