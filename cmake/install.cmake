@@ -4,7 +4,9 @@
 # on the PATH through links; a desktop entry and its icon for the menu.
 # The Windows build lays out its own folder (scripts/lectoria-windows).
 include(GNUInstallDirs)
-set(LECTORIA_INSTALL_FOLDER ${CMAKE_INSTALL_LIBDIR}/lectoria)
+# lib/lectoria, not the multiarch library folder: the programs' own folder,
+# the same under every prefix.
+set(LECTORIA_INSTALL_FOLDER lib/lectoria)
 
 foreach(program lectoria lectoria-batch lectoria-makedemo)
   if(TARGET ${program}) # a developer's build may leave the console or the runner out
@@ -16,7 +18,7 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/help/ DESTINATION ${LECTORIA_INSTALL_
 foreach(program lectoria lectoria-batch lectoria-makedemo)
   install(CODE "
     file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
-    file(CREATE_LINK \"../${CMAKE_INSTALL_LIBDIR}/lectoria/${program}\"
+    file(CREATE_LINK \"../${LECTORIA_INSTALL_FOLDER}/${program}\"
          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\" SYMBOLIC)")
 endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/linux/lectoria.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -35,4 +37,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 # data Qt loads at run time are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, libqt6sql6-odbc, qt6-qpa-plugins, qt6-translations-l10n, fonts-wqy-zenhei | fonts-arphic-uming")
+# SQL Server is reached through an ODBC driver; FreeTDS is the tested one.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "tdsodbc")
+# A RelWithDebInfo build's programs carry their debug information; the
+# package ships them without it.
+set(CPACK_STRIP_FILES ON)
 include(CPack)

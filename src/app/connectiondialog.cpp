@@ -105,17 +105,11 @@ TDbPara::TDbPara(QWidget *parent, const QString &reason) : QDialog(parent)
     QObject::connect(btOk, &QPushButton::clicked, this, &TDbPara::btOkClick);
     QObject::connect(btExit, &QPushButton::clicked, this, &QDialog::reject);
 
-    // FormCreate: the stored parameters, unprotected.
-    if (MachineSettings::keyExists()) {
-        const QMap<QString, QString> v = MachineSettings::readAll();
-        edOdbc->setText(trimText(v.value(QStringLiteral("ODBCNAME"))));
-        edUser->setText(qyDeSecrectString(trimText(v.value(QStringLiteral("USERNAME")))));
-        edPass->setText(qyDeSecrectString(trimText(v.value(QStringLiteral("PASSWORD")))));
-    } else {
-        edOdbc->clear();
-        edUser->clear();
-        edPass->clear();
-    }
+    // FormCreate: what is stored, unprotected; empty fields without a key.
+    const StoredConnection stored = LibDB::storedConnection();
+    edOdbc->setText(stored.odbcName);
+    edUser->setText(stored.user);
+    edPass->setText(stored.password);
 }
 
 void TDbPara::btModClick()

@@ -16,7 +16,6 @@
 #include <QTemporaryDir>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -112,20 +111,20 @@ int runReport(const Request &r)
 }
 namespace {
 
-ExchangeProgress progressLine(const char *what)
+ExchangeProgress progressLine(const QString &what)
 {
     if (!showProgress())
         return {};
     return [what](int done) {
         if (done % 500 == 0)
-            std::fprintf(stderr, "\r%s %d", what, done);
+            consoleio::writeText(consoleio::Stream::Error, QStringLiteral("\r%1 %2").arg(what).arg(done));
     };
 }
 
 void endProgressLine()
 {
     if (showProgress())
-        std::fprintf(stderr, "\r");
+        consoleio::writeText(consoleio::Stream::Error, QStringLiteral("\r"));
 }
 
 } // namespace
@@ -135,7 +134,7 @@ int runExport(const Request &r)
     ExportRequest request = r.exported;
     Output target(r.output);
     request.path = target.path();
-    const ExportResult result = exportCatalogue(request, progressLine("导出"));
+    const ExportResult result = exportCatalogue(request, progressLine(QStringLiteral("导出")));
     endProgressLine();
     target.deliver();
     inform(exportMessage(result));
@@ -145,7 +144,7 @@ int runExport(const Request &r)
 int runImport(const Request &r)
 {
     // The command itself is the operator's answer to the import's question.
-    const ImportResult result = importCatalogue(r.importKind, r.input, progressLine("导入"), r.existing, r.encoding);
+    const ImportResult result = importCatalogue(r.importKind, r.input, progressLine(QStringLiteral("导入")), r.existing, r.encoding);
     endProgressLine();
     if (result.stopped()) {
         showError(importMessage(result));

@@ -9,7 +9,6 @@
 #include <QApplication>
 
 #include <csignal>
-#include <cstdio>
 
 namespace {
 
@@ -23,7 +22,7 @@ void filterQtMessages(QtMsgType type, const QMessageLogContext &, const QString 
     if (type == QtDebugMsg || type == QtInfoMsg || text.startsWith(QLatin1String("QStandardPaths:"))
         || text.startsWith(QLatin1String("This plugin does not support")))
         return;
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    lectoria::consoleio::writeText(lectoria::consoleio::Stream::Error, text + QLatin1Char('\n'));
 }
 
 } // namespace
@@ -55,14 +54,14 @@ int main(int argc, char **argv)
     lectoria::installQtChineseTexts();
 
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
-        std::fprintf(stdout, "%s", lectoria::batch::usageText().toLocal8Bit().constData());
+        lectoria::consoleio::writeText(lectoria::consoleio::Stream::Output, lectoria::batch::usageText());
         return lectoria::batch::Ok;
     }
     lectoria::batch::Request request;
     QString error;
     if (!lectoria::batch::parse(args, &request, &error)) {
-        std::fprintf(stderr, "%s\n\n%s", error.toLocal8Bit().constData(),
-                     lectoria::batch::usageText().toLocal8Bit().constData());
+        lectoria::consoleio::writeText(lectoria::consoleio::Stream::Error,
+                                       error + QStringLiteral("\n\n") + lectoria::batch::usageText());
         return lectoria::batch::Usage;
     }
 
@@ -70,8 +69,8 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsSet("LECTORIA_PASSWORD")) {
         password = qEnvironmentVariable("LECTORIA_PASSWORD");
     } else if (!askPassword(&password)) {
-        std::fprintf(stderr, "%s\n", QStringLiteral("没有提供密码：请设置 LECTORIA_PASSWORD 或在终端上运行。")
-                                         .toLocal8Bit().constData());
+        lectoria::consoleio::writeText(lectoria::consoleio::Stream::Error,
+                                       QStringLiteral("没有提供密码：请设置 LECTORIA_PASSWORD 或在终端上运行。\n"));
         return lectoria::batch::Refused;
     }
 

@@ -15,6 +15,11 @@ bool isTerminal(Stream stream);
 // terminal.
 bool readHidden(const QString &prompt, QString *line);
 
+// Writes a message to standard output or error: on a Windows console in the
+// console's own wide characters (Chinese whatever its code page), elsewhere
+// in the local encoding, as other programs' output is read there.
+void writeText(Stream stream, const QString &text);
+
 // Writes every byte to standard output as it is (no line-end translation);
 // false with the system's reason in *error.
 bool writeStandardOutput(const QByteArray &bytes, QString *error);

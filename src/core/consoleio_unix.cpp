@@ -21,8 +21,7 @@ bool readHidden(const QString &prompt, QString *line)
 {
     if (!isatty(STDIN_FILENO))
         return false;
-    std::fprintf(stderr, "%s", prompt.toLocal8Bit().constData());
-    std::fflush(stderr);
+    writeText(Stream::Error, prompt);
     termios old{};
     tcgetattr(STDIN_FILENO, &old);
     termios quiet = old;
@@ -34,6 +33,13 @@ bool readHidden(const QString &prompt, QString *line)
     std::fprintf(stderr, "\n");
     *line = QString::fromLocal8Bit(typed.c_str());
     return true;
+}
+
+void writeText(Stream stream, const QString &text)
+{
+    std::FILE *to = stream == Stream::Output ? stdout : stderr;
+    std::fputs(text.toLocal8Bit().constData(), to);
+    std::fflush(to);
 }
 
 bool writeStandardOutput(const QByteArray &bytes, QString *error)

@@ -1,5 +1,6 @@
 #include "consoleio.h"
 
+#include <cstdio>
 #include <iterator>
 
 #include <windows.h>
@@ -71,6 +72,20 @@ bool readHidden(const QString &prompt, QString *line)
         typed.chop(1);
     *line = typed;
     return true;
+}
+
+void writeText(Stream stream, const QString &text)
+{
+    const HANDLE h = handleOf(stream);
+    if (isConsole(h)) {
+        writeConsole(h, text);
+        return;
+    }
+    // Redirected: the system's ANSI code page, what a scheduler's log or
+    // another program reading the pipe expects on this machine.
+    std::FILE *to = stream == Stream::Output ? stdout : stderr;
+    std::fputs(text.toLocal8Bit().constData(), to);
+    std::fflush(to);
 }
 
 bool writeStandardOutput(const QByteArray &bytes, QString *error)

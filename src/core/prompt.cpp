@@ -1,5 +1,7 @@
 #include "prompt.h"
 
+#include "consoleio.h"
+
 #include <cstdio>
 
 namespace lectoria {
@@ -40,8 +42,7 @@ void showException(const QString &text)
 
 void StreamPrompt::message(const QString &, const QString &text, PromptIcon)
 {
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-    std::fflush(stderr);
+    consoleio::writeText(consoleio::Stream::Error, text + QLatin1Char('\n'));
 }
 
 bool StreamPrompt::ask(const QString &caption, const QString &text)

@@ -396,18 +396,33 @@ bool isPermissionError(int nativeCode)
         || nativeCode == 1088;
 }
 
-ConnectionParams LibDB::paramsFromSettings(QString *settingsError)
+StoredConnection LibDB::storedConnection(QString *settingsError)
 {
-    ConnectionParams p;
+    StoredConnection stored;
     if (!MachineSettings::keyExists()) {
         if (settingsError) settingsError->clear();
-        return p;
+        return stored;
     }
     const QMap<QString, QString> v = MachineSettings::readAll(settingsError);
-    p.odbcName = trimText(v.value(QStringLiteral("ODBCNAME")));
+    stored.exists = true;
+    stored.odbcName = trimText(v.value(QStringLiteral("ODBCNAME")));
+    stored.user = qyDeSecrectString(trimText(v.value(QStringLiteral("USERNAME"))));
+    stored.password = qyDeSecrectString(trimText(v.value(QStringLiteral("PASSWORD"))));
+    return stored;
+}
+
+ConnectionParams LibDB::paramsFromSettings(QString *settingsError)
+{
+    const StoredConnection stored = storedConnection(settingsError);
+    ConnectionParams p;
+    if (!stored.exists) {
+        p.odbcName = QStringLiteral("wwwODBC");
+        return p;
+    }
+    p.odbcName = stored.odbcName;
     p.hasCredentials = true;
-    p.user = qyDeSecrectString(trimText(v.value(QStringLiteral("USERNAME"))));
-    p.password = qyDeSecrectString(trimText(v.value(QStringLiteral("PASSWORD"))));
+    p.user = stored.user;
+    p.password = stored.password;
     return p;
 }
 
@@ -764,33 +779,10 @@ QList<QStringList> LibStatement::rows(const QVariantList &values)
     return rows;
 }
 
-// Qt keeps each value bound by position under a name it makes from the
-// position, and makes that name again, through number formatting, for every
-// value bound: in a bulk run that costs more than the rest of the binding.
-// Binding by that name reaches the same slot without it. The names are used
-// only after binding distinct probe values by them has been seen to fill
-// exactly the slots of their positions; otherwise binding stays positional.
+// Reached on a driver that is neither ODBC (our own binding) nor the
+// embedded engine's handle (the import's own statement): Qt binds by position.
 void LibStatement::bind(const QVariantList &values)
 {
-    if (m_slotNames.size() == values.size() && !values.isEmpty()) {
-        for (qsizetype i = 0; i < values.size(); ++i)
-            m_query.bindValue(m_slotNames.at(i), values.at(i));
-        return;
-    }
-    for (qsizetype i = 0; i < values.size(); ++i)
-        m_query.bindValue(int(i), values.at(i));
-    if (m_slotNamesTried || values.isEmpty())
-        return;
-    m_slotNamesTried = true;
-    QStringList names;
-    QVariantList probes;
-    for (qsizetype i = 0; i < values.size(); ++i) {
-        names << QStringLiteral(":%1").arg(i);
-        probes << QVariant(QStringLiteral("\x01probe %1").arg(i));
-        m_query.bindValue(names.last(), probes.last());
-    }
-    if (m_query.boundValues() == probes)
-        m_slotNames = names;
     for (qsizetype i = 0; i < values.size(); ++i)
         m_query.bindValue(int(i), values.at(i));
 }

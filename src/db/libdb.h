@@ -43,12 +43,23 @@ bool isPermissionError(int nativeCode);
 // those of several records, separated by ";"); 0 when there is none.
 int firstNativeCode(const QSqlError &e);
 
-// What the machine settings say about the connection.
+// What the machine settings hold about the connection, as stored: the user
+// name and password unprotected, blanks at either end trimmed; no key gives
+// exists false and every field empty. The connection dialog shows it as it
+// is; LibDB::paramsFromSettings() adds the defaults for connecting.
+struct StoredConnection {
+    bool exists = false;
+    QString odbcName;
+    QString user;
+    QString password;
+};
+
+// What a connection is made with.
 struct ConnectionParams {
     // An ODBC data source name, a full ODBC connection string ("DRIVER=...;..."),
     // or "sqlite:" and a path for the embedded engine (relative to the folder of
     // the settings file).
-    QString odbcName = QStringLiteral("wwwODBC");
+    QString odbcName;
     bool hasCredentials = false; // the key exists: user name and password are passed
     QString user;
     QString password;
@@ -59,9 +70,11 @@ class LibDB {
 public:
     static constexpr const char *Name = "LibDB";
 
-    // Reads the connection parameters from the machine settings, unprotecting
-    // the stored user name and password. *settingsError receives a message when
-    // the settings exist but cannot be read.
+    // The one reader of the stored connection settings. *settingsError
+    // receives a message when the settings exist but cannot be read.
+    static StoredConnection storedConnection(QString *settingsError = nullptr);
+    // What to connect with: the stored settings, or without a key the data
+    // source "wwwODBC" and no credentials at all.
     static ConnectionParams paramsFromSettings(QString *settingsError = nullptr);
 
     // The ODBC connection string for a data source name or connection string,
@@ -168,8 +181,6 @@ private:
     QString m_sql;
     QSqlQuery m_query;
     bool m_prepared = false;
-    QStringList m_slotNames; // see bind()
-    bool m_slotNamesTried = false;
 };
 
 // While it lives, the embedded engine is set up for one long run of reads or

@@ -108,7 +108,11 @@ private Q_SLOTS:
     void connectionParameters()
     {
         TestSettings settings;
-        // No key: the default data source and no credentials at all.
+        // No key: nothing stored (the connection dialog's fields stay empty),
+        // while connecting takes the default data source and no credentials.
+        StoredConnection stored = LibDB::storedConnection();
+        QVERIFY(!stored.exists);
+        QVERIFY(stored.odbcName.isEmpty() && stored.user.isEmpty() && stored.password.isEmpty());
         ConnectionParams p = LibDB::paramsFromSettings();
         QCOMPARE(p.odbcName, QStringLiteral("wwwODBC"));
         QVERIFY(!p.hasCredentials);
@@ -117,6 +121,10 @@ private Q_SLOTS:
         settings.write({{QStringLiteral("ODBCNAME"), QStringLiteral("  site  ")},
                         {QStringLiteral("USERNAME"), qyBeSecrectString(QStringLiteral("sa"))},
                         {QStringLiteral("PASSWORD"), QStringLiteral(" ") + qyBeSecrectString(QStringLiteral("a;b}c"))}});
+        stored = LibDB::storedConnection();
+        QVERIFY(stored.exists);
+        QCOMPARE(stored.odbcName, QStringLiteral("site"));
+        QCOMPARE(stored.password, QStringLiteral("a;b}c"));
         p = LibDB::paramsFromSettings();
         QCOMPARE(p.odbcName, QStringLiteral("site"));
         QVERIFY(p.hasCredentials);
