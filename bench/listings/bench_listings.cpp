@@ -16,6 +16,7 @@
 #include "pagesetup.h"
 #include "prompt.h"
 #include "reportpreview.h"
+#include "streamingpreview.h"
 #include "unglobal.h"
 
 #include <QApplication>
@@ -162,7 +163,7 @@ int main(int argc, char **argv)
         {
             request.output = ReportOutput::Preview;
             ListingLayout layout(request);
-            layout.preview(nullptr);
+            previewLayout(layout, nullptr);
         }
         app.removeEventFilter(&watch);
         std::printf("%lld records, first preview page painted: %.2f s (target < 1 s)\n", records,

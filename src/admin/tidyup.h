@@ -2,8 +2,6 @@
 #include <QStringList>
 #include <QVector>
 
-class QWidget;
-
 namespace lectoria {
 
 // Tidy-up: deletes the catalogue records with an empty title. The video
@@ -17,10 +15,5 @@ QVector<QStringList> statements();
 void run();
 
 } // namespace TidyUp
-
-// The main window's "数据库整理" command: asks first, then tidies up and says
-// so; a failing delete is shown in the standard error box instead. The wait
-// cursor is shown over owner meanwhile.
-void tidyUpDatabase(QWidget *owner);
 
 } // namespace lectoria

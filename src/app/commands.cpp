@@ -8,7 +8,7 @@
 #include "mainwindow.h"
 #include "startup.h"
 #include "tbackup.h"
-#include "tidyup.h"
+#include "tidyupcommand.h"
 #include "tpeople.h"
 
 namespace lectoria {

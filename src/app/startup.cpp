@@ -1,7 +1,7 @@
 #include "startup.h"
 #include "connection.h"
 #include "connectiondialog.h"
-#include "desktop.h"
+#include "qttexts.h"
 #include "mainwindow.h"
 #include "prompt.h"
 #include "reportpainter.h"

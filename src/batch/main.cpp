@@ -2,11 +2,11 @@
 // windows, for a scheduler. Same settings, connection, statements and files.
 #include "batch.h"
 #include "consoleio.h"
-#include "desktop.h"
+#include "qttexts.h"
 #include "prompt.h"
 #include "reportpainter.h"
 
-#include <QApplication>
+#include <QGuiApplication>
 
 #include <csignal>
 
@@ -46,8 +46,8 @@ int main(int argc, char **argv)
         args << QString::fromLocal8Bit(argv[i]);
     int qtArgc = 1;
     char *qtArgv[] = {argv[0], nullptr};
-    QApplication app(qtArgc, qtArgv);
-    QApplication::setApplicationName(QStringLiteral("lectoria-batch"));
+    QGuiApplication app(qtArgc, qtArgv);
+    QGuiApplication::setApplicationName(QStringLiteral("lectoria-batch"));
     // The designed fonts are Windows' Chinese fonts; installed CJK fonts stand in for them.
     lectoria::report::installFontSubstitutes();
     // Qt's own texts it may pass on (file and driver errors) in Chinese, like the rest.

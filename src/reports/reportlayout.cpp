@@ -1,7 +1,6 @@
 #include "reportlayout.h"
 #include "libdb.h"
 #include "reportperiod.h"
-#include "reportpreview.h"
 #include "text.h"
 #include "unglobal.h"
 
@@ -34,11 +33,6 @@ void ReportLayout::create(const Creation &c)
 
     m_rows.setQuery(LibDB::exec(c.statement));
     m_report.setRowSource(&m_rows);
-}
-
-void ReportLayout::preview(QWidget *parent)
-{
-    report::showPreview(m_report, parent, trimText(unGlobal().SchoolName + fileTitle()));
 }
 
 } // namespace lectoria

@@ -7,8 +7,6 @@
 #include <QStringList>
 #include <QVector>
 
-class QWidget;
-
 namespace lectoria {
 
 // The product line printed on every report.
@@ -38,8 +36,10 @@ public:
     virtual QString fileTitle() const = 0;
     virtual QString headerLine() const = 0;
 
-    // The modal preview; the operator prints from it.
-    virtual void preview(QWidget *parent);
+    // Whether the preview should open at the first page while later ones
+    // are still being made (a listing of any length) instead of after the
+    // whole fill. The preview itself is the dialogs' (previewLayout()).
+    virtual bool previewsWhileFilling() const { return false; }
 
 protected:
     struct Creation {

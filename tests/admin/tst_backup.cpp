@@ -7,7 +7,7 @@
 #include "tbackup.h"
 #include "tdstestserver.h"
 #include "testsupport.h"
-#include "tidyup.h"
+#include "tidyupcommand.h"
 #include "unglobal.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 #include "clock.h"
 #include "connection.h"
 #include "connectiondialog.h"
-#include "desktop.h"
+#include "qttexts.h"
 #include "gbk.h"
 #include "helpwindow.h"
 #include "helperlib.h"

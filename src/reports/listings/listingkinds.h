@@ -1,7 +1,7 @@
 #pragma once
 #include "kinds.h"
 #include "pagemodel.h"
-#include "paramdialog.h"
+#include "gridcolumns.h"
 
 #include <QString>
 #include <QVector>

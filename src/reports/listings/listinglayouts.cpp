@@ -3,7 +3,6 @@
 #include "booktext.h"
 #include "listingkinds.h"
 #include "listingstatements.h"
-#include "streamingpreview.h"
 #include "text.h"
 #include "unglobal.h"
 
@@ -64,11 +63,6 @@ CatalogueLayout::CatalogueLayout(const QString &objectName, Kind kind, QObject *
 
 QString CatalogueLayout::fileTitle() const { return listingFacts(m_kind).fileTitle; }
 QString CatalogueLayout::headerLine() const { return listingFacts(m_kind).headerLine; }
-
-void CatalogueLayout::preview(QWidget *parent)
-{
-    showPreviewAsFilled(report(), parent, trimText(unGlobal().SchoolName + fileTitle()));
-}
 
 // ---------------------------------------------------------------- listing
 

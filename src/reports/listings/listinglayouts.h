@@ -14,7 +14,7 @@ public:
     Kind kind() const { return m_kind; }
     QString fileTitle() const override;
     QString headerLine() const override;
-    void preview(QWidget *parent) override;
+    bool previewsWhileFilling() const override { return true; }
 
 protected:
     CatalogueLayout(const QString &objectName, Kind kind, QObject *owner);

@@ -1,5 +1,5 @@
 #include "listingreports.h"
-#include "articlestatistics.h"
+#include "subcategorylayout.h"
 #include "errors.h"
 #include "listingkinds.h"
 #include "listinglayouts.h"

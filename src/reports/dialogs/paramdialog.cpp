@@ -7,6 +7,7 @@
 #include "reportperiod.h"
 #include "savereport.h"
 #include "splash.h"
+#include "streamingpreview.h"
 #include "text.h"
 #include "unglobal.h"
 
@@ -338,7 +339,7 @@ void ReportParamDialog::printCommand(int button, ReportOutput output)
         if (output != ReportOutput::Preview)
             SaveReportToFile(*layout, output, unGlobal().SchoolName + layout->fileTitle(), layout->headerLine());
         else
-            layout->preview(this);
+            previewLayout(*layout, this);
     });
 }
 

@@ -1,6 +1,9 @@
 #include "streamingpreview.h"
 #include "reportengine.h"
+#include "reportlayout.h"
 #include "reportpreview.h"
+#include "text.h"
+#include "unglobal.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -70,6 +73,15 @@ void showPreviewAsFilled(report::Report &report, QWidget *parent, const QString 
     enableOutput(preview, true);
     if (preview.isVisible())
         preview.exec();
+}
+
+void previewLayout(ReportLayout &layout, QWidget *parent)
+{
+    const QString title = trimText(unGlobal().SchoolName + layout.fileTitle());
+    if (layout.previewsWhileFilling())
+        showPreviewAsFilled(layout.report(), parent, title);
+    else
+        report::showPreview(layout.report(), parent, title);
 }
 
 } // namespace lectoria

@@ -17,4 +17,10 @@ namespace lectoria {
 // closes the preview. Database errors of the fill pass through.
 void showPreviewAsFilled(report::Report &report, QWidget *parent, const QString &title);
 
+class ReportLayout;
+// The modal preview of a freshly made layout, titled SchoolName and its file
+// title; the operator prints from it. A layout that previews while filling
+// (a listing) opens at its first page, any other once all pages are made.
+void previewLayout(ReportLayout &layout, QWidget *parent);
+
 } // namespace lectoria

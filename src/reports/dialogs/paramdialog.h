@@ -1,4 +1,5 @@
 #pragma once
+#include "gridcolumns.h"
 #include "reportrequest.h"
 
 #include <QDialog>
@@ -21,15 +22,6 @@ class QVBoxLayout;
 namespace lectoria {
 
 class ReportLayout;
-
-// How a grid column shows its query field.
-enum class GridFormat { Text, Number, Date };
-
-struct GridColumn {
-    QString field;
-    QString heading;
-    GridFormat format = GridFormat::Text;
-};
 
 // Fills a grid from a statement: one row per result row, headings centred,
 // texts trimmed, numbers right-aligned, dates as yyyy-mm-dd. Returns the
