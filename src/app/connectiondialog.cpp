@@ -30,29 +30,32 @@ TDbPara::TDbPara(QWidget *parent, const QString &reason) : QDialog(parent)
         QStringLiteral("再检查数据库参数是否是正确（注意不要随意改动）。"),
         QStringLiteral("确定无误后，重新运行系统。或与系统管理员联系。"),
     };
-    int y = 10;
+    // Laid out to fit, parameters shown, in 261 pixels frame included,
+    // under a title bar and border of up to 45 pixels.
+    int y = 6;
     for (const QString &w : warnings) {
         auto *l = new QLabel(w, this);
         l->setStyleSheet(QStringLiteral("color: red;"));
-        l->setGeometry(16, y, 400, 18);
-        y += 20;
+        l->setGeometry(16, y, 400, 17);
+        y += 17;
     }
     btMod = new QPushButton(QStringLiteral("修改数据库连接参数"), this);
     btMod->setObjectName(QStringLiteral("btMod"));
-    btMod->setGeometry(60, y + 6, 160, 26);
+    btMod->setGeometry(60, y + 3, 160, 24);
     btExit = new QPushButton(QStringLiteral("取消"), this);
     btExit->setObjectName(QStringLiteral("btExit"));
-    btExit->setGeometry(240, y + 6, 120, 26);
+    btExit->setGeometry(240, y + 3, 120, 24);
+    y += 31;
 
     grbBox = new QGroupBox(this);
     grbBox->setObjectName(QStringLiteral("grbBox"));
-    grbBox->setGeometry(10, y + 40, 410, 100);
+    grbBox->setGeometry(10, y, 410, 92);
     auto addField = [this](const QString &caption, const char *name, int row, bool masked) {
         auto *l = new QLabel(caption, grbBox);
-        l->setGeometry(10, 8 + row * 24, 80, 20);
+        l->setGeometry(10, 4 + row * 23, 80, 20);
         auto *e = new QLineEdit(grbBox);
         e->setObjectName(QLatin1String(name));
-        e->setGeometry(92, 8 + row * 24, 150, 20);
+        e->setGeometry(92, 4 + row * 23, 150, 20);
         if (masked) maskWithStars(e);
         return e;
     };
@@ -60,15 +63,15 @@ TDbPara::TDbPara(QWidget *parent, const QString &reason) : QDialog(parent)
     edUser = addField(QStringLiteral("登录标识号"), "edUser", 1, true);
     edPass = addField(QStringLiteral("密码"), "edPass", 2, true);
     auto *note = new QLabel(QStringLiteral("注意：此参数是与数据库连接使用的参数，非操作员用户和密码。"), grbBox);
-    note->setGeometry(10, 78, 390, 18);
+    note->setGeometry(10, 72, 390, 16);
     auto *warn = new QLabel(QStringLiteral("请不要随意改动！！！"), grbBox);
     QFont f = warn->font();
     f.setUnderline(true);
     warn->setFont(f);
-    warn->setGeometry(250, 8, 150, 20);
+    warn->setGeometry(250, 4, 150, 20);
     btOk = new QPushButton(QStringLiteral("保存数据库连接参数"), grbBox);
     btOk->setObjectName(QStringLiteral("btOk"));
-    btOk->setGeometry(250, 36, 150, 26);
+    btOk->setGeometry(250, 30, 150, 26);
     grbBox->setVisible(false);
 
     // The warning lines stand for every cause; the driver's own reason
@@ -82,7 +85,7 @@ TDbPara::TDbPara(QWidget *parent, const QString &reason) : QDialog(parent)
     lbReason->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     const QString why = reason.trimmed();
     const int reasonHeight = why.isEmpty() ? 0 : 64;
-    lbReason->setGeometry(16, y + 40, 400, reasonHeight);
+    lbReason->setGeometry(16, y, 400, reasonHeight);
     lbReason->setText(why.isEmpty() ? QString() : QStringLiteral("原因：") + why);
     lbReason->setToolTip(why);
     lbReason->setVisible(!why.isEmpty());
@@ -97,7 +100,7 @@ TDbPara::TDbPara(QWidget *parent, const QString &reason) : QDialog(parent)
     btOk->setAutoDefault(false);
     new EnterMovesFocus(this);
 
-    setFixedSize(430, y + 40 + (reasonHeight ? reasonHeight + 6 : 0));
+    setFixedSize(430, y + (reasonHeight ? reasonHeight + 6 : 0));
     if (QScreen *s = QGuiApplication::primaryScreen())
         move(s->geometry().center() - rect().center());
 
@@ -116,8 +119,10 @@ void TDbPara::btModClick()
 {
     grbBox->setVisible(true);
     lbReason->setVisible(false);
-    // The outer height of 261 pixels shows the group box.
-    setFixedSize(width(), 261);
+    // The outer height of 261 pixels, frame included, shows the group box;
+    // a frame taller than the layout allows for still leaves it whole.
+    const int frame = frameGeometry().height() - height();
+    setFixedSize(width(), qMax(261 - frame, grbBox->geometry().bottom() + 4));
 }
 
 void TDbPara::btOkClick()

@@ -15,6 +15,7 @@
 #include "utilities.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QImageReader>
 #include <QLabel>
@@ -230,7 +231,30 @@ void TWebMain::runCommand(const QString &name)
         return;
     }
     const Handler handler = it.value();
+    QList<QWidget *> shownBefore;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->isVisible())
+            shownBefore << w;
     guarded([&] { handler(this); });
+    takeKeyboardBack(shownBefore);
+}
+
+void TWebMain::takeKeyboardBack(const QList<QWidget *> &shownBefore)
+{
+    // A dialog that closes itself after its last message (the password
+    // changed, the third failed login) or that the operator left had the
+    // keyboard, and with it gone nobody has it unless a window manager
+    // passes it on: the operator's next keys would go nowhere. A window the
+    // command left open (the help window) keeps it.
+    if (!isVisible() || QApplication::activeModalWidget())
+        return;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = w->windowType();
+        if (w != this && w->isVisible() && !shownBefore.contains(w) && type != Qt::Popup && type != Qt::ToolTip)
+            return;
+    }
+    raise();
+    activateWindow();
 }
 
 void TWebMain::setPictureFolder(const QString &folder) { pictureFolder() = folder; }

@@ -59,6 +59,8 @@ private:
     void buildMenus();
     void buildToolBar();
     void runCommand(const QString &name);
+    // Gives the main window the keyboard once a command's dialogs are gone.
+    void takeKeyboardBack(const QList<QWidget *> &shownBefore);
     QAction *action(const char *name) const;
     QToolButton *tool(const char *name) const;
     QMenu *menu(const char *name) const;

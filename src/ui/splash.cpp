@@ -2,8 +2,11 @@
 #include "unglobal.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QScreen>
+#include <QThread>
+#include <QWindow>
 
 static void initUiResources() { Q_INIT_RESOURCE(resources); }
 
@@ -48,12 +51,35 @@ TFlash::TFlash(QWidget *owner)
         move(s->geometry().center() - rect().center());
 }
 
-void TFlash::showNow()
+void TFlash::showNow() { paintNow(this); }
+
+void paintNow(QWidget *w)
 {
-    show();
-    raise();
-    repaint();
-    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // How long a window manager may take to frame a new window on a busy
+    // machine; a window that never comes on the screen (minimised, on
+    // another desktop) costs no more than this.
+    constexpr int exposeWaitMs = 3000;
+    w->show();
+    QWidget *window = w->window();
+    if (window == w)
+        window->raise();
+    const auto exposed = [window] {
+        const QWindow *handle = window->windowHandle();
+        return handle && handle->isExposed();
+    };
+    QElapsedTimer waited;
+    waited.start();
+    // The operator's keys and clicks wait for the event loop: nothing is
+    // done behind the back of the work that follows.
+    while (!exposed() && waited.elapsed() < exposeWaitMs) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+        if (!exposed())
+            QThread::msleep(5);
+    }
+    w->repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // The pixels reach the window system now, not with its next requests.
+    QGuiApplication::sync();
 }
 
 } // namespace lectoria

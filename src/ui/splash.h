@@ -8,6 +8,15 @@ namespace lectoria {
 // Registers the pictures compiled into this library (once).
 void ensureResources();
 
+// Shows w (a window, or a label or bar on one) and paints it on the screen
+// before returning: for whatever announces work that blocks the
+// user-interface thread (the splash, a wait label, a progress bar). Qt
+// paints a window only once the window system reports it on the screen,
+// which on X11 with a window manager comes after the manager has framed it:
+// shown and left to the event loop, it would stay a black box until the
+// work is done. Waits a bounded while for that report.
+void paintNow(QWidget *w);
+
 // The splash window: borderless, centred, a picture with the current
 // SplashMessage on it. Shown and painted at once, because the work it
 // announces blocks the user-interface thread.
@@ -16,7 +25,7 @@ class TFlash : public QWidget {
 public:
     explicit TFlash(QWidget *owner = nullptr);
     QLabel *lbView() const { return m_lbView; }
-    // Shows the window and paints it before returning.
+    // Shows the window and paints it before returning (paintNow).
     void showNow();
 
 private:

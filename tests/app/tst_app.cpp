@@ -281,7 +281,7 @@ private Q_SLOTS:
         QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("btMod")), Qt::LeftButton);
         QVERIFY(dialog->findChild<QGroupBox *>(QStringLiteral("grbBox"))->isVisible());
         QVERIFY(!reason->isVisible());
-        QCOMPARE(dialog->height(), 261);
+        QCOMPARE(dialog->frameGeometry().height(), 261);
 
         // Saving creates the parent key and the key when neither exists.
         settings.remove();

@@ -2,12 +2,15 @@
 // window manager (openbox), the console started as main() starts it, and an
 // operator thread that types through the X server (xdotool) and looks through
 // it (xprop, xdotool), the way a person at the machine would.
+#include "connectiondialog.h"
 #include "login.h"
 #include "mainwindow.h"
 #include "messageboxprompt.h"
 #include "prompt.h"
+#include "splash.h"
 #include "startup.h"
 #include "testsupport.h"
+#include "unglobal.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -15,13 +18,22 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QSemaphore>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTest>
 #include <QThread>
 
+#include <atomic>
 #include <csignal>
 #include <functional>
 #include <sys/prctl.h>
@@ -104,6 +116,10 @@ public:
 
     bool startWindowManager(QString *error)
     {
+        // After stopWindowManager the process may still be reaped.
+        if (m_wm.state() != QProcess::NotRunning)
+            m_wm.waitForFinished(10000);
+        m_wmStopped = false;
         startChild(m_wm, QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
         if (!m_wm.waitForStarted(10000)) {
             *error = QStringLiteral("openbox cannot be started: ") + m_wm.errorString();
@@ -124,9 +140,12 @@ public:
         return false;
     }
 
+    bool windowManagerRunning() const { return !m_wmStopped && m_wm.state() == QProcess::Running; }
+
     // Callable from any thread: the window manager leaves, the windows stay.
     void stopWindowManager()
     {
+        m_wmStopped = true;
         ::kill(pid_t(m_wmPid), SIGTERM);
         QElapsedTimer t;
         t.start();
@@ -140,6 +159,7 @@ private:
     QProcess m_server;
     QProcess m_wm;
     qint64 m_wmPid = 0;
+    std::atomic<bool> m_wmStopped{false};
     QString m_display;
 };
 
@@ -161,15 +181,24 @@ auto onGui(F f) -> decltype(f())
 class Operator : public QThread {
 public:
     QStringList failures;
+    // Released once prepare() has run, before the console starts.
+    QSemaphore ready;
 
 protected:
     void run() override
     {
+        prepare();
+        ready.release();
         script();
+        finish();
         closeEverything();
     }
+    // What is set up before the console starts, on this thread.
+    virtual void prepare() {}
+    virtual void script() = 0;
+    // What is undone before the console is closed, on this thread.
+    virtual void finish() {}
 
-private:
     bool check(bool ok, const QString &what)
     {
         if (!ok)
@@ -258,8 +287,145 @@ private:
                 return m;
         return nullptr;
     }
+    // Runs a command of the main window as its menu would.
+    static void trigger(const char *command)
+    {
+        onGui([command] {
+            QAction *a = mainWindow()->findChild<QAction *>(QLatin1String(command));
+            QMetaObject::invokeMethod(a, &QAction::trigger, Qt::QueuedConnection);
+            return true;
+        });
+    }
+    // The window has the keyboard: X's input focus, Qt's active window and,
+    // while there is a window manager, the window it calls active.
+    bool hasKeyboard(quint64 window)
+    {
+        return (!windowManager || activeWindow() == window) && inputFocus() == window
+            && onGui([window] { return QApplication::activeWindow() && quint64(QApplication::activeWindow()->winId()) == window; });
+    }
+    bool windowManager = true;
+    // A message box, answered with Return once it has the keyboard; its text.
+    QString answerMessage(const QString &what)
+    {
+        QString ok;
+        quint64 box = 0;
+        if (!check(waitFor([&] { return (box = messageBox(&ok)) != 0 && hasKeyboard(box); }), QStringLiteral("no message with the keyboard ") + what))
+            return QString();
+        const QString text = onGui([] {
+            auto *b = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            return b ? b->text() : QString();
+        });
+        key(QStringLiteral("Return"));
+        waitFor([&] { return messageBox(&ok) != box; });
+        return text;
+    }
 
-    void script()
+    // Outer size of a top-level window as the X server has it: the client's
+    // size and the frame the window manager put around it.
+    static QSize outerSize(quint64 window)
+    {
+        const QString info = xtool({QStringLiteral("xwininfo"), QStringLiteral("-id"), QString::number(window)});
+        static const QRegularExpression width(QStringLiteral("Width: (\\d+)")), height(QStringLiteral("Height: (\\d+)"));
+        const QString extents = xtool({QStringLiteral("xprop"), QStringLiteral("-id"), QString::number(window),
+                                       QStringLiteral("_NET_FRAME_EXTENTS")});
+        static const QRegularExpression four(QStringLiteral("=\\s*(\\d+),\\s*(\\d+),\\s*(\\d+),\\s*(\\d+)"));
+        const QRegularExpressionMatch e = four.match(extents);
+        const int frameW = e.hasMatch() ? e.captured(1).toInt() + e.captured(2).toInt() : 0;
+        const int frameH = e.hasMatch() ? e.captured(3).toInt() + e.captured(4).toInt() : 0;
+        return QSize(width.match(info).captured(1).toInt() + frameW, height.match(info).captured(1).toInt() + frameH);
+    }
+
+    // Whatever happened, the console is brought to its end: every dialog and
+    // then the main window closed.
+    void closeEverything()
+    {
+        for (int i = 0; i < 100; ++i) {
+            const bool left = onGui([] {
+                if (QWidget *w = QApplication::activeModalWidget()) {
+                    if (auto *d = qobject_cast<QDialog *>(w)) d->reject();
+                    else w->close();
+                    return true;
+                }
+                if (TWebMain *m = mainWindow(); m && m->isVisible()) {
+                    m->close();
+                    return true;
+                }
+                return false;
+            });
+            if (!left)
+                return;
+            QThread::msleep(100);
+        }
+    }
+};
+
+class FirstMinute : public Operator {
+protected:
+    // A dialog that closes itself after its last message hands the keyboard
+    // back to the main window, which the operator then uses through its
+    // shortcuts: the password changed ("密码修改成功。"), then logged out
+    // (Ctrl+O), three failed logins, and logged in again (Ctrl+L).
+    bool keyboardBackAfterClosingDialogs(quint64 main, const QString &password, const QString &newPassword)
+    {
+        const QString how = windowManager ? QString() : QStringLiteral(" without a window manager");
+        trigger("x_passwd");
+        quint64 change = 0;
+        if (!check(waitFor([&] { return (change = modal(QStringLiteral("TChgPass"))) != 0 && hasKeyboard(change); }),
+                   QStringLiteral("no password change dialog with the keyboard") + how))
+            return false;
+        type(password);
+        key(QStringLiteral("Tab"));
+        type(newPassword);
+        key(QStringLiteral("Tab"));
+        type(newPassword);
+        key(QStringLiteral("alt+o"));
+        const QString changed = answerMessage(QStringLiteral("after the password change"));
+        if (!check(changed == QStringLiteral("密码修改成功。"), QStringLiteral("password change said: ") + changed))
+            return false;
+        if (!check(waitFor([&] { return !modal(QStringLiteral("TChgPass")) && hasKeyboard(main); }),
+                   QStringLiteral("after the password change the main window has not the keyboard%1 (active %2, focus %3)")
+                       .arg(how).arg(activeWindow()).arg(inputFocus())))
+            return false;
+        screenshot(QStringLiteral("password-changed") + (windowManager ? QString() : QStringLiteral("-no-window-manager")));
+
+        key(QStringLiteral("ctrl+o"));
+        quint64 login = 0;
+        if (!check(waitFor([&] { return (login = modal(QStringLiteral("TLogin"))) != 0 && hasKeyboard(login); }),
+                   QStringLiteral("Ctrl+O after the password change did not reach the main window") + how))
+            return false;
+        type(QStringLiteral("nobody"));
+        QString said;
+        for (int attempt = 1; attempt <= 3; ++attempt) {
+            // The code field to the password field, to the login button, pressed.
+            key(QStringLiteral("Return"));
+            key(QStringLiteral("Return"));
+            key(QStringLiteral("Return"));
+            said = answerMessage(QStringLiteral("for an unknown operator"));
+            if (said.isEmpty())
+                return false;
+        }
+        check(said == QStringLiteral("没有此用户！错误已超过3次。"), QStringLiteral("the third failure said: ") + said);
+        if (!check(waitFor([&] { return !modal(QStringLiteral("TLogin")) && hasKeyboard(main); }),
+                   QStringLiteral("after the third failed login the main window has not the keyboard%1 (active %2, focus %3)")
+                       .arg(how).arg(activeWindow()).arg(inputFocus())))
+            return false;
+        screenshot(QStringLiteral("three-failed-logins") + (windowManager ? QString() : QStringLiteral("-no-window-manager")));
+
+        key(QStringLiteral("ctrl+l"));
+        if (!check(waitFor([&] { return (login = modal(QStringLiteral("TLogin"))) != 0 && hasKeyboard(login); }),
+                   QStringLiteral("Ctrl+L after the failed logins did not reach the main window") + how))
+            return false;
+        type(QStringLiteral("admin"));
+        key(QStringLiteral("Tab"));
+        type(newPassword);
+        key(QStringLiteral("Return"));
+        key(QStringLiteral("Return"));
+        return check(waitFor([&] { return !modal(QStringLiteral("TLogin")) && hasKeyboard(main)
+                                          && onGui([] { return unGlobal().OperatorCode == QLatin1String("admin"); }); }),
+                     QStringLiteral("the login with the changed password did not return to the main window") + how);
+    }
+
+    void script() override
     {
         // The first login comes up over the splash, on top and with the focus.
         quint64 login = 0;
@@ -315,11 +481,14 @@ private:
               QStringLiteral("main window title: ") + title(main));
         if (!failures.isEmpty())
             return;
+        if (!keyboardBackAfterClosingDialogs(main, QStringLiteral("qzmvt"), QStringLiteral("abcde")))
+            return;
 
         // Without a window manager nobody but the console gives the focus
         // back after a message: the password change, a wrong old password,
         // and the typing goes on in its field.
         session->stopWindowManager();
+        windowManager = false;
         onGui([] {
             QAction *change = mainWindow()->findChild<QAction *>(QStringLiteral("x_passwd"));
             QMetaObject::invokeMethod(change, &QAction::trigger, Qt::QueuedConnection);
@@ -352,30 +521,150 @@ private:
         check(typed == QStringLiteral("bad12"),
               QStringLiteral("after the message the typing did not reach the old password field: ") + typed);
         key(QStringLiteral("Escape"));
+        if (!check(waitFor([&] { return !modal(QStringLiteral("TChgPass")) && hasKeyboard(main); }),
+                   QStringLiteral("after leaving the password change the main window has not the keyboard")))
+            return;
+        keyboardBackAfterClosingDialogs(main, QStringLiteral("abcde"), QStringLiteral("xyz12"));
+    }
+};
+
+
+// The connection dialog when the database cannot be reached: shown with
+// its parameters, it is 261 pixels high, frame included.
+class ConnectionParameters : public Operator {
+protected:
+    void script() override
+    {
+        quint64 dialog = 0;
+        if (!check(waitFor([&] { return (dialog = modal(QStringLiteral("TDbPara"))) != 0 && hasKeyboard(dialog); }),
+                   QStringLiteral("no connection dialog with the keyboard (%1, active %2, focus %3, %4)")
+                       .arg(dialog).arg(activeWindow()).arg(inputFocus())
+                       .arg(onGui([] { return QApplication::activeWindow() ? QApplication::activeWindow()->objectName() : QStringLiteral("none"); }))))
+            return;
+        onGui([] {
+            auto *b = QApplication::activeModalWidget()->findChild<QPushButton *>(QStringLiteral("btMod"));
+            QMetaObject::invokeMethod(b, &QPushButton::click, Qt::QueuedConnection);
+            return true;
+        });
+        QSize outer;
+        waitFor([&] { return (outer = outerSize(dialog)).height() == 261; }, 15000);
+        QThread::msleep(300);
+        screenshot(QStringLiteral("7-connection-parameters"));
+        check(outer.height() == 261, QStringLiteral("outer height with the parameters shown: %1").arg(outer.height()));
+        const int client = onGui([] { return QApplication::activeModalWidget()->height(); });
+        check(client < outer.height(), QStringLiteral("the dialog has no frame to measure (client height %1)").arg(client));
+        // Every control of the parameters lies inside the window.
+        const QString cut = onGui([] {
+            QWidget *d = QApplication::activeModalWidget();
+            auto *box = d->findChild<QGroupBox *>(QStringLiteral("grbBox"));
+            if (!box || !box->isVisible())
+                return QStringLiteral("grbBox not shown");
+            for (QWidget *c : box->findChildren<QWidget *>())
+                if (!d->rect().contains(QRect(box->mapTo(d, c->pos()), c->size())))
+                    return QStringLiteral("%1 \"%2\" cut off").arg(c->metaObject()->className(), c->objectName());
+            return d->rect().contains(box->geometry()) ? QString() : QStringLiteral("grbBox cut off");
+        });
+        check(cut.isEmpty(), cut);
+    }
+};
+
+// The splash while start-up waits for the database (a lock another program
+// holds): on the screen as the console paints it, not a black box. The lock
+// is let go once the operator has seen the splash (or given up); start-up
+// then goes on to the login.
+class SplashWhileBlocked : public Operator {
+public:
+    SplashWhileBlocked(const QString &database, const QString &lock, const QImage &expected, const QString &name)
+        : m_database(database), m_lock(lock), m_expected(expected), m_name(name)
+    {
     }
 
-    // Whatever happened, the console is brought to its end: every dialog and
-    // then the main window closed.
-    void closeEverything()
+protected:
+    void prepare() override
     {
-        for (int i = 0; i < 100; ++i) {
-            const bool left = onGui([] {
-                if (QWidget *w = QApplication::activeModalWidget()) {
-                    if (auto *d = qobject_cast<QDialog *>(w)) d->reject();
-                    else w->close();
-                    return true;
-                }
-                if (TWebMain *m = mainWindow(); m && m->isVisible()) {
-                    m->close();
-                    return true;
-                }
-                return false;
-            });
-            if (!left)
-                return;
-            QThread::msleep(100);
-        }
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), lockConnection());
+        db.setDatabaseName(m_database);
+        QSqlQuery q(db);
+        check(db.open() && q.exec(m_lock), QStringLiteral("the lock is not taken: ") + q.lastError().text());
     }
+
+    void script() override
+    {
+        if (!failures.isEmpty())
+            return;
+        QRect at;
+        if (!check(waitFor([&] { return (at = splashOnScreen()).isValid(); }, 60000), QStringLiteral("no splash on the screen")))
+            return;
+        // However long the machine takes, the console stays where it waits
+        // until the lock goes: a black box stays black, a painted splash
+        // stays painted.
+        const QString file = QStringLiteral(DESKTOP_SCREENS_DIR "/8-splash-") + m_name + QStringLiteral(".png");
+        double like = 0;
+        QElapsedTimer t;
+        t.start();
+        do {
+            xtool({QStringLiteral("import"), QStringLiteral("-window"), QStringLiteral("root"), file});
+            like = likeness(QImage(file).copy(at), m_expected);
+            if (like < 0.9)
+                QThread::msleep(250);
+        } while (like < 0.9 && t.elapsed() < 60000);
+        check(like >= 0.9, QStringLiteral("the splash at %1,%2 is not painted while the console waits: %3% of it as painted (%4)")
+                               .arg(at.x()).arg(at.y()).arg(int(like * 100)).arg(file));
+    }
+
+    void finish() override
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::database(lockConnection(), false);
+            QSqlQuery(db).exec(QStringLiteral("rollback"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(lockConnection());
+        // Start-up goes on: the login, left, then the main window.
+        if (!check(waitFor([&] { return modal(QStringLiteral("TLogin")) != 0; }, 120000),
+                   QStringLiteral("no login once the lock was let go")))
+            return;
+        onGui([] { static_cast<QDialog *>(QApplication::activeModalWidget())->reject(); return true; });
+        check(waitFor([&] { return onGui([] { return mainWindow() && mainWindow()->isVisible(); }); }, 60000),
+              QStringLiteral("no main window after the login"));
+    }
+
+private:
+    QString lockConnection() const { return QStringLiteral("operator-lock-") + m_name; }
+
+    // Where the splash is mapped on the screen (306 x 206), or an invalid rectangle.
+    static QRect splashOnScreen()
+    {
+        static const QRegularExpression line(QStringLiteral("(0x[0-9a-f]+) .*\\s306x206[+-]\\d+[+-]\\d+\\s+\\+(-?\\d+)\\+(-?\\d+)"));
+        const QString tree = xtool({QStringLiteral("xwininfo"), QStringLiteral("-root"), QStringLiteral("-tree")});
+        for (auto it = line.globalMatch(tree); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            if (xtool({QStringLiteral("xwininfo"), QStringLiteral("-id"), m.captured(1)}).contains(QLatin1String("IsViewable")))
+                return QRect(m.captured(2).toInt(), m.captured(3).toInt(), 306, 206);
+        }
+        return QRect();
+    }
+
+    // The share of pixels of a that are those of b, give or take a little.
+    static double likeness(const QImage &a, const QImage &b)
+    {
+        if (a.size() != b.size() || a.isNull())
+            return 0;
+        const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
+        qint64 same = 0;
+        for (int row = 0; row < x.height(); ++row)
+            for (int col = 0; col < x.width(); ++col) {
+                const QRgb p = x.pixel(col, row), q = y.pixel(col, row);
+                if (qAbs(qRed(p) - qRed(q)) <= 24 && qAbs(qGreen(p) - qGreen(q)) <= 24 && qAbs(qBlue(p) - qBlue(q)) <= 24)
+                    ++same;
+            }
+        return double(same) / (qint64(x.width()) * x.height());
+    }
+
+    QString m_database;
+    QString m_lock;
+    QImage m_expected;
+    QString m_name;
 };
 
 } // namespace
@@ -383,11 +672,83 @@ private:
 class TestDesktop : public QObject {
     Q_OBJECT
 
+    // The console as main() runs it, with the operator at the machine.
+    static void runWith(Operator &person)
+    {
+        person.start();
+        person.ready.acquire();
+        runConsole();
+        // The operator may still be asking the user-interface thread.
+        while (!person.wait(50))
+            QCoreApplication::processEvents();
+    }
+
 private Q_SLOTS:
-    void firstMinute()
+    void initTestCase()
     {
         QDir(QStringLiteral(DESKTOP_SCREENS_DIR)).removeRecursively();
         QVERIFY(QDir().mkpath(QStringLiteral(DESKTOP_SCREENS_DIR)));
+        TWebMain::setPictureFolder(QStringLiteral(LECTORIA_SOURCE_DIR "/data/pictures"));
+    }
+
+    void init()
+    {
+        resetSession();
+        // A test before may have sent the window manager away.
+        QString error;
+        if (!session->windowManagerRunning())
+            QVERIFY2(session->startWindowManager(&error), qPrintable(error));
+    }
+
+    void connectionParameters()
+    {
+        TestSettings settings;
+        settings.write({{QStringLiteral("ODBCNAME"), QStringLiteral("sqlite:/nonexistent/www.db")}});
+        ConnectionParameters person;
+        runWith(person);
+        QVERIFY2(person.failures.isEmpty(), qPrintable(person.failures.join(QLatin1Char('\n'))));
+    }
+
+    // Held before the console starts: an exclusive lock stops the
+    // connection's first look at the database; a write lock lets it read,
+    // and stops the upkeep's first change (the e-book volume column).
+    void splashPaintedWhileBlocked_data()
+    {
+        QTest::addColumn<QString>("lock");
+        QTest::addColumn<bool>("volumeColumn");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("connecting") << QStringLiteral("begin exclusive") << true << QStringLiteral("系统正在连接数据库，请稍候...");
+        QTest::newRow("initialising") << QStringLiteral("begin immediate") << false << QStringLiteral("系统正在初始化，请稍候...");
+    }
+    void splashPaintedWhileBlocked()
+    {
+        QFETCH(QString, lock);
+        QFETCH(bool, volumeColumn);
+        QFETCH(QString, message);
+        TestSettings settings;
+        TestDatabase::Options o;
+        o.open = false;
+        o.marginsTable = true;
+        o.volumeColumn = volumeColumn;
+        TestDatabase db(o);
+        // A rollback journal, in which a held lock keeps readers out as well.
+        db.exec(QStringLiteral("PRAGMA journal_mode=delete"));
+        settings.write({{QStringLiteral("ODBCNAME"), db.odbcName()}, {QStringLiteral("LOCKTIMEOUT"), QStringLiteral("600")}});
+        // The splash with its message, as the console paints it.
+        unGlobal().SplashMessage = message;
+        QImage expected;
+        {
+            TFlash painted;
+            expected = painted.grab().toImage();
+        }
+        SplashWhileBlocked person(db.path(), lock, expected, QString::fromLatin1(QTest::currentDataTag()));
+        runWith(person);
+        QVERIFY2(person.failures.isEmpty(), qPrintable(person.failures.join(QLatin1Char('\n'))));
+    }
+
+    // Last: it sends the window manager away.
+    void firstMinute()
+    {
         TestSettings settings;
         TestDatabase::Options o;
         o.open = false;
@@ -395,14 +756,8 @@ private Q_SLOTS:
         TestDatabase db(o);
         settings.write({{QStringLiteral("ODBCNAME"), db.odbcName()},
                         {QStringLiteral("SCHOOLNAME"), QStringLiteral("砚山实验中学")}});
-        TWebMain::setPictureFolder(QStringLiteral(LECTORIA_SOURCE_DIR "/data/pictures"));
-
-        Operator person;
-        person.start();
-        runConsole();
-        // The operator may still be asking the user-interface thread.
-        while (!person.wait(50))
-            QCoreApplication::processEvents();
+        FirstMinute person;
+        runWith(person);
         QVERIFY2(person.failures.isEmpty(), qPrintable(person.failures.join(QLatin1Char('\n'))));
     }
 };

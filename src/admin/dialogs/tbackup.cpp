@@ -3,6 +3,7 @@
 #include "databasebackup.h"
 #include "errors.h"
 #include "prompt.h"
+#include "splash.h"
 #include "unglobal.h"
 
 #include <QDateEdit>
@@ -101,8 +102,7 @@ void TBackUp::BitBtn1Click()
     // The button's shortcut does not leave the box: the folder gets its
     // separator here as well, so the file never lands beside the folder.
     edPathExit();
-    lbNotice->show();
-    lbNotice->repaint();
+    paintNow(lbNotice);
     ScopeExit hideNotice([this] { lbNotice->hide(); });
     const DatabaseBackup::Outcome o = DatabaseBackup::run(edPath->text(), m_date);
     if (o.ok) {

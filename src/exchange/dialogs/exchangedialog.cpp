@@ -2,6 +2,7 @@
 #include "errors.h"
 #include "keyfilters.h"
 #include "prompt.h"
+#include "splash.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -26,9 +27,7 @@ ProgressPump::ProgressPump(QProgressBar *bar) : m_bar(bar)
 {
     m_bar->setRange(0, 100);
     m_bar->setValue(0);
-    m_bar->setVisible(true);
-    m_bar->repaint();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    paintNow(m_bar);
     m_sincePaint.start();
 }
 
@@ -39,8 +38,7 @@ void ProgressPump::step(int done)
     if (m_sincePaint.elapsed() < paintEveryMs)
         return;
     m_bar->setValue(done % 100);
-    m_bar->repaint();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    paintNow(m_bar);
     m_sincePaint.restart();
 }
 

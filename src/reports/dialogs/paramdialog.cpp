@@ -6,6 +6,7 @@
 #include "reportlayout.h"
 #include "reportperiod.h"
 #include "savereport.h"
+#include "splash.h"
 #include "streamingpreview.h"
 #include "text.h"
 #include "unglobal.h"
@@ -292,9 +293,8 @@ void ReportParamDialog::dtBeginChange() { disablePrint(); }
 
 void ReportParamDialog::showWait()
 {
-    m_wait->show();
     // The query that follows blocks the window: paint the label now.
-    m_wait->repaint();
+    paintNow(m_wait);
 }
 
 void ReportParamDialog::hideWait() { m_wait->hide(); }
