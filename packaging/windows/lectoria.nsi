@@ -3,7 +3,10 @@
 ; the machine settings or credentials: the connection dialog does that on
 ; first start, under HKEY_LOCAL_MACHINE\SOFTWARE\Marrowind\Lectoria.
 ; makensis -DVERSION=... -DDIST=... -DICON=... -DOUTFILE=... lectoria.nsi
-Unicode true
+; A 64-bit installer for the 64-bit programs: it writes the 64-bit
+; registry view and runs where no 32-bit layer is installed (Wine without
+; wine32).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
