@@ -603,6 +603,11 @@ protected:
         QElapsedTimer t;
         t.start();
         do {
+            // Looked up again each time: the window manager may place the
+            // splash after it was first seen mapped.
+            const QRect now = splashOnScreen();
+            if (now.isValid())
+                at = now;
             xtool({QStringLiteral("import"), QStringLiteral("-window"), QStringLiteral("root"), file});
             like = likeness(QImage(file).copy(at), m_expected);
             if (like < 0.9)
