@@ -55,8 +55,16 @@ public:
     qint64 processId() const { return m_process.processId(); }
 
 private:
+#ifdef Q_OS_WIN
+    void startOverControlConnection(const QStringList &arguments);
+#endif
+    QByteArray controlLine(const QByteArray &command);
+
     QTemporaryDir m_dir;
     QProcess m_process;
+    // Under Wine the server is a host program that cannot share pipes with
+    // this one: its commands then go over a loopback connection (a SOCKET).
+    quintptr m_control = ~quintptr(0);
     QString m_logPath;
     QString m_error;
     int m_port = 0;

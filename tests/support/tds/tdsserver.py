@@ -7,7 +7,8 @@ Usage:
 
 It listens on a free loopback port chosen by the system and prints "PORT <n>"
 as its first line on stdout (and writes the number to --port-file if given).
-It stops when its stdin closes or on SIGTERM. While it runs, each line on
+It stops when its stdin closes or on SIGTERM (with --control-file, when its
+control connection closes: see main()). While it runs, each line on
 its stdin is a control command (see CONTROL below: "ping", and what the
 fault and login tests need); it answers each with one line on stdout, "OK"
 and a result, or "ERR" and why. Connect with FreeTDS's ODBC
@@ -1805,6 +1806,7 @@ class Session(SessionLocks):
     # -------- backup
 
     def backup(self, database, target, done_token):
+        shown, target = target, self.server.host_path(target)
         folder = os.path.dirname(target)
         live = os.path.realpath(self.server.database)
         abnormal = SqlError(3013, 'BACKUP DATABASE is terminating abnormally.')
@@ -1815,10 +1817,10 @@ class Session(SessionLocks):
             raise SqlError(3021, 'Cannot perform a backup or restore operation within a transaction.', then=abnormal)
         if not os.path.isabs(target) or not os.path.isdir(folder) or os.path.realpath(target) == live:
             raise SqlError(3201, "Cannot open backup device '%s'. Operating system error 3(The system cannot "
-                                 "find the path specified.)." % target, state=2, then=abnormal)
+                                 "find the path specified.)." % shown, state=2, then=abnormal)
         if os.path.realpath(folder) in self.server.unwritable_folders:
             raise SqlError(3201, "Cannot open backup device '%s'. Operating system error 5(Access is denied.)."
-                           % target, state=1, then=abnormal)
+                           % shown, state=1, then=abnormal)
         pages = max(1, os.path.getsize(self.server.database) // 8192)
         steps = [info_token(3211, '%d percent processed.' % p) for p in (10, 20, 30, 40, 50, 60, 70, 80, 90, 100)]
         steps += [info_token(4035, "Processed %d pages for database '%s', file '%s' on file 1." % (pages, database, database)),
@@ -2046,7 +2048,7 @@ def deny_rights(server, args):
 def backup_unwritable(server, args):
     """backup-unwritable FOLDER...: folders the server's service account may
     not write, so that a backup there fails with operating system error 5."""
-    server.unwritable_folders = {os.path.realpath(a) for a in args}
+    server.unwritable_folders = {os.path.realpath(server.host_path(a)) for a in args}
     return ''
 
 
@@ -2294,6 +2296,17 @@ class Server(socketserver.ThreadingTCPServer):
         self.log_lock = threading.Lock()
         self.locks = LockManager()
         self.logins = []  # (user name, password) of every login, in order
+        self.drives = {}  # drive letter -> host folder (see host_path)
+
+    def host_path(self, path):
+        """A path as the server's machine names it. With --drive, the server
+        stands in for SQL Server on a Windows machine (under Wine): a path
+        with a mapped drive letter is that drive's folder on the host."""
+        m = re.match(r'^([A-Za-z]):[\\/]', path)
+        if m and m.group(1).upper() in self.drives:
+            rest = path[3:].replace('\\', '/')
+            return os.path.join(self.drives[m.group(1).upper()], rest)
+        return path
 
     def log(self, line):
         if self.log_file:
@@ -2312,15 +2325,53 @@ def main():
                         help='encrypt everything, also for a client that asks for the login only')
     parser.add_argument('--backup-pause', type=float, default=0.02,
                         help='seconds between the packets of a backup\'s messages')
+    parser.add_argument('--drive', action='append', default=[], metavar='LETTER=FOLDER',
+                        help='a Windows drive as a host folder, for paths a Windows client sends')
+    parser.add_argument('--control-file',
+                        help='take control commands over loopback TCP instead of stdin: '
+                             'FILE gets "PORT <n> CONTROL <m>"; the server stops when that '
+                             'connection closes (or when none comes within a minute)')
     args = parser.parse_args()
     if not os.path.isfile(args.database):
         sys.exit('no such database file: %s' % args.database)
     server = Server(os.path.abspath(args.database), args.log, args.backup_pause, args.tls_cert, args.tls_force)
+    for d in args.drive:
+        letter, _, folder = d.partition('=')
+        server.drives[letter.upper()] = folder
     port = server.server_address[1]
     if args.port_file:
         with open(args.port_file + '.tmp', 'w') as f:
             f.write('%d\n' % port)
         os.replace(args.port_file + '.tmp', args.port_file)
+    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+    if args.control_file:
+        # For a caller that cannot hand this process pipes (a Windows test
+        # program under Wine starting it as a host program).
+        control = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        control.bind(('127.0.0.1', 0))
+        control.listen(1)
+        with open(args.control_file + '.tmp', 'w') as f:
+            f.write('PORT %d CONTROL %d\n' % (port, control.getsockname()[1]))
+        os.replace(args.control_file + '.tmp', args.control_file)
+
+        def watch_control():
+            try:
+                control.settimeout(60)
+                conn, _ = control.accept()
+                control.close()
+                conn.settimeout(None)
+                for raw in conn.makefile('rb'):
+                    answer = run_control(server, raw.decode('utf-8', 'replace').strip())
+                    if answer is not None:
+                        conn.sendall((answer + '\n').encode('utf-8'))
+            except OSError:
+                pass
+            finally:
+                os._exit(0)
+
+        threading.Thread(target=watch_control, daemon=True).start()
+        server.serve_forever()
+        return
     print('PORT %d' % port, flush=True)
 
     def watch_stdin():
@@ -2332,7 +2383,6 @@ def main():
         finally:
             os._exit(0)
 
-    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
     threading.Thread(target=watch_stdin, daemon=True).start()
     server.serve_forever()
 
