@@ -49,7 +49,7 @@ QString fromHost(const QString &unixPath)
     return result;
 }
 
-QString hostPath(const QString &path)
+QString unixPath(const QString &path)
 {
     const UnixFileName toUnix = wineUnixFileName();
     if (!toUnix)
@@ -68,7 +68,7 @@ bool windowsPath(const QString &argument)
     return argument.size() > 2 && argument.at(0).isLetter() && argument.at(1) == QLatin1Char(':');
 }
 #else
-QString hostPath(const QString &path) { return path; }
+QString unixPath(const QString &path) { return path; }
 bool windowsPath(const QString &) { return false; }
 #endif
 
@@ -88,6 +88,8 @@ QString python()
 }
 
 } // namespace
+
+QString hostPath(const QString &path) { return unixPath(path); }
 
 QString TdsTestServer::driverPath()
 {

@@ -8,6 +8,11 @@
 
 namespace lectoria::test {
 
+// A file as the host's programs and libraries name it: under Wine, where
+// unixODBC, its drivers and the TDS test server run on the Linux host, the
+// host's path of a Windows one; elsewhere the path itself.
+QString hostPath(const QString &path);
+
 // The TDS test server (tests/support/tds/tdsserver.py) serving an SQLite
 // database file over FreeTDS's wire on a free loopback port, for the lifetime
 // of this object. Check unavailable() first and QSKIP with its reason when

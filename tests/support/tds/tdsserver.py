@@ -114,13 +114,16 @@ import functools
 import os
 import re
 import select
+import shutil
 import signal
 import socket
 import socketserver
 import sqlite3
 import ssl
 import struct
+import subprocess
 import sys
+import tempfile
 import threading
 import time
 import traceback
@@ -2315,12 +2318,32 @@ class Server(socketserver.ThreadingTCPServer):
                 self.log_file.flush()
 
 
+def self_signed_certificate():
+    """A PEM file with a new self-signed certificate for 127.0.0.1 and its
+    key, made by the host's openssl (the server is a host program, so a
+    Windows test program under Wine gets one too)."""
+    folder = tempfile.mkdtemp(prefix='tdsserver-tls-')
+    key, cert = os.path.join(folder, 'key.pem'), os.path.join(folder, 'cert.pem')
+    try:
+        subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '2',
+                        '-subj', '/CN=127.0.0.1', '-keyout', key, '-out', cert],
+                       check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=60)
+    except (OSError, subprocess.SubprocessError) as e:
+        sys.exit('openssl cannot make a certificate: %s' % e)
+    pem = os.path.join(folder, 'server.pem')
+    with open(pem, 'wb') as out, open(key, 'rb') as k, open(cert, 'rb') as c:
+        out.write(k.read() + c.read())
+    return pem
+
+
 def main():
     parser = argparse.ArgumentParser(description='TDS test server answering from an SQLite database.')
     parser.add_argument('database')
     parser.add_argument('--port-file')
     parser.add_argument('--log')
     parser.add_argument('--tls-cert', help='PEM file with a certificate and its key: TLS logins are made')
+    parser.add_argument('--tls-self-signed', action='store_true',
+                        help='make a self-signed certificate for 127.0.0.1 with openssl and use it as --tls-cert')
     parser.add_argument('--tls-force', action='store_true',
                         help='encrypt everything, also for a client that asks for the login only')
     parser.add_argument('--backup-pause', type=float, default=0.02,
@@ -2334,7 +2357,11 @@ def main():
     args = parser.parse_args()
     if not os.path.isfile(args.database):
         sys.exit('no such database file: %s' % args.database)
+    if args.tls_self_signed:
+        args.tls_cert = self_signed_certificate()
     server = Server(os.path.abspath(args.database), args.log, args.backup_pause, args.tls_cert, args.tls_force)
+    if args.tls_self_signed:  # loaded: the files are no longer needed
+        shutil.rmtree(os.path.dirname(args.tls_cert), ignore_errors=True)
     for d in args.drive:
         letter, _, folder = d.partition('=')
         server.drives[letter.upper()] = folder
