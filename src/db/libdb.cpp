@@ -28,7 +28,9 @@
 #include <cerrno>
 
 #include <fcntl.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -787,13 +789,18 @@ void LibStatement::bind(const QVariantList &values)
         m_query.bindValue(int(i), values.at(i));
 }
 
-#ifdef F_OFD_SETLK
+#if defined(F_OFD_SETLK) || defined(_WIN32)
+#define LECTORIA_FILE_WORK_LOCK 1
+#endif
+
+#ifdef LECTORIA_FILE_WORK_LOCK
 namespace {
 
 // SQLite keeps its own locks at the start of the page at 1 GiB (the lock
 // page, never used for data); bytes from 512 on are free for ours.
 constexpr qint64 workLockBase = 0x40000000LL + 512;
 
+#ifndef _WIN32
 // A descriptor on the database file for locks of our own, opened once per
 // file and never closed: closing any descriptor of a file drops every POSIX
 // lock the process holds on it, SQLite's included.
@@ -808,6 +815,7 @@ int lockDescriptor(const QString &file)
         open.insert(file, fd);
     return fd;
 }
+#endif
 
 QString mainDatabaseFile()
 {
@@ -847,14 +855,45 @@ LibWorkLock::LibWorkLock(const QString &name, int slot, const QString &refusal) 
         m_serverLock = true;
         return;
     }
-#ifdef F_OFD_SETLK
+#ifdef LECTORIA_FILE_WORK_LOCK
     if (LibDB::readOnly())
         return;
     const QString file = mainDatabaseFile();
+    m_offset = workLockBase + std::clamp(slot, 0, 255);
+#ifdef _WIN32
+    // Windows keeps a lock to the handle that took it, and a mandatory lock
+    // on bytes SQLite never reads or writes hinders nobody: a handle of our
+    // own for each lock, closed with it.
+    HANDLE h = file.isEmpty() ? INVALID_HANDLE_VALUE
+                              : CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(file).utf16()),
+                                            GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return; // a file this process cannot write: no import can write there either
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        OVERLAPPED at{};
+        at.Offset = DWORD(m_offset & 0xffffffff);
+        at.OffsetHigh = DWORD(m_offset >> 32);
+        if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+            m_file = h;
+            return;
+        }
+        if (GetLastError() != ERROR_LOCK_VIOLATION && GetLastError() != ERROR_IO_PENDING) {
+            CloseHandle(h);
+            return; // the file system keeps no such locks: as without them
+        }
+        if (waited.elapsed() >= waitMs) {
+            CloseHandle(h);
+            throw DbError(refusal);
+        }
+        Sleep(20);
+    }
+#else
     const int fd = file.isEmpty() ? -1 : lockDescriptor(file);
     if (fd < 0)
         return; // a file this process cannot write: no import can write there either
-    m_offset = workLockBase + std::clamp(slot, 0, 255);
     QElapsedTimer waited;
     waited.start();
     for (;;) {
@@ -873,6 +912,7 @@ LibWorkLock::LibWorkLock(const QString &name, int slot, const QString &refusal) 
             throw DbError(refusal);
         ::usleep(20000);
     }
+#endif
 #else
     Q_UNUSED(slot);
     Q_UNUSED(refusal);
@@ -891,7 +931,15 @@ LibWorkLock::~LibWorkLock()
         q.setForwardOnly(true);
         q.exec(release);
     }
-#ifdef F_OFD_SETLK
+#ifdef _WIN32
+    if (m_file) {
+        OVERLAPPED at{};
+        at.Offset = DWORD(m_offset & 0xffffffff);
+        at.OffsetHigh = DWORD(m_offset >> 32);
+        UnlockFileEx(m_file, 0, 1, 0, &at);
+        CloseHandle(m_file);
+    }
+#elif defined(F_OFD_SETLK)
     if (m_fd >= 0) {
         struct flock lock {};
         lock.l_type = F_UNLCK;

@@ -160,6 +160,7 @@ private:
     QString m_name;
     bool m_serverLock = false;
     int m_fd = -1;
+    void *m_file = nullptr; // Windows: a handle of our own on the database file
     qint64 m_offset = 0;
 };
 

@@ -152,6 +152,32 @@ private Q_SLOTS:
         QVERIFY2(expected.contains(QLatin1Char('\\')) && expected.at(1) == QLatin1Char(':'), qPrintable(expected));
     }
 
+    // One import of a kind at a time on the embedded database: a second
+    // lock of the kind waits its time and is refused, another kind's is
+    // granted, SQLite goes on writing beside the locks, and the kind is free
+    // again once the first lock ends. (Windows keeps locks by handle, so one
+    // process shows what two runs of the console would.)
+    void importLockOnTheEmbeddedDatabase()
+    {
+        TestDatabase db;
+        LibDB::setLockTimeout(300);
+        const QString refusal = QStringLiteral("另一个导入正在进行");
+        {
+            LibWorkLock first(QStringLiteral("lectoria-import-dzts"), 1, refusal);
+            try {
+                LibWorkLock second(QStringLiteral("lectoria-import-dzts"), 1, refusal);
+                QFAIL("a second lock of the same kind was granted");
+            } catch (const DbError &e) {
+                QCOMPARE(e.text(), refusal);
+            }
+            LibWorkLock otherKind(QStringLiteral("lectoria-import-bklw"), 2, refusal);
+            LibDB::exec(QStringLiteral("update www_admin set ad_name = ad_name"));
+            QCOMPARE(LibDB::scalar(QStringLiteral("select count(*) from www_admin")).toInt(),
+                     db.scalar(QStringLiteral("select count(*) from www_admin")).toInt());
+        }
+        LibWorkLock again(QStringLiteral("lectoria-import-dzts"), 1, refusal);
+    }
+
     // One file reached by names that differ in case, separators and through
     // a hard link has one identity; another file and a folder do not.
     void fileIdentity()
