@@ -141,6 +141,25 @@ void EncodingCheck::finish()
     m_utf8Carry.clear();
 }
 
+#ifdef _WIN32
+namespace {
+// Windows's device names (NUL, CON, COM1, "nul.dat" too, in any folder):
+// they name no file, and Qt only says it cannot open them.
+bool isDeviceName(QString name)
+{
+    while (name.endsWith(QLatin1Char(' ')) || name.endsWith(QLatin1Char('.')))
+        name.chop(1);
+    const QString base = name.section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
+    static const QStringList plain{QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"), QStringLiteral("NUL"),
+                                   QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
+    if (plain.contains(base))
+        return true;
+    return base.size() == 4 && (base.startsWith(QLatin1String("COM")) || base.startsWith(QLatin1String("LPT")))
+        && base.at(3) >= QLatin1Char('1') && base.at(3) <= QLatin1Char('9');
+}
+} // namespace
+#endif
+
 ExchangeInput::ExchangeInput(const QString &path, TextEncoding encoding)
 {
     if (path.isEmpty())
@@ -151,6 +170,8 @@ ExchangeInput::ExchangeInput(const QString &path, TextEncoding encoding)
     // folder is refused like any other thing that is no file.
     const bool pipe = false;
     const QFileInfo info(path);
+    if (isDeviceName(info.fileName()))
+        throw FileError(notRegular);
     if (!info.isFile()) {
         QFile why(path); // the system's reason, in Qt's words
         if (info.exists() || why.open(QIODevice::ReadOnly))

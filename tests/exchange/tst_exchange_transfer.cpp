@@ -104,7 +104,7 @@ std::unique_ptr<test::TdsTestServer> openBy(Route route, TestDatabase &db)
 {
     if (route == ThroughOdbc) {
         ConnectionParams p;
-        p.odbcName = QStringLiteral("DRIVER=SQLite3;Database=%1").arg(db.path());
+        p.odbcName = QStringLiteral("DRIVER=SQLite3;Database=%1").arg(test::hostPath(db.path()));
         QString why;
         if (!LibDB::open(p, &why))
             throw DbError(why);
@@ -611,7 +611,7 @@ private Q_SLOTS:
         TestDatabase db(bare());
         if (odbc) {
             ConnectionParams p;
-            p.odbcName = QStringLiteral("DRIVER=SQLite3;Database=%1;Timeout=50").arg(db.path());
+            p.odbcName = QStringLiteral("DRIVER=SQLite3;Database=%1;Timeout=50").arg(test::hostPath(db.path()));
             QString why;
             QVERIFY2(LibDB::open(p, &why), qPrintable(why));
         }
@@ -1029,11 +1029,12 @@ private Q_SLOTS:
         TestDatabase db(bare());
         QTemporaryDir dir;
 #ifdef Q_OS_WIN
-        const QString device = QStringLiteral("NUL");
+        // A device's name is one in any folder and with any extension.
+        const QStringList devices{QStringLiteral("NUL"), dir.filePath(QStringLiteral("com1.dat"))};
 #else
-        const QString device = QStringLiteral("/dev/zero");
+        const QStringList devices{QStringLiteral("/dev/zero")};
 #endif
-        for (const QString &path : {device, dir.path()}) {
+        for (const QString &path : devices + QStringList{dir.path()}) {
             try {
                 importCatalogue(Kind::Dzts, path);
                 QFAIL("a device or a folder was read");
