@@ -174,6 +174,9 @@ private Q_SLOTS:
     // console's reads keep one consistent database.
     void fileDialogKeepsTheDatabaseLocks()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows keeps a lock to the handle that took it: a file opened and closed by the dialog drops none");
+#endif
         TestDatabase db;
         QCOMPARE(LibDB::scalar(QStringLiteral("select count(*) from www_admin")).toInt(), 3);
         const QString shm = db.path() + QStringLiteral("-shm");
