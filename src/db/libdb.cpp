@@ -24,6 +24,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QThread>
 
 #include <cerrno>
 
@@ -817,6 +818,56 @@ int lockDescriptor(const QString &file)
 }
 #endif
 
+// One byte of the lock page, taken without waiting.
+enum class ByteLock { Taken, Held, Unsupported };
+#ifdef _WIN32
+using LockHandle = HANDLE;
+
+OVERLAPPED at(qint64 offset)
+{
+    OVERLAPPED o{};
+    o.Offset = DWORD(offset & 0xffffffff);
+    o.OffsetHigh = DWORD(offset >> 32);
+    return o;
+}
+
+ByteLock lockByte(HANDLE h, qint64 offset)
+{
+    OVERLAPPED o = at(offset);
+    if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &o))
+        return ByteLock::Taken;
+    const DWORD error = GetLastError();
+    return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? ByteLock::Held : ByteLock::Unsupported;
+}
+
+void unlockByte(HANDLE h, qint64 offset)
+{
+    OVERLAPPED o = at(offset);
+    UnlockFileEx(h, 0, 1, 0, &o);
+}
+#else
+using LockHandle = int;
+
+bool setByteLock(int fd, short type, qint64 offset)
+{
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = offset;
+    lock.l_len = 1;
+    return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+ByteLock lockByte(int fd, qint64 offset)
+{
+    if (setByteLock(fd, F_WRLCK, offset))
+        return ByteLock::Taken;
+    return errno == EAGAIN || errno == EACCES || errno == EINTR ? ByteLock::Held : ByteLock::Unsupported;
+}
+
+void unlockByte(int fd, qint64 offset) { setByteLock(fd, F_UNLCK, offset); }
+#endif
+
 QString mainDatabaseFile()
 {
     QSqlQuery q(LibDB::database());
@@ -864,55 +915,41 @@ LibWorkLock::LibWorkLock(const QString &name, int slot, const QString &refusal) 
     // Windows keeps a lock to the handle that took it, and a mandatory lock
     // on bytes SQLite never reads or writes hinders nobody: a handle of our
     // own for each lock, closed with it.
-    HANDLE h = file.isEmpty() ? INVALID_HANDLE_VALUE
-                              : CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(file).utf16()),
-                                            GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    const LockHandle handle = file.isEmpty() ? INVALID_HANDLE_VALUE
+                                             : CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(file).utf16()),
+                                                           GENERIC_READ | GENERIC_WRITE,
+                                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
         return; // a file this process cannot write: no import can write there either
+    const auto letGo = [&] { CloseHandle(handle); };
+    const auto keep = [&] { m_file = handle; };
+#else
+    const LockHandle handle = file.isEmpty() ? -1 : lockDescriptor(file);
+    if (handle < 0)
+        return; // a file this process cannot write: no import can write there either
+    const auto letGo = [] {}; // the descriptor stays open for the process
+    const auto keep = [&] { m_fd = handle; };
+#endif
     QElapsedTimer waited;
     waited.start();
     for (;;) {
-        OVERLAPPED at{};
-        at.Offset = DWORD(m_offset & 0xffffffff);
-        at.OffsetHigh = DWORD(m_offset >> 32);
-        if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
-            m_file = h;
+        switch (lockByte(handle, m_offset)) {
+        case ByteLock::Taken:
+            keep();
             return;
-        }
-        if (GetLastError() != ERROR_LOCK_VIOLATION && GetLastError() != ERROR_IO_PENDING) {
-            CloseHandle(h);
+        case ByteLock::Unsupported:
+            letGo();
             return; // the file system keeps no such locks: as without them
+        case ByteLock::Held:
+            break;
         }
         if (waited.elapsed() >= waitMs) {
-            CloseHandle(h);
+            letGo();
             throw DbError(refusal);
         }
-        Sleep(20);
+        QThread::msleep(20);
     }
-#else
-    const int fd = file.isEmpty() ? -1 : lockDescriptor(file);
-    if (fd < 0)
-        return; // a file this process cannot write: no import can write there either
-    QElapsedTimer waited;
-    waited.start();
-    for (;;) {
-        struct flock lock {};
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        lock.l_start = m_offset;
-        lock.l_len = 1;
-        if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) {
-            m_fd = fd;
-            return;
-        }
-        if ((errno != EAGAIN && errno != EACCES && errno != EINTR))
-            return; // the file system keeps no such locks: as without them
-        if (waited.elapsed() >= waitMs)
-            throw DbError(refusal);
-        ::usleep(20000);
-    }
-#endif
 #else
     Q_UNUSED(slot);
     Q_UNUSED(refusal);
@@ -933,21 +970,12 @@ LibWorkLock::~LibWorkLock()
     }
 #ifdef _WIN32
     if (m_file) {
-        OVERLAPPED at{};
-        at.Offset = DWORD(m_offset & 0xffffffff);
-        at.OffsetHigh = DWORD(m_offset >> 32);
-        UnlockFileEx(m_file, 0, 1, 0, &at);
+        unlockByte(m_file, m_offset);
         CloseHandle(m_file);
     }
 #elif defined(F_OFD_SETLK)
-    if (m_fd >= 0) {
-        struct flock lock {};
-        lock.l_type = F_UNLCK;
-        lock.l_whence = SEEK_SET;
-        lock.l_start = m_offset;
-        lock.l_len = 1;
-        ::fcntl(m_fd, F_OFD_SETLK, &lock);
-    }
+    if (m_fd >= 0)
+        unlockByte(m_fd, m_offset);
 #endif
 }
 

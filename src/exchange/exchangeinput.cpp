@@ -1,4 +1,5 @@
 #include "exchangeinput.h"
+#include "fileidentity.h"
 #include "gbk.h"
 
 #include <QDir>
@@ -141,37 +142,21 @@ void EncodingCheck::finish()
     m_utf8Carry.clear();
 }
 
-#ifdef _WIN32
-namespace {
-// Windows's device names (NUL, CON, COM1, "nul.dat" too, in any folder):
-// they name no file, and Qt only says it cannot open them.
-bool isDeviceName(QString name)
-{
-    while (name.endsWith(QLatin1Char(' ')) || name.endsWith(QLatin1Char('.')))
-        name.chop(1);
-    const QString base = name.section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
-    static const QStringList plain{QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"), QStringLiteral("NUL"),
-                                   QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
-    if (plain.contains(base))
-        return true;
-    return base.size() == 4 && (base.startsWith(QLatin1String("COM")) || base.startsWith(QLatin1String("LPT")))
-        && base.at(3) >= QLatin1Char('1') && base.at(3) <= QLatin1Char('9');
-}
-} // namespace
-#endif
-
 ExchangeInput::ExchangeInput(const QString &path, TextEncoding encoding)
 {
     if (path.isEmpty())
         throw FileError(QStringLiteral("请先选择数据文件"));
     const QString notRegular = QStringLiteral("%1: 不是普通文件，不能导入（设备、文件夹不能作为数据文件）。").arg(shownPath(path));
 #ifdef _WIN32
-    // Windows: a data file is a regular file; a device name (NUL, CON) or a
-    // folder is refused like any other thing that is no file.
+    // Windows: a data file is a regular file; a device (NUL, CON, also as
+    // nul.dat in a folder) or a folder is refused like any other thing that
+    // is no file. Qt itself only says it cannot open a device's name.
     const bool pipe = false;
-    const QFileInfo info(path);
-    if (isDeviceName(info.fileName()))
+    FileIdentity id;
+    bool regular = false;
+    if (identifyFile(path, &id, &regular) && !regular)
         throw FileError(notRegular);
+    const QFileInfo info(path);
     if (!info.isFile()) {
         QFile why(path); // the system's reason, in Qt's words
         if (info.exists() || why.open(QIODevice::ReadOnly))

@@ -48,28 +48,6 @@ QString fromHost(const QString &unixPath)
     HeapFree(GetProcessHeap(), 0, dos);
     return result;
 }
-
-QString unixPath(const QString &path)
-{
-    const UnixFileName toUnix = wineUnixFileName();
-    if (!toUnix)
-        return path;
-    const std::wstring native = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()).toStdWString();
-    char *unixName = toUnix(native.c_str());
-    if (!unixName)
-        return path;
-    const QString result = QString::fromUtf8(unixName);
-    HeapFree(GetProcessHeap(), 0, unixName);
-    return result;
-}
-
-bool windowsPath(const QString &argument)
-{
-    return argument.size() > 2 && argument.at(0).isLetter() && argument.at(1) == QLatin1Char(':');
-}
-#else
-QString unixPath(const QString &path) { return path; }
-bool windowsPath(const QString &) { return false; }
 #endif
 
 QString python()
@@ -89,7 +67,23 @@ QString python()
 
 } // namespace
 
-QString hostPath(const QString &path) { return unixPath(path); }
+#ifdef Q_OS_WIN
+QString hostPath(const QString &path)
+{
+    const UnixFileName toUnix = wineUnixFileName();
+    if (!toUnix)
+        return path;
+    const std::wstring native = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()).toStdWString();
+    char *unixName = toUnix(native.c_str());
+    if (!unixName)
+        return path;
+    const QString result = QString::fromUtf8(unixName);
+    HeapFree(GetProcessHeap(), 0, unixName);
+    return result;
+}
+#else
+QString hostPath(const QString &path) { return path; }
+#endif
 
 QString TdsTestServer::driverPath()
 {
@@ -100,12 +94,12 @@ QString TdsTestServer::driverPath()
     // Wine too.
     for (const QString &c : candidates) {
 #ifdef Q_OS_WIN
-        if (!c.isEmpty() && QFileInfo(fromHost(c)).isFile())
-            return c;
+        const QString seen = fromHost(c);
 #else
-        if (!c.isEmpty() && QFileInfo(c).isFile())
-            return c;
+        const QString &seen = c;
 #endif
+        if (!c.isEmpty() && QFileInfo(seen).isFile())
+            return c;
     }
     return QString();
 }
@@ -133,10 +127,9 @@ TdsTestServer::TdsTestServer(const QString &databaseFile, const QStringList &ext
     m_logPath = m_dir.filePath(QStringLiteral("requests.log"));
     // The server's own complaints (a traceback) show in the test's output.
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QStringList arguments{QStringLiteral(LECTORIA_TDSSERVER), hostPath(databaseFile), QStringLiteral("--log"),
-                          hostPath(m_logPath)};
-    for (const QString &a : extraArguments)
-        arguments << (windowsPath(a) ? hostPath(a) : a);
+    const QStringList arguments = QStringList{QStringLiteral(LECTORIA_TDSSERVER), hostPath(databaseFile),
+                                              QStringLiteral("--log"), hostPath(m_logPath)}
+        + extraArguments;
 #ifdef Q_OS_WIN
     startOverControlConnection(arguments);
 #else
